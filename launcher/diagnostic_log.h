@@ -1,0 +1,38 @@
+#pragma once
+// The diagnostic log: one timestamped, flushed line per step of a launch.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+struct LogFile {
+    FILE* stream = nullptr;  // empty when the file could not be opened
+};
+
+// The process's one log, set by OpenLauncherLog.
+extern LogFile* LogHandle;
+
+constexpr const wchar_t* kLogFileName = L"launcher_log.txt";
+constexpr unsigned long kLogRotationThreshold = 512000;  // bytes; larger logs are moved aside
+
+// Creates the folder when missing, opens (and, when large, rotates) the log in
+// it, falls back to the temporary folder, writes the start banner.
+LogFile* OpenLauncherLog(const wchar_t* folder);
+// Writes one line: the local-time prefix, then the formatted message. The
+// format follows the Windows rule ("%s" is a wide string).
+int LogMessage(LogFile* handle, const wchar_t* format, ...);
+// Writes the exit banner, closes and releases the log.
+void CloseLauncherLog();
+// The prefix of the line being written, filled with the current local time.
+const wchar_t* GetLogTimestamp();
+
+// Builds a LogFile for a path: rotates a log above the threshold, then opens it.
+LogFile* CreateLogFile(const wchar_t* path);
+
+// Text logic, kept apart from the file system.
+std::wstring FormatLogPrefix(const SYSTEMTIME& time);
+// The path of the rotated log: cut at the last "." and ".old" appended.
+std::wstring RotatedLogPath(const std::wstring& logPath);
+// The log stores one byte per character: characters above 255 become "?",
+// so that the rest of the line and the lines after it are still written.
+std::string NarrowLogText(const std::wstring& text);

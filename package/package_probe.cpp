@@ -1,0 +1,101 @@
+#include "package/package_probe.h"
+
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "launcher/diagnostic_log.h"
+#include "launcher/process_state.h"
+
+PackageSourceRecord PackageSource;
+
+namespace {
+
+// Reads the file's bytes from the start of the marker search on, in one go;
+// false when a read fails. A file shorter than the range gives a short block.
+bool ReadSearchBlock(HANDLE file, std::vector<unsigned char>& block) {
+    block.assign(static_cast<size_t>(kSearchBlockEnd - kMarkerSearchStart), 0);
+    if (SetFilePointer(file, kMarkerSearchStart, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
+        GetLastError() != NO_ERROR) {
+        return false;
+    }
+    size_t filled = 0;
+    while (filled < block.size()) {
+        DWORD got = 0;
+        if (!ReadFile(file, block.data() + filled, static_cast<DWORD>(block.size() - filled), &got,
+                      nullptr)) {
+            return false;
+        }
+        if (got == 0) {
+            break;  // end of file
+        }
+        filled += got;
+    }
+    block.resize(filled);
+    return true;
+}
+
+}  // namespace
+
+int ProbePackageFile(const wchar_t* path) {
+    if (PackageSource.executable != INVALID_HANDLE_VALUE) {
+        CloseHandle(PackageSource.executable);
+    }
+    PackageSource.executable = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                           OPEN_EXISTING, 0, nullptr);
+    std::vector<unsigned char> block;
+    if (PackageSource.executable == INVALID_HANDLE_VALUE ||
+        !ReadSearchBlock(PackageSource.executable, block)) {
+        LogMessage(LogHandle, L"HasSelfExtractMarker couldn't read source exe %s\n", path);
+        PackageSource.propertyOffset = kMarkerSearchStart;
+        PackageSource.archiveOffset = kMarkerSearchStart;
+        return 0;
+    }
+
+    PackageLayout layout = LocatePackage(block.data(), block.size());
+    if (layout.markerFound) {
+        LogMessage(LogHandle, L"HasSelfExtractMarker\n");
+    }
+    PackageSource.propertyOffset = layout.propertyOffset;
+    PackageSource.archiveOffset = layout.archiveOffset;
+    if (layout.propertyTooLong) {
+        LogMessage(LogHandle, L"property size %d over limit of ? %d\n",
+                   layout.archiveOffset - layout.propertyOffset,
+                   static_cast<int>(kPropertyCapacity));
+    } else if (layout.propertyRead) {
+        std::memcpy(PackageSource.propertyText, layout.propertyText.data(),
+                    layout.propertyText.size());
+        PackageSource.propertyText[layout.propertyText.size()] = '\0';
+    }
+    return layout.result;
+}
+
+int HasSelfExtractMarker() {
+    wchar_t modulePath[kPathCapacity] = {};
+    DWORD length = GetModuleFileNameW(nullptr, modulePath, kPathCapacity);
+    if (length == 0 || length >= kPathCapacity) {
+        modulePath[0] = L'\0';
+    }
+    wchar_t shortPath[kPathCapacity] = {};
+    DWORD shortLength = GetShortPathNameW(modulePath, shortPath, kPathCapacity);
+    const wchar_t* path = (shortLength > 0 && shortLength < kPathCapacity) ? shortPath : modulePath;
+    return ProbePackageFile(path);
+}
+
+char* GetPackageProperties() {
+    if (HasSelfExtractMarker() != 1) {
+        return nullptr;
+    }
+    char* copy = new (std::nothrow) char[kPropertyCapacity]();
+    if (copy == nullptr) {
+        return nullptr;
+    }
+    for (size_t i = 0; i < kPropertyCapacity; ++i) {
+        copy[i] = PackageSource.propertyText[i];
+        if (copy[i] == '\0') {
+            break;
+        }
+    }
+    copy[kPropertyCapacity - 1] = '\0';
+    return copy;
+}

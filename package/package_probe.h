@@ -1,0 +1,26 @@
+#pragma once
+// The package probe: does the running executable carry a package, and what
+// does its property text say.
+#include <windows.h>
+
+#include <cstdint>
+
+#include "package/package_layout.h"
+
+struct PackageSourceRecord {
+    // The running executable, open for shared reading until the process ends;
+    // the copy-out reads the archive through it.
+    HANDLE executable = INVALID_HANDLE_VALUE;
+    int32_t propertyOffset = 0;  // first byte behind the marker
+    int32_t archiveOffset = 0;   // the archive signature
+    char propertyText[kPropertyCapacity] = {};
+};
+extern PackageSourceRecord PackageSource;
+
+// 1 when the running executable carries a marker and an archive within bounds.
+int HasSelfExtractMarker();
+// The property text (caller owns the 260-byte copy), or null without a package.
+char* GetPackageProperties();
+
+// The probe on a given file; HasSelfExtractMarker runs it on the executable.
+int ProbePackageFile(const wchar_t* path);

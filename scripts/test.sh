@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Runs every test: unit tests in-process under Wine, end-to-end tests that run
+# the built programs under Wine with a virtual X display, and the Linux tests.
+set -euo pipefail
+. "$(dirname "$0")/common.sh"
+build_root=$("$repo/scripts/build.sh" | tail -n 1)
+
+# Message boxes need an X display: a private Xvfb for this run.
+display_number=$(( 90 + RANDOM % 100 ))
+Xvfb ":$display_number" -ac -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+cleanup() {
+  "$repo/scripts/wine-run.sh" --stop >/dev/null 2>&1 || true
+  kill "$xvfb_pid" 2>/dev/null || true
+}
+trap cleanup EXIT
+export DISPLAY=":$display_number"
+
+status=0
+ctest --test-dir "$build_root/host" --output-on-failure || status=1
+ctest --test-dir "$build_root/win" --output-on-failure --parallel 2 || status=1
+exit $status
