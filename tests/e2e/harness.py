@@ -1,0 +1,190 @@
+"""Plumbing for the end-to-end tests: real packages, run under Wine as a user
+would start them, observed from outside (files, log, exit code, message box).
+
+Each test works in a Sandbox: a temporary folder of its own (the launcher sees
+it through TMP/TEMP) and a downloads folder that holds the packages, both
+inside the Wine user's profile, so tests never see each other's runs.
+"""
+import io
+import json
+import os
+import pathlib
+import pwd
+import secrets
+import shutil
+import subprocess
+import time
+import zipfile
+
+REPO = pathlib.Path(os.environ.get("VELMAR_REPO", pathlib.Path(__file__).resolve().parents[2]))
+DIST = pathlib.Path(os.environ.get("VELMAR_DIST", REPO / "dist"))
+BUILD = pathlib.Path(os.environ.get("VELMAR_BUILD", REPO / "build" / "win"))
+WINE_RUN = REPO / "scripts" / "wine-run.sh"
+SUPPORT = BUILD / "test-support"
+LAUNCHER = DIST / "velmar-launcher.exe"
+
+MARKER = b"[" + b"VLMR" + b"]"
+MARKER_OFFSET = 100000
+LOG_FOLDER = "Velmar_Client_Logs"
+LOG_NAME = "launcher_log.txt"
+
+if os.getuid() == 0:
+    WINE_USER = os.environ.get("VELMAR_WINE_USER", "velmar-test")
+else:
+    WINE_USER = pwd.getpwuid(os.getuid()).pw_name
+_user = pwd.getpwnam(WINE_USER)
+PREFIX = pathlib.Path(os.environ.get("VELMAR_WINEPREFIX", pathlib.Path(_user.pw_dir) / ".wine-velmar"))
+DRIVE_C = PREFIX / "drive_c"
+PROFILE = DRIVE_C / "users" / WINE_USER
+
+
+def to_windows(path: pathlib.Path) -> str:
+    """The Windows name of a Linux path, as the programs under Wine see it."""
+    path = pathlib.Path(path).absolute()
+    try:
+        return "C:\\" + str(path.relative_to(DRIVE_C)).replace("/", "\\")
+    except ValueError:
+        return "Z:" + str(path).replace("/", "\\")
+
+
+def give_to_user(path: pathlib.Path) -> None:
+    """Makes path (recursively) the Wine user's, as if that user had made it."""
+    if os.getuid() != 0:
+        return
+    path = pathlib.Path(path)
+    os.chown(path, _user.pw_uid, _user.pw_gid, follow_symlinks=False)
+    if path.is_dir() and not path.is_symlink():
+        for root, dirs, files in os.walk(path):
+            for name in dirs + files:
+                os.chown(os.path.join(root, name), _user.pw_uid, _user.pw_gid, follow_symlinks=False)
+
+
+def wine(program, *args, timeout=120, check=False, capture=True):
+    """Runs a Windows program under Wine as the test user; returns CompletedProcess."""
+    cmd = [str(WINE_RUN), str(program), *[str(a) for a in args]]
+    return subprocess.run(cmd, timeout=timeout, check=check,
+                          stdout=subprocess.PIPE if capture else None,
+                          stderr=subprocess.PIPE if capture else None)
+
+
+def wine_start(program, *args):
+    """Starts a Windows program under Wine without waiting; returns the Popen."""
+    cmd = [str(WINE_RUN), str(program), *[str(a) for a in args]]
+    return subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+
+
+def make_zip(entries, compression=zipfile.ZIP_DEFLATED) -> bytes:
+    """A zip archive from {name: bytes}; a name ending in "/" is a folder entry."""
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, "w", compression) as archive:
+        for name, data in entries.items():
+            if name.endswith("/"):
+                archive.writestr(zipfile.ZipInfo(name), b"")
+            else:
+                archive.writestr(name, data)
+    return buffer.getvalue()
+
+
+def make_package(archive: bytes, locale: bytes = b"en_US", launcher: pathlib.Path = LAUNCHER,
+                 marker_offset: int = MARKER_OFFSET) -> bytes:
+    """launcher + zero filler up to marker_offset + marker + locale text + archive."""
+    stub = pathlib.Path(launcher).read_bytes()
+    if len(stub) > marker_offset:
+        raise ValueError("launcher is longer than the marker offset")
+    return stub + bytes(marker_offset - len(stub)) + MARKER + locale + archive
+
+
+class BoxWatch:
+    """Watches for a message box in the background, reads it and presses OK."""
+
+    def __init__(self, caption=None, timeout_ms=30000):
+        args = ["--timeout", str(timeout_ms)]
+        if caption is not None:
+            args += ["--caption", caption]
+        self._process = wine_start(SUPPORT / "boxwatch.exe", *args)
+
+    def result(self, timeout=90):
+        """The box as a dict (found, caption, text, icon, buttons, closed)."""
+        out, _ = self._process.communicate(timeout=timeout)
+        lines = [l for l in out.decode("utf-8", "replace").splitlines() if l.startswith("{")]
+        return json.loads(lines[-1]) if lines else {"found": False}
+
+
+class RunResult:
+    def __init__(self, exit_code, box=None):
+        self.exit_code = exit_code
+        self.box = box
+
+
+class Sandbox:
+    """A temporary folder and a downloads folder of the test's own."""
+
+    def __init__(self, name: str, temp_suffix: str = ""):
+        tag = f"{name}-{secrets.token_hex(3)}"
+        self.temp = PROFILE / "Temp" / f"e2e-{tag}{temp_suffix}"
+        self.downloads = PROFILE / "Downloads" / f"e2e-{tag}"
+        for folder in (self.temp, self.downloads):
+            folder.mkdir(parents=True, exist_ok=True)
+            give_to_user(folder)
+
+    @property
+    def temp_windows(self) -> str:
+        return to_windows(self.temp)
+
+    @property
+    def offplay(self) -> pathlib.Path:
+        return self.temp / "OffPlay"
+
+    @property
+    def log_path(self) -> pathlib.Path:
+        return self.temp / LOG_FOLDER / LOG_NAME
+
+    def log_bytes(self) -> bytes:
+        return self.log_path.read_bytes() if self.log_path.exists() else b""
+
+    def log_lines(self):
+        """The log's messages without their timestamp prefixes."""
+        text = self.log_bytes().decode("latin-1")
+        return [line[20:] if line.startswith("[") else line for line in text.split("\r\n") if line]
+
+    def place(self, data: bytes, name: str = "event.exe") -> pathlib.Path:
+        """Puts a package into the downloads folder, owned by the user."""
+        path = self.downloads / name
+        path.write_bytes(data)
+        path.chmod(0o755)
+        give_to_user(path)
+        return path
+
+    def run(self, program, *args, box=False, caption=None, timeout=120) -> RunResult:
+        """Starts program as a user would and waits for it. With box (or a
+        caption), a message box is expected: it is read and OK is pressed."""
+        watch = BoxWatch(caption) if (box or caption is not None) else None
+        done = wine(SUPPORT / "runwith.exe", "--temp", self.temp_windows, "--",
+                    to_windows(program), *args, timeout=timeout)
+        return RunResult(done.returncode, watch.result() if watch else None)
+
+    def start(self, program, *args) -> subprocess.Popen:
+        """Starts program without waiting for it (for runs at the same time)."""
+        return wine_start(SUPPORT / "runwith.exe", "--temp", self.temp_windows, "--",
+                          to_windows(program), *args)
+
+    def cleanup(self):
+        for folder in (self.temp, self.downloads):
+            # Read-only leftovers would stop rmtree: make them writable first.
+            for root, dirs, files in os.walk(folder):
+                for name in dirs + files:
+                    try:
+                        os.chmod(os.path.join(root, name), 0o755, follow_symlinks=False)
+                    except OSError:
+                        pass
+            shutil.rmtree(folder, ignore_errors=True)
+
+
+def wait_for(predicate, timeout=30.0, interval=0.2):
+    """Polls predicate until it is true or timeout seconds have passed."""
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        if predicate():
+            return True
+        time.sleep(interval)
+    return bool(predicate())
