@@ -1,0 +1,148 @@
+#include "package/package_probe.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "package/package_layout.h"
+#include "test_support/scratch_folder.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+const Bytes& PayloadZip() {
+    static Bytes zip = ReadFixture(L"package\\probe_payload.zip");
+    return zip;
+}
+
+Bytes MarkerSequence() {
+    const unsigned char* marker = MarkerBytes();
+    return Bytes(marker, marker + kMarkerLength);
+}
+
+// A package: filler (not containing the marker) up to markerOffset, the
+// marker, the property text and the archive.
+Bytes Package(size_t markerOffset, const std::string& properties, const Bytes& archive) {
+    Bytes file(markerOffset, 'x');
+    Bytes marker = MarkerSequence();
+    file.insert(file.end(), marker.begin(), marker.end());
+    file.insert(file.end(), properties.begin(), properties.end());
+    file.insert(file.end(), archive.begin(), archive.end());
+    return file;
+}
+
+PackageLayout Locate(const Bytes& file) {
+    size_t start = static_cast<size_t>(kMarkerSearchStart);
+    size_t end = std::min(file.size(), static_cast<size_t>(kSearchBlockEnd));
+    if (file.size() <= start) {
+        return LocatePackage(nullptr, 0);
+    }
+    return LocatePackage(file.data() + start, end - start);
+}
+
+}  // namespace
+
+TEST(PackageLayout, MarkerIsFoundOnlyWithinItsBounds) {
+    EXPECT_EQ(Locate(Package(99999, "en_US", PayloadZip())).result, 0);
+    PackageLayout at100000 = Locate(Package(100000, "en_US", PayloadZip()));
+    EXPECT_EQ(at100000.result, 1);
+    EXPECT_EQ(at100000.markerOffset, 100000);
+    EXPECT_EQ(at100000.archiveOffset, 100000 + 6 + 5);
+    EXPECT_EQ(at100000.propertyText, "en_US");
+    // At 500000 the marker is found, and the window behind it is examined
+    // although it lies past the bound.
+    PackageLayout at500000 = Locate(Package(500000, "", PayloadZip()));
+    EXPECT_EQ(at500000.result, 1);
+    EXPECT_EQ(at500000.archiveOffset, 500006);
+    EXPECT_EQ(Locate(Package(500001, "", PayloadZip())).result, 0);
+}
+
+TEST(PackageLayout, ArchivePastTheBoundIsNotFound) {
+    // A property text that pushes the archive past 500000.
+    PackageLayout layout = Locate(Package(499990, "en_US_long_text", PayloadZip()));
+    EXPECT_TRUE(layout.markerFound);
+    EXPECT_EQ(layout.result, 0);
+}
+
+TEST(PackageLayout, FirstMarkerCountsAndSecondBecomesProperties) {
+    Bytes marker = MarkerSequence();
+    std::string properties = "en_US" + std::string(marker.begin(), marker.end()) + "de_AT";
+    PackageLayout layout = Locate(Package(120000, properties, PayloadZip()));
+    EXPECT_EQ(layout.result, 1);
+    EXPECT_EQ(layout.markerOffset, 120000);
+    EXPECT_EQ(layout.propertyText, properties);
+}
+
+TEST(PackageLayout, PropertyBlockLimits) {
+    PackageLayout empty = Locate(Package(100000, "", PayloadZip()));
+    EXPECT_EQ(empty.result, 1);
+    EXPECT_FALSE(empty.propertyRead);
+
+    std::string longest(259, 'p');
+    PackageLayout at259 = Locate(Package(100000, longest, PayloadZip()));
+    EXPECT_EQ(at259.result, 1);
+    EXPECT_EQ(at259.propertyText, longest);
+
+    PackageLayout at260 = Locate(Package(100000, std::string(260, 'p'), PayloadZip()));
+    EXPECT_EQ(at260.result, 1);
+    EXPECT_TRUE(at260.propertyTooLong);
+    EXPECT_EQ(at260.archiveOffset - at260.propertyOffset, 260);
+}
+
+TEST(PackageLayout, SignatureInsidePropertiesStartsTheArchive) {
+    std::string properties = std::string("en_US") + "PK\x03\x04" + "rest";
+    PackageLayout layout = Locate(Package(100000, properties, PayloadZip()));
+    EXPECT_EQ(layout.result, 1);
+    EXPECT_EQ(layout.archiveOffset, 100000 + 6 + 5);
+    EXPECT_EQ(layout.propertyText, "en_US");
+}
+
+TEST(PackageLayout, ShortFilesNeverMatchPastTheirEnd) {
+    EXPECT_EQ(Locate(Bytes(50000, 'x')).result, 0);
+    // A marker cut short by the end of the file.
+    Bytes cut(100000, 'x');
+    Bytes marker = MarkerSequence();
+    cut.insert(cut.end(), marker.begin(), marker.begin() + 5);
+    EXPECT_FALSE(Locate(cut).markerFound);
+    // A marker with nothing behind it.
+    EXPECT_EQ(Locate(Package(100000, "en_US", Bytes())).result, 0);
+}
+
+class PackageProbe : public ::testing::Test {
+protected:
+    ScratchFolder scratch{L"probe"};
+
+    std::wstring WritePackage(const Bytes& bytes) {
+        std::wstring path = scratch.path() + L"\\package.exe";
+        WriteFileBytes(path, bytes);
+        return path;
+    }
+};
+
+TEST_F(PackageProbe, FillsPackageSourceFromARealFile) {
+    ASSERT_EQ(ProbePackageFile(WritePackage(Package(100000, "de-AT", PayloadZip())).c_str()), 1);
+    EXPECT_EQ(PackageSource.propertyOffset, 100006);
+    EXPECT_EQ(PackageSource.archiveOffset, 100011);
+    EXPECT_STREQ(PackageSource.propertyText, "de-AT");
+    EXPECT_NE(PackageSource.executable, INVALID_HANDLE_VALUE);
+}
+
+TEST_F(PackageProbe, ZeroByteInPropertiesEndsTheText) {
+    ASSERT_EQ(ProbePackageFile(WritePackage(Package(100000, std::string("en\0US", 5),
+                                                     PayloadZip())).c_str()),
+              1);
+    EXPECT_STREQ(PackageSource.propertyText, "en");
+}
+
+TEST_F(PackageProbe, UnreadableFileGivesNoPackage) {
+    EXPECT_EQ(ProbePackageFile((scratch.path() + L"\\missing.exe").c_str()), 0);
+}
+
+TEST(LauncherImage, ProbeOfThisTestProgramFindsNoPackage) {
+    // The test executable is a plain program: it carries no marker.
+    EXPECT_EQ(GetPackageProperties(), nullptr);
+}
