@@ -1,0 +1,148 @@
+#include "launcher/diagnostic_log.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "launcher/unique_handle.h"
+#include "test_support/scratch_folder.h"
+
+namespace {
+
+std::string ReadText(const std::wstring& path) {
+    std::vector<unsigned char> bytes = ReadFileBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// Every line of a log, without its timestamp prefix.
+std::vector<std::string> Messages(const std::string& log) {
+    std::vector<std::string> messages;
+    size_t start = 0;
+    for (size_t end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2) {
+        std::string line = log.substr(start, end - start);
+        EXPECT_GE(line.size(), 20u);
+        EXPECT_EQ(line[0], '[');
+        EXPECT_EQ(line.substr(18, 2), "] ");
+        messages.push_back(line.substr(20));
+    }
+    EXPECT_EQ(start, log.size()) << "the log does not end in CR LF";
+    return messages;
+}
+
+std::wstring TempLogPath() {
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    return std::wstring(temp) + L"launcher_log.txt";
+}
+
+}  // namespace
+
+TEST(LogText, PrefixIsMonthDayYearAndTime) {
+    SYSTEMTIME time = {};
+    time.wYear = 2026;
+    time.wMonth = 12;
+    time.wDay = 8;
+    time.wHour = 4;
+    time.wMinute = 17;
+    time.wSecond = 51;
+    time.wMilliseconds = 999;
+    EXPECT_EQ(FormatLogPrefix(time), L"[12/08/26 04:17:51] ");
+    time.wYear = 2000;
+    EXPECT_EQ(FormatLogPrefix(time), L"[12/08/00 04:17:51] ");
+}
+
+TEST(LogText, RotatedNameReplacesTheExtension) {
+    EXPECT_EQ(RotatedLogPath(L"C:\\T\\Velmar_Client_Logs\\launcher_log.txt"),
+              L"C:\\T\\Velmar_Client_Logs\\launcher_log.old");
+}
+
+TEST(LogText, CharactersAbove255BecomeQuestionMarksAndTheLineGoesOn) {
+    EXPECT_EQ(NarrowLogText(L"C:\\Temp\\\x5F71\x50CF\\caf\xE9 end\n"), "C:\\Temp\\??\\caf\xE9 end\n");
+}
+
+class LogFolder : public ::testing::Test {
+protected:
+    ScratchFolder scratch{L"log"};
+    std::wstring folder = scratch.path() + L"\\Velmar_Client_Logs";
+    std::wstring logPath = folder + L"\\launcher_log.txt";
+
+    void TearDown() override { CloseLauncherLog(); }
+};
+
+TEST_F(LogFolder, OpenCreatesTheFolderAndWritesBanners) {
+    ASSERT_NE(OpenLauncherLog(folder.c_str()), nullptr);
+    EXPECT_EQ(LogHandle->stream != nullptr, true);
+    LogMessage(LogHandle, L"Created zip file %s\n", L"C:\\Temp\\OffPlay\\rec_1.zip");
+    LogMessage(LogHandle, L"ExeFileSize =%d\n", 123456);
+    LogMessage(LogHandle, L"path with \x4E2D\x6587 and more %s\n", L"\x4E2D tail");
+    LogMessage(LogHandle, L"after\n");
+    CloseLauncherLog();
+    EXPECT_EQ(LogHandle, nullptr);
+    std::vector<std::string> expected = {
+        "*** Launcher Started ***",  "Created zip file C:\\Temp\\OffPlay\\rec_1.zip",
+        "ExeFileSize =123456",       "path with ?? and more ? tail",
+        "after",                     "*** Launcher Exiting ***"};
+    EXPECT_EQ(Messages(ReadText(logPath)), expected);
+}
+
+TEST_F(LogFolder, EachLineReachesTheFileBeforeLogMessageReturns) {
+    OpenLauncherLog(folder.c_str());
+    LogMessage(LogHandle, L"Done extracting all files\n");
+    EXPECT_EQ(Messages(ReadText(logPath)).back(), "Done extracting all files");
+}
+
+TEST_F(LogFolder, LogOfExactly512000BytesIsKept) {
+    CreateDirectoryW(folder.c_str(), nullptr);
+    WriteFileText(logPath, std::string(512000, 'a'));
+    OpenLauncherLog(folder.c_str());
+    CloseLauncherLog();
+    EXPECT_FALSE(FileExists(folder + L"\\launcher_log.old"));
+    EXPECT_EQ(ReadText(logPath).substr(0, 512000), std::string(512000, 'a'));
+}
+
+TEST_F(LogFolder, LargerLogIsRotatedReplacingAnOldOne) {
+    CreateDirectoryW(folder.c_str(), nullptr);
+    WriteFileText(logPath, std::string(512001, 'b'));
+    WriteFileText(folder + L"\\launcher_log.old", "previous rotation");
+    OpenLauncherLog(folder.c_str());
+    CloseLauncherLog();
+    EXPECT_EQ(ReadText(folder + L"\\launcher_log.old"), std::string(512001, 'b'));
+    EXPECT_EQ(Messages(ReadText(logPath)),
+              (std::vector<std::string>{"*** Launcher Started ***", "*** Launcher Exiting ***"}));
+}
+
+TEST_F(LogFolder, UnusableFolderFallsBackToTheTemporaryFolder) {
+    // A file where the folder should be: neither the folder nor the log can be made.
+    WriteFileText(folder, "in the way");
+    std::wstring fallback = TempLogPath();
+    DeleteFileW(fallback.c_str());
+    OpenLauncherLog(folder.c_str());
+    LogMessage(LogHandle, L"fallback line\n");
+    CloseLauncherLog();
+    std::vector<std::string> messages = Messages(ReadText(fallback));
+    DeleteFileW(fallback.c_str());
+    EXPECT_EQ(messages, (std::vector<std::string>{"*** Launcher Started ***", "fallback line",
+                                                  "*** Launcher Exiting ***"}));
+}
+
+TEST_F(LogFolder, LogThatCannotBeOpenedAnywhereSwallowsEveryLine) {
+    WriteFileText(folder, "in the way");
+    std::wstring fallback = TempLogPath();
+    // Held open without sharing: the fallback cannot be opened either.
+    UniqueFileHandle locked(CreateFileW(fallback.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                        CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(locked.valid());
+    LogFile* log = OpenLauncherLog(folder.c_str());
+    ASSERT_NE(log, nullptr);
+    EXPECT_EQ(log->stream, nullptr);
+    EXPECT_EQ(LogMessage(log, L"nothing %s\n", L"written"), 0);
+    CloseLauncherLog();
+    EXPECT_EQ(LogHandle, nullptr);
+    locked.reset();
+    EXPECT_EQ(ReadText(fallback), "");
+    DeleteFileW(fallback.c_str());
+}
+
+TEST(LogMessageGuard, NullHandleWritesNothing) {
+    EXPECT_EQ(LogMessage(nullptr, L"ignored\n"), 0);
+}

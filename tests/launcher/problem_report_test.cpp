@@ -1,0 +1,97 @@
+#include "launcher/problem_report.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "launcher/message_catalogue.h"
+
+namespace {
+
+struct ShownBox {
+    int count = 0;
+    std::wstring text;
+    std::wstring caption;
+    UINT style = 0;
+};
+ShownBox shown;
+
+int WINAPI RecordBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style) {
+    EXPECT_EQ(owner, nullptr);
+    ++shown.count;
+    shown.text = text;
+    shown.caption = caption;
+    shown.style = style;
+    return IDOK;
+}
+
+std::wstring Generic(int number) {
+    return L"The launcher has encountered a problem for which a description is not available.\n"
+           L"Problem number: " +
+           std::to_wstring(number) + L"\n\nThe program will now exit.";
+}
+
+class ProblemBox : public ::testing::Test {
+protected:
+    void SetUp() override {
+        shown = ShownBox();
+        ProblemBoxDisplay = RecordBox;
+    }
+    void TearDown() override {
+        ProblemBoxDisplay = MessageBoxW;
+        MessageCatalogue.clear();
+    }
+};
+
+}  // namespace
+
+TEST_F(ProblemBox, Problem201ShowsTheGenericTextUnderTheProductCaption) {
+    ReportProblem(201, "C:\\Downloads\\event.exe /x");
+    EXPECT_EQ(shown.count, 1);
+    EXPECT_EQ(shown.caption, L"VelmarOne");
+    EXPECT_EQ(shown.text, Generic(201));
+    EXPECT_EQ(shown.style, 0x10010u);
+}
+
+TEST_F(ProblemBox, NumbersWithoutATextOfTheirOwnGetTheGenericText) {
+    for (int number : {999, 0, 210, -5}) {
+        ReportProblem(number, L"insert");
+        EXPECT_EQ(shown.text, Generic(number));
+    }
+}
+
+TEST_F(ProblemBox, EmptyCatalogueTextCountsAsAbsent) {
+    MessageCatalogue[L"10002"] = L"";
+    MessageCatalogue[L"10001"] = L"";
+    ReportProblem(201, L"insert");
+    EXPECT_EQ(shown.text, Generic(201));
+    EXPECT_EQ(shown.caption, L"VelmarOne");
+}
+
+TEST_F(ProblemBox, CatalogueTextsFormatTheirInserts) {
+    MessageCatalogue[L"10002"] = L"Cannot read %1.";
+    MessageCatalogue[L"10001"] = L"Player";
+    ReportProblem(201, L"C:\\w\\properties\\offlineplayback.pbcf");
+    EXPECT_EQ(shown.text, L"Cannot read C:\\w\\properties\\offlineplayback.pbcf.");
+    EXPECT_EQ(shown.caption, L"Player");
+}
+
+TEST_F(ProblemBox, OverlongGenericTemplateIsCutToItsBuffer) {
+    MessageCatalogue[L"10006"] = std::wstring(600, L'x') + L"%d";
+    ReportProblem(5);
+    EXPECT_EQ(shown.text, std::wstring(511, L'x'));
+}
+
+TEST(MessageCatalogueLookup, MissesLeaveAnEmptyOutput) {
+    wchar_t out[8] = L"garbage";
+    EXPECT_FALSE(LookUpMessage(10001, out, 8));
+    EXPECT_STREQ(out, L"");
+}
+
+TEST(MessageCatalogueLookup, LongTextsAreCutAndTerminated) {
+    MessageCatalogue[L"10001"] = L"abcdefghij";
+    wchar_t out[4];
+    EXPECT_TRUE(LookUpMessageText(L"10001", out, 4));
+    EXPECT_STREQ(out, L"abc");
+    MessageCatalogue.clear();
+}
