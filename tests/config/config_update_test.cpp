@@ -1,0 +1,348 @@
+#include "config/config_update.h"
+
+#include "launcher/log_capture.h"
+#include "launcher/message_catalogue.h"
+#include "launcher/problem_report.h"
+#include "launcher/process_state.h"
+#include "launcher/scratch_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <cwchar>
+#include <memory>
+#include <vector>
+
+namespace {
+
+// --- Text logic ------------------------------------------------------------
+
+TEST(ConfigText, LocalFolderUrlFormDependsOnPbcfAnywhereInPath) {
+    EXPECT_EQ(LocalFolderUrl(L"C:\\Temp\\pkg\\properties\\offlineplayback.pbcf", L"C:/Temp/pkg"),
+              L"file://C:/Temp/pkg");
+    EXPECT_EQ(LocalFolderUrl(L"C:\\Temp\\pkg\\properties\\offlineplayback.pbrd", L"C:/Temp/pkg"),
+              L"file:///C:/Temp/pkg");
+    EXPECT_EQ(LocalFolderUrl(L"C:\\x.PBCF", L"C:/x"), L"file:///C:/x");
+    EXPECT_EQ(LocalFolderUrl(L"C:\\a.pbcf.d\\b.pbrd", L"C:/a"), L"file://C:/a");
+}
+
+TEST(ConfigText, ToForwardSlashesCopiesWithEverySeparatorTurned) {
+    std::unique_ptr<wchar_t[]> slashed(ToForwardSlashes(L"C:\\Temp\\my pkg\\\\ä"));
+    ASSERT_NE(slashed, nullptr);
+    EXPECT_STREQ(slashed.get(), L"C:/Temp/my pkg//ä");
+    EXPECT_EQ(ToForwardSlashes(nullptr), nullptr);
+}
+
+TEST(ConfigText, EventNameLosesOnlyItsFinalLineEnd) {
+    EXPECT_EQ(EventNameFromText(L"eventname=Spring Review\n"), L"Spring Review");
+    EXPECT_EQ(EventNameFromText(L"eventname=Spring Review\r\n"), L"Spring Review");
+    EXPECT_EQ(EventNameFromText(L"k=Spring"), L"Spring");
+    EXPECT_EQ(EventNameFromText(L"k=Spring\r"), L"Spring");
+    EXPECT_EQ(EventNameFromText(L"a=b=c\n"), L"b=c");
+    EXPECT_EQ(EventNameFromText(L"k=X\nother=Y\n"), L"X\nother=Y");
+    EXPECT_EQ(EventNameFromText(L"k=X\n\n"), L"X\n");
+    EXPECT_EQ(EventNameFromText(L"=lead\n"), L"lead");
+    EXPECT_EQ(EventNameFromText(L"k=\n"), L"");
+    EXPECT_EQ(EventNameFromText(L"no equals sign\n"), L"");
+    EXPECT_EQ(EventNameFromText(L""), L"");
+}
+
+TEST(ConfigText, Utf8DecodingStopsAtZeroAndFlagsMalformedBytes) {
+    bool valid = false;
+    EXPECT_EQ(DecodeUtf8("\xEF\xBB\xBFgr\xC3\xBC\xC3\x9F", &valid), L"\xFEFFgrüß");
+    EXPECT_TRUE(valid);
+    EXPECT_EQ(DecodeUtf8(std::string("ab\0cd", 5), &valid), L"ab");
+    EXPECT_TRUE(valid);
+    EXPECT_EQ(DecodeUtf8("a\xFF"
+                         "b",
+                         &valid),
+              L"a\xFFFD"
+              L"b");
+    EXPECT_FALSE(valid);
+    EXPECT_EQ(EncodeUtf8(L"\xFEFFgrüß \xD83D\xDE00"),
+              "\xEF\xBB\xBFgr\xC3\xBC\xC3\x9F \xF0\x9F\x98\x80");
+}
+
+TEST(ConfigText, WorkingTextIsTwiceTheTextOrWhatTheLargestStepNeeds) {
+    ConfigTokenList small = ConfigTokens(L"file://C:/W", L"US", L"", L"en");
+    EXPECT_EQ(WorkingTextCapacity(L"url=%local%", small), 24u);  // n = 12
+
+    // Each step must fit, not only the last: %eventname% grows first, then shrinks away.
+    ConfigTokenList growing = ConfigTokens(L"", L"", std::wstring(60, L'x') + L"%locl%", L"");
+    EXPECT_EQ(WorkingTextCapacity(L"%eventname%", growing), 67u);
+}
+
+// --- The file update -------------------------------------------------------
+
+struct ShownBox {
+    int count = 0;
+    std::wstring text;
+    std::wstring caption;
+};
+ShownBox shownBox;
+int WINAPI RecordBox(HWND, LPCWSTR text, LPCWSTR caption, UINT) {
+    ++shownBox.count;
+    shownBox.text = text;
+    shownBox.caption = caption;
+    return IDOK;
+}
+std::vector<int> exitCodes;
+void RecordExit(int code) {
+    exitCodes.push_back(code);
+}
+
+std::string ReadBytes(const std::wstring& path) {
+    std::unique_ptr<FILE, int (*)(FILE*)> file(_wfopen(path.c_str(), L"rb"), fclose);
+    std::string bytes;
+    if (file == nullptr) {
+        return "<missing>";
+    }
+    char chunk[4096];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof(chunk), file.get())) > 0) {
+        bytes.append(chunk, got);
+    }
+    return bytes;
+}
+
+void WriteBytes(const std::wstring& path, const std::string& bytes) {
+    std::unique_ptr<FILE, int (*)(FILE*)> file(_wfopen(path.c_str(), L"wb"), fclose);
+    ASSERT_NE(file, nullptr);
+    fwrite(bytes.data(), 1, bytes.size(), file.get());
+}
+
+class UpdatePbcf : public testing::Test {
+  protected:
+    void SetUp() override {
+        wmemcpy(savedFolder, WorkFolder, kPathCapacity);
+        SetWorkFolder(folder.path());
+        LocaleCodes = {L"en", L"US"};
+        shownBox = ShownBox();
+        exitCodes.clear();
+        ProblemBoxDisplay = RecordBox;
+        ConfigUpdateExit = RecordExit;
+    }
+    void TearDown() override {
+        wmemcpy(WorkFolder, savedFolder, kPathCapacity);
+        LocaleCodes = {};
+        ProblemBoxDisplay = MessageBoxW;
+        for (const std::wstring& path : readOnly) {
+            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        }
+    }
+
+    void SetWorkFolder(const std::wstring& path) {
+        ASSERT_LT(path.size(), kPathCapacity);
+        wmemset(WorkFolder, 0, kPathCapacity);
+        wmemcpy(WorkFolder, path.c_str(), path.size());
+        CreateDirectoryW(path.c_str(), nullptr);
+        CreateDirectoryW((path + L"\\properties").c_str(), nullptr);
+    }
+    std::wstring Config(const wchar_t* extension = L"pbcf") const {
+        return std::wstring(WorkFolder) + L"\\properties\\offlineplayback." + extension;
+    }
+    std::wstring EventFile() const { return std::wstring(WorkFolder) + L"\\eventname.prop"; }
+    // The work folder as it appears in the local folder URL, in UTF-8.
+    std::string SlashedFolder() const {
+        std::unique_ptr<wchar_t[]> slashed(ToForwardSlashes(WorkFolder));
+        return EncodeUtf8(slashed.get());
+    }
+    void MakeReadOnly(const std::wstring& path) {
+        readOnly.push_back(path);
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
+    }
+    // The log lines that mention something other than the substitution trace.
+    std::vector<std::string> OwnLines() const {
+        std::vector<std::string> own;
+        for (const std::string& line : log.Lines()) {
+            if (line.rfind("In substituteParam", 0) != 0 && line.rfind("   strlen", 0) != 0 &&
+                line.find("cleaning up substituteParam") == std::string::npos &&
+                line.rfind("Cleaning up substituteParam", 0) != 0) {
+                own.push_back(line);
+            }
+        }
+        return own;
+    }
+
+    ScratchFolder folder{L"velmar_cfg"};
+    LogCapture log{folder / L"log.txt"};
+    wchar_t savedFolder[kPathCapacity];
+    std::vector<std::wstring> readOnly;
+};
+
+TEST_F(UpdatePbcf, ReplacesAllFourTokensAndTracesEachCall) {
+    WriteBytes(EventFile(), "eventname=Spring Review\n");
+    WriteBytes(Config(), "url=%local%\ncountry=%locc%\nevent=%eventname%\nlang=%locl%\n%other%\n");
+    UpdatePBCF(Config().c_str());
+
+    EXPECT_EQ(ReadBytes(Config()), "url=file://" + SlashedFolder() +
+                                       "\ncountry=US\nevent=Spring Review\nlang=en\n%other%\n");
+    std::vector<std::string> lines = log.Lines();
+    ASSERT_EQ(lines.size(), 18u);
+    EXPECT_EQ(lines[0], "EAfter reading eventname file, event name = Spring Review");
+    EXPECT_EQ(lines[1],
+              "In substituteParam, substi = %local%, paramValue = file://" + SlashedFolder());
+    EXPECT_EQ(lines[5], "In substituteParam, substi = %locc%, paramValue = US");
+    EXPECT_EQ(lines[9], "In substituteParam, substi = %eventname%, paramValue = Spring Review");
+    EXPECT_EQ(lines[13], "In substituteParam, substi = %locl%, paramValue = en");
+    EXPECT_EQ(lines[16], "After cleaning up substituteParam");
+    EXPECT_EQ(lines[17], "Leaving UpdatePBCF");
+    EXPECT_TRUE(exitCodes.empty());
+    EXPECT_EQ(shownBox.count, 0);
+}
+
+TEST_F(UpdatePbcf, PbrdFileGetsThreeSlashUrl) {
+    WriteBytes(Config(L"pbrd"), "%local%");
+    UpdatePBCF(Config(L"pbrd").c_str());
+    EXPECT_EQ(ReadBytes(Config(L"pbrd")), "file:///" + SlashedFolder());
+}
+
+// A later token is also found in values inserted before it; earlier ones are not.
+TEST_F(UpdatePbcf, TokensInsideTheEventNameFollowTheReplacementOrder) {
+    WriteBytes(EventFile(), "k=%locl%|%locc%|%local%\n");
+    WriteBytes(Config(), "[%eventname%]");
+    UpdatePBCF(Config().c_str());
+    EXPECT_EQ(ReadBytes(Config()), "[en|%locc%|%local%]");
+}
+
+TEST_F(UpdatePbcf, ByteOrderMarkAndNonAsciiSurvive) {
+    SetWorkFolder(folder / L"Größe Ordner");
+    WriteBytes(EventFile(), "k=Frühling\r\n");
+    WriteBytes(Config(), "\xEF\xBB\xBF<e>%eventname%</e><u>%local%</u>");
+    UpdatePBCF(Config().c_str());
+    std::string expected =
+        "\xEF\xBB\xBF<e>Fr\xC3\xBChling</e><u>file://" + SlashedFolder() + "</u>";
+    EXPECT_EQ(ReadBytes(Config()), expected);
+    EXPECT_NE(SlashedFolder().find("Gr\xC3\xB6\xC3\x9F"
+                                   "e Ordner"),
+              std::string::npos);
+}
+
+TEST_F(UpdatePbcf, ShorterTextLeavesNoOldBytesBehind) {
+    WriteBytes(Config(), "a=%eventname%;b=%eventname%;c=%locc%\n");
+    UpdatePBCF(Config().c_str());
+    EXPECT_EQ(ReadBytes(Config()), "a=;b=;c=US\n");
+}
+
+// The working text grows past twice the file's length when the values need it.
+TEST_F(UpdatePbcf, LongValuesAreWrittenInFull) {
+    std::wstring deep = folder.path();
+    while (deep.size() < 200) {
+        deep += L"\\nested_folder";
+        CreateDirectoryW(deep.c_str(), nullptr);
+    }
+    SetWorkFolder(deep);
+    std::string longName(3000, 'n');
+    WriteBytes(EventFile(), "k=" + longName + "\n");
+    WriteBytes(Config(), "%local%%eventname%%local%");
+    UpdatePBCF(Config().c_str());
+    std::string url = "file://" + SlashedFolder();
+    EXPECT_EQ(ReadBytes(Config()), url + longName + url);
+    std::vector<std::string> lines = log.Lines();
+    int expectedLength = static_cast<int>(2 * url.size() + longName.size());
+    EXPECT_EQ(lines[lines.size() - 4],
+              "   strlen = " + std::to_string(expectedLength) +
+                  ", newBufferLength = " + std::to_string(expectedLength + 1));
+}
+
+TEST_F(UpdatePbcf, EventNameKeepsInnerLineEndsButNoFinalCarriageReturn) {
+    WriteBytes(EventFile(), "k=X\r\nother=Y\r\n");
+    WriteBytes(Config(), "<%eventname%>");
+    UpdatePBCF(Config().c_str());
+    EXPECT_EQ(ReadBytes(Config()), "<X\r\nother=Y>");
+
+    WriteBytes(EventFile(), "k=Spring");
+    WriteBytes(Config(), "<%eventname%>");
+    UpdatePBCF(Config().c_str());
+    EXPECT_EQ(ReadBytes(Config()), "<Spring>");
+}
+
+TEST_F(UpdatePbcf, MissingOrEmptyEventNameFileRemovesTheTokenSilently) {
+    WriteBytes(Config(), "<%eventname%>");
+    UpdatePBCF(Config().c_str());
+    EXPECT_EQ(ReadBytes(Config()), "<>");
+    WriteBytes(EventFile(), "");
+    WriteBytes(Config(), "<%eventname%>");
+    UpdatePBCF(Config().c_str());
+    EXPECT_EQ(ReadBytes(Config()), "<>");
+    EXPECT_EQ(OwnLines(), (std::vector<std::string>{"Leaving UpdatePBCF", "Leaving UpdatePBCF"}));
+}
+
+TEST_F(UpdatePbcf, MissingOrEmptyConfigurationIsSkippedWithoutAWord) {
+    UpdatePBCF(Config().c_str());
+    EXPECT_EQ(ReadBytes(Config()), "<missing>");
+    WriteBytes(Config(), "");
+    UpdatePBCF(Config().c_str());
+    EXPECT_EQ(ReadBytes(Config()), "");
+    EXPECT_TRUE(log.Lines().empty());
+    EXPECT_TRUE(exitCodes.empty());
+}
+
+TEST_F(UpdatePbcf, TextWithoutTokensKeepsItsBytes) {
+    std::string content = "\xEF\xBB\xBF<config a=\"%x%\">\r\n  \xE2\x82\xAC 100%\r\n</config>\r\n";
+    WriteBytes(Config(), content);
+    UpdatePBCF(Config().c_str());
+    EXPECT_EQ(ReadBytes(Config()), content);
+    EXPECT_EQ(log.Lines().size(), 17u);
+}
+
+// Decoding stops at a zero byte; what follows it is carried through, not lost.
+TEST_F(UpdatePbcf, BytesBehindAZeroByteAreKept) {
+    WriteBytes(Config(), std::string("v=%locl%\0tail %locl%", 20));
+    UpdatePBCF(Config().c_str());
+    EXPECT_EQ(ReadBytes(Config()), std::string("v=en\0tail %locl%", 16));
+}
+
+class UnreadableFile : public UpdatePbcf {
+  protected:
+    void SetUp() override {
+        UpdatePbcf::SetUp();
+        // A catalogue text for problem 201 makes its insert, the path, visible.
+        MessageCatalogue[L"10002"] = L"Unreadable: %1";
+    }
+    void TearDown() override {
+        MessageCatalogue.erase(L"10002");
+        UpdatePbcf::TearDown();
+    }
+};
+
+TEST_F(UnreadableFile, ReadOnlyConfigurationEndsTheRunWithProblem201) {
+    std::string content = "lang=%locl%";
+    WriteBytes(Config(), content);
+    MakeReadOnly(Config());
+    UpdatePBCF(Config().c_str());
+
+    EXPECT_EQ(shownBox.count, 1);
+    EXPECT_EQ(shownBox.text, L"Unreadable: " + Config());
+    EXPECT_EQ(shownBox.caption, L"VelmarOne");
+    EXPECT_EQ(exitCodes, std::vector<int>{10});
+    EXPECT_EQ(LogHandle, nullptr);
+    std::string path = EncodeUtf8(Config());
+    EXPECT_EQ(log.Lines(),
+              (std::vector<std::string>{"Error opening/reading properties file " + path,
+                                        "*** Launcher Exiting ***"}));
+    EXPECT_EQ(ReadBytes(Config()), content);
+}
+
+// The event name file is read first, so it fails even without a configuration file.
+TEST_F(UnreadableFile, ReadOnlyEventNameFileFailsBeforeTheConfiguration) {
+    WriteBytes(EventFile(), "k=v\n");
+    MakeReadOnly(EventFile());
+    UpdatePBCF(Config().c_str());
+
+    EXPECT_EQ(shownBox.text, L"Unreadable: " + EventFile());
+    EXPECT_EQ(exitCodes, std::vector<int>{10});
+    EXPECT_EQ(log.Lines(), (std::vector<std::string>{
+                               "Error opening/reading eventname file " + EncodeUtf8(EventFile()),
+                               "*** Launcher Exiting ***"}));
+}
+
+// Without the catalogue text the user sees the generic text for 201.
+TEST_F(UpdatePbcf, UnreadableFileShowsTheGenericProblemText) {
+    WriteBytes(Config(), "x");
+    MakeReadOnly(Config());
+    UpdatePBCF(Config().c_str());
+    EXPECT_NE(shownBox.text.find(L"Problem number: 201"), std::wstring::npos);
+    EXPECT_EQ(exitCodes, std::vector<int>{10});
+}
+
+}  // namespace
