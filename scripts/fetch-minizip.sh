@@ -17,7 +17,7 @@ if [ -f /etc/apt/sources.list ]; then
 else
   : >"$work/sources.list"
 fi
-opts=(-o Dir::Etc::SourceParts="$work/sources.d" -o Dir::Etc::SourceList="$work/sources.list"
+opts=(-o APT::Sandbox::User=root -o Dir::Etc::SourceParts="$work/sources.d" -o Dir::Etc::SourceList="$work/sources.list"
       -o Dir::State::Lists="$work/lists")
 apt-get "${opts[@]}" update -q >/dev/null
 # The security archive's source pool is not served here: ask for the release's own source.

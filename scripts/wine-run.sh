@@ -37,9 +37,13 @@ fi
 
 prog=$1; shift
 # The unprivileged user may not reach the caller's build tree: stage a copy.
+stage=
 if ! as_user test -r "$prog"; then
   stage=$(mktemp -d /tmp/velmar-stage.XXXXXX)
   cp "$prog" "$stage/" && chmod -R a+rX "$stage"
   prog="$stage/$(basename "$prog")"
 fi
 as_user wine "$prog" "$@"
+status=$?
+[ -n "$stage" ] && rm -rf "$stage"
+exit $status
