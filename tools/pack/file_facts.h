@@ -1,0 +1,37 @@
+#pragma once
+// What the payload zip records of a file or folder, read from the file system:
+// its kind, size, modification time and attributes in the zip's terms.
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+// The host system of the zip's "version made by" field, which tells readers
+// how to take the external attributes.
+constexpr uint16_t kHostFat = 0;
+constexpr uint16_t kHostUnix = 3;
+
+struct FileFacts {
+    bool isDirectory = false;
+    uint64_t size = 0;
+    int64_t modifiedUnixTime = 0;     // seconds since 1970-01-01 UTC
+    uint32_t externalAttributes = 0;  // as the zip's directory record holds them
+    uint16_t hostSystem = kHostFat;
+};
+
+// On POSIX systems: Unix mode bits in the high half (host 3), with the FAT
+// directory and read-only bits in the low byte for readers that look there.
+// On Windows: the FAT attributes (host 0).
+bool ReadFileFacts(const std::filesystem::path& path, FileFacts& facts, std::string& error);
+
+struct CalendarTime {
+    int year = 1980;  // full year
+    int month = 1;    // 1-12
+    int day = 1;      // 1-31
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+};
+
+// The local time of this machine for a Unix time, the way the launcher will
+// turn it back: on Windows with the bias that LocalFileTimeToFileTime uses.
+bool ToLocalCalendar(int64_t unixTime, CalendarTime& local);

@@ -1,0 +1,96 @@
+#include "tools/pack/payload_tree.h"
+
+#include <algorithm>
+#include <system_error>
+
+#include "tools/pack/native_text.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Child {
+    fs::path path;
+    std::string storedName;  // the child's own name, as the launcher reads it
+};
+
+bool CollectFolder(const fs::path& folder, const std::string& folderName,
+                   std::vector<PayloadEntry>& entries, std::string& error) {
+    std::error_code failure;
+    std::vector<Child> children;
+    fs::directory_iterator it(folder, failure);
+    fs::directory_iterator end;
+    for (; !failure && it != end; it.increment(failure)) {
+        const fs::directory_entry& item = *it;
+        Child child;
+        child.path = item.path();
+        std::string nameError;
+        if (!FileNameToLauncherText(child.path.filename(), child.storedName, nameError)) {
+            error = "the name of " + PathToUtf8(child.path) + " cannot be stored: " + nameError;
+            return false;
+        }
+        children.push_back(child);
+    }
+    if (failure) {
+        error = "cannot list the folder " + PathToUtf8(folder) + ": " + failure.message();
+        return false;
+    }
+    std::sort(children.begin(), children.end(),
+              [](const Child& a, const Child& b) { return a.storedName < b.storedName; });
+
+    for (const Child& child : children) {
+        fs::file_status link = fs::symlink_status(child.path, failure);
+        fs::file_status target = fs::status(child.path, failure);
+        if (failure) {
+            error = "cannot read " + PathToUtf8(child.path) + ": " + failure.message();
+            return false;
+        }
+        bool isDirectory = fs::is_directory(target);
+        if (isDirectory && fs::is_symlink(link)) {
+            error = PathToUtf8(child.path) + " is a link to a folder, which is not followed";
+            return false;
+        }
+        if (!isDirectory && !fs::is_regular_file(target)) {
+            error = PathToUtf8(child.path) + " is neither a file nor a folder";
+            return false;
+        }
+        PayloadEntry entry;
+        entry.name = ChildEntryName(folderName, child.storedName, isDirectory);
+        entry.nameIsUtf8 = LauncherNameIsUtf8(entry.name);
+        entry.source = child.path;
+        std::string factsError;
+        if (!ReadFileFacts(child.path, entry.facts, factsError)) {
+            error = "cannot read " + PathToUtf8(child.path) + ": " + factsError;
+            return false;
+        }
+        if (entry.name.size() > kMaximumEntryNameLength) {
+            error = "the entry name " + LauncherTextToUtf8(entry.name) + " is " +
+                    std::to_string(entry.name.size()) + " bytes long: the launcher reads at most " +
+                    std::to_string(kMaximumEntryNameLength);
+            return false;
+        }
+        if (entries.size() >= kMaximumEntryCount) {
+            error = "the payload has more than " + std::to_string(kMaximumEntryCount) +
+                    " files and folders";
+            return false;
+        }
+        entries.push_back(entry);
+        if (isDirectory && !CollectFolder(child.path, entry.name, entries, error)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string ChildEntryName(const std::string& folderName, const std::string& childName,
+                           bool isDirectory) {
+    return folderName + childName + (isDirectory ? "/" : "");
+}
+
+bool CollectPayloadTree(const fs::path& root, std::vector<PayloadEntry>& entries,
+                        std::string& error) {
+    entries.clear();
+    return CollectFolder(root, std::string(), entries, error);
+}

@@ -1,0 +1,31 @@
+#pragma once
+// The entries of a folder payload: every file and sub-folder below the
+// folder, in a fixed order (names sorted, each folder before its content).
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tools/pack/file_facts.h"
+
+struct PayloadEntry {
+    std::string name;         // stored name: "/" separators, a folder's ends in "/"
+    bool nameIsUtf8 = false;  // the name holds UTF-8 beyond ASCII
+    std::filesystem::path source;
+    FileFacts facts;
+};
+
+// The launcher reads names of at most 259 bytes, and minizip writes the
+// plain (not 64-bit) end record for fewer than 65535 entries.
+constexpr size_t kMaximumEntryNameLength = 259;
+constexpr size_t kMaximumEntryCount = 65534;
+
+// Joins the stored name of a child from its folder's name and its own.
+std::string ChildEntryName(const std::string& folderName, const std::string& childName,
+                           bool isDirectory);
+
+// Lists root's content. False, with the reason, when a part cannot be read,
+// is neither file nor folder, or makes a name or count the launcher cannot
+// take. An empty folder gives an empty list.
+bool CollectPayloadTree(const std::filesystem::path& root, std::vector<PayloadEntry>& entries,
+                        std::string& error);

@@ -1,0 +1,158 @@
+#include "tools/pack/payload_zip.h"
+
+#include <fstream>
+#include <limits>
+
+#include "tools/pack/native_text.h"
+#include "tools/pack/zip_stream_io.h"
+#include "zip.h"
+
+namespace {
+
+constexpr uint16_t kZipVersion20 = 20;
+constexpr uLong kUtf8NameFlag = 1u << 11;
+// Entries and offsets of the plain zip format are 32-bit.
+constexpr uint64_t kLargestEntry = 0xFFFFFFFEu;
+constexpr size_t kCopyChunk = 64 * 1024;
+
+void AppendLittleEndian(std::string& out, uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) {
+        out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+    }
+}
+
+// Owns the zip handle; closes it without a central directory when the
+// archive is abandoned half way.
+class ZipHandle {
+  public:
+    explicit ZipHandle(zipFile file) : file_(file) {}
+    ~ZipHandle() {
+        if (file_ != nullptr) {
+            zipClose(file_, nullptr);
+        }
+    }
+    ZipHandle(const ZipHandle&) = delete;
+    ZipHandle& operator=(const ZipHandle&) = delete;
+    zipFile get() const { return file_; }
+    int Close() {
+        int result = zipClose(file_, nullptr);
+        file_ = nullptr;
+        return result;
+    }
+
+  private:
+    zipFile file_;
+};
+
+bool CopyFileIntoEntry(zipFile zip, const PayloadEntry& entry, std::string& error) {
+    std::ifstream input(entry.source, std::ios::binary);
+    if (!input) {
+        error = "cannot open " + PathToUtf8(entry.source);
+        return false;
+    }
+    std::vector<char> chunk(kCopyChunk);
+    uint64_t total = 0;
+    while (input) {
+        input.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+        std::streamsize got = input.gcount();
+        if (got <= 0) {
+            break;
+        }
+        total += static_cast<uint64_t>(got);
+        if (total > kLargestEntry) {
+            error = PathToUtf8(entry.source) + " has grown past 4 GiB while it was read";
+            return false;
+        }
+        if (zipWriteInFileInZip(zip, chunk.data(), static_cast<unsigned>(got)) != ZIP_OK) {
+            error = "cannot write the archive";
+            return false;
+        }
+    }
+    if (input.bad()) {
+        error = "cannot read " + PathToUtf8(entry.source);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+DosDateTime ToDosDateTime(const CalendarTime& local) {
+    CalendarTime time = local;
+    if (time.year < 1980) {
+        time = CalendarTime();
+    } else if (time.year > 2107) {
+        time = CalendarTime{2107, 12, 31, 23, 59, 58};
+    }
+    DosDateTime dos;
+    dos.date = static_cast<uint16_t>(((time.year - 1980) << 9) | (time.month << 5) | time.day);
+    dos.time = static_cast<uint16_t>((time.hour << 11) | (time.minute << 5) | (time.second / 2));
+    return dos;
+}
+
+std::string ExtendedTimestampBlock(int64_t unixTime) {
+    if (unixTime < std::numeric_limits<int32_t>::min() ||
+        unixTime > std::numeric_limits<int32_t>::max()) {
+        return std::string();
+    }
+    std::string block = "UT";
+    AppendLittleEndian(block, 5, 2);
+    block.push_back('\x01');  // modification time only
+    AppendLittleEndian(block, static_cast<uint32_t>(static_cast<int32_t>(unixTime)), 4);
+    return block;
+}
+
+uint16_t VersionMadeBy(uint16_t hostSystem) {
+    return static_cast<uint16_t>((hostSystem << 8) | kZipVersion20);
+}
+
+bool WritePayloadZip(const std::vector<PayloadEntry>& entries, std::streambuf& buffer,
+                     uint64_t base, std::string& error) {
+    StreamWindow window{&buffer, base};
+    zlib_filefunc64_def functions;
+    FillStreamFileFunctions(functions, window);
+    ZipHandle zip(zipOpen2_64("payload", APPEND_STATUS_CREATE, nullptr, &functions));
+    if (zip.get() == nullptr) {
+        error = "cannot start the archive";
+        return false;
+    }
+    for (const PayloadEntry& entry : entries) {
+        if (entry.facts.size > kLargestEntry) {
+            error = PathToUtf8(entry.source) + " is 4 GiB or larger, more than a zip entry holds";
+            return false;
+        }
+        zip_fileinfo info = {};
+        CalendarTime local;
+        if (!ToLocalCalendar(entry.facts.modifiedUnixTime, local)) {
+            local = CalendarTime();
+        }
+        DosDateTime dos = ToDosDateTime(local);
+        info.dosDate = (static_cast<uLong>(dos.date) << 16) | dos.time;
+        info.external_fa = entry.facts.externalAttributes;
+        std::string timestamp = ExtendedTimestampBlock(entry.facts.modifiedUnixTime);
+        bool isDirectory = entry.facts.isDirectory;
+        int opened = zipOpenNewFileInZip4_64(
+            zip.get(), entry.name.c_str(), &info, timestamp.data(),
+            static_cast<uInt>(timestamp.size()), timestamp.data(),
+            static_cast<uInt>(timestamp.size()), nullptr, isDirectory ? 0 : Z_DEFLATED,
+            isDirectory ? 0 : Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, DEF_MEM_LEVEL,
+            Z_DEFAULT_STRATEGY, nullptr, 0, VersionMadeBy(entry.facts.hostSystem),
+            entry.nameIsUtf8 ? kUtf8NameFlag : 0, 0);
+        if (opened != ZIP_OK) {
+            error = "cannot add " + LauncherTextToUtf8(entry.name) + " to the archive";
+            return false;
+        }
+        if (!isDirectory && !CopyFileIntoEntry(zip.get(), entry, error)) {
+            return false;
+        }
+        if (zipCloseFileInZip(zip.get()) != ZIP_OK) {
+            error = "cannot finish " + LauncherTextToUtf8(entry.name) + " in the archive";
+            return false;
+        }
+    }
+    if (zip.Close() != ZIP_OK) {
+        error = "cannot finish the archive's directory";
+        return false;
+    }
+    return true;
+}

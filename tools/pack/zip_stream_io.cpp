@@ -1,0 +1,86 @@
+#include "tools/pack/zip_stream_io.h"
+
+#include <cstdio>
+#include <ios>
+
+namespace {
+
+StreamWindow& WindowOf(voidpf opaque) {
+    return *static_cast<StreamWindow*>(opaque);
+}
+
+voidpf ZCALLBACK OpenWindow(voidpf opaque, const void*, int) {
+    StreamWindow& window = WindowOf(opaque);
+    std::streamoff start = static_cast<std::streamoff>(window.base);
+    if (window.buffer == nullptr || window.buffer->pubseekpos(start) != std::streampos(start)) {
+        return nullptr;
+    }
+    return opaque;
+}
+
+uLong ZCALLBACK ReadWindow(voidpf, voidpf stream, void* data, uLong size) {
+    std::streamsize got = WindowOf(stream).buffer->sgetn(static_cast<char*>(data),
+                                                         static_cast<std::streamsize>(size));
+    return got > 0 ? static_cast<uLong>(got) : 0;
+}
+
+uLong ZCALLBACK WriteWindow(voidpf, voidpf stream, const void* data, uLong size) {
+    std::streamsize put = WindowOf(stream).buffer->sputn(static_cast<const char*>(data),
+                                                         static_cast<std::streamsize>(size));
+    return put > 0 ? static_cast<uLong>(put) : 0;
+}
+
+ZPOS64_T ZCALLBACK TellWindow(voidpf, voidpf stream) {
+    StreamWindow& window = WindowOf(stream);
+    std::streamoff position = window.buffer->pubseekoff(0, std::ios_base::cur);
+    if (position < 0 || static_cast<uint64_t>(position) < window.base) {
+        return static_cast<ZPOS64_T>(-1);
+    }
+    return static_cast<ZPOS64_T>(static_cast<uint64_t>(position) - window.base);
+}
+
+long ZCALLBACK SeekWindow(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
+    StreamWindow& window = WindowOf(stream);
+    std::streamoff target = 0;
+    switch (origin) {
+        case ZLIB_FILEFUNC_SEEK_SET:
+            target = static_cast<std::streamoff>(window.base + offset);
+            break;
+        case ZLIB_FILEFUNC_SEEK_CUR:
+            target = window.buffer->pubseekoff(0, std::ios_base::cur) +
+                     static_cast<std::streamoff>(offset);
+            break;
+        case ZLIB_FILEFUNC_SEEK_END:
+            target = window.buffer->pubseekoff(0, std::ios_base::end) +
+                     static_cast<std::streamoff>(offset);
+            break;
+        default:
+            return -1;
+    }
+    if (target < static_cast<std::streamoff>(window.base)) {
+        return -1;
+    }
+    return window.buffer->pubseekpos(target) == std::streampos(target) ? 0 : -1;
+}
+
+// The stream belongs to the caller, who closes it.
+int ZCALLBACK CloseWindow(voidpf, voidpf) {
+    return 0;
+}
+
+int ZCALLBACK WindowError(voidpf, voidpf) {
+    return 0;
+}
+
+}  // namespace
+
+void FillStreamFileFunctions(zlib_filefunc64_def& functions, StreamWindow& window) {
+    functions.zopen64_file = OpenWindow;
+    functions.zread_file = ReadWindow;
+    functions.zwrite_file = WriteWindow;
+    functions.ztell64_file = TellWindow;
+    functions.zseek64_file = SeekWindow;
+    functions.zclose_file = CloseWindow;
+    functions.zerror_file = WindowError;
+    functions.opaque = &window;
+}
