@@ -18,21 +18,23 @@ bool CheckZipPayload(const fs::path& path, Payload& payload, std::string& error)
         error = "cannot open the payload " + shown;
         return false;
     }
+    std::string firstBytes(4, '\0');
+    std::streamsize got = input.rdbuf()->sgetn(&firstBytes[0], 4);
+    firstBytes.resize(got > 0 ? static_cast<size_t>(got) : 0);
     std::vector<ArchiveEntry> entries;
     std::string reason;
-    if (!ListArchive(*input.rdbuf(), 0, entries, reason)) {
+    bool listed = ListArchive(*input.rdbuf(), 0, entries, reason);
+    // An archive without entries is its end record alone, which minizip
+    // does not open.
+    if ((listed && entries.empty()) || (!listed && firstBytes == std::string("PK\x05\x06", 4))) {
+        error = "the payload zip " + shown + " has no entries";
+        return false;
+    }
+    if (!listed) {
         error =
             "the payload " + shown + " is neither a folder nor a readable zip archive: " + reason;
         return false;
     }
-    if (entries.empty()) {
-        error = "the payload zip " + shown + " has no entries";
-        return false;
-    }
-    std::string firstBytes(4, '\0');
-    input.rdbuf()->pubseekpos(0);
-    std::streamsize got = input.rdbuf()->sgetn(&firstBytes[0], 4);
-    firstBytes.resize(got > 0 ? static_cast<size_t>(got) : 0);
     if (!StartsWithLocalHeader(firstBytes)) {
         error = "the payload zip " + shown +
                 " does not start with a local file header (PK\\3\\4): the launcher would not "

@@ -1,0 +1,429 @@
+"""velmar-pack, the host build: packages it writes, packages it refuses, and
+what --inspect reports. Every package is read back with Python's zipfile and
+by parsing the bytes, never through the tool itself."""
+import datetime
+import io
+import os
+import pathlib
+import random
+import shutil
+import stat
+import struct
+import subprocess
+import tempfile
+import unittest
+import zipfile
+import zoneinfo
+
+TOOL = os.environ.get("VELMAR_PACK", "velmar-pack")
+STUB = pathlib.Path(os.environ.get("VELMAR_LAUNCHER_STUB", "/nonexistent"))
+
+MARKER = b"[" + b"VLMR" + b"]"
+SEARCH_START = 100000
+SEARCH_END = 500000
+SIGNATURE = b"PK\x03\x04"
+# A fixed modification time with odd seconds: DOS times keep only even ones.
+MTIME = 1614834367  # 2021-03-04 05:06:07 UTC
+ZONE = "Asia/Kolkata"
+
+
+def run_tool(*args, zone=ZONE):
+    env = dict(os.environ, TZ=zone)
+    return subprocess.run([TOOL, *[os.fsencode(a) if isinstance(a, str) else a for a in args]],
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, timeout=120)
+
+
+def synthetic_launcher(size, seed=1):
+    """Launcher stand-in bytes without the marker or a zip signature."""
+    data = bytearray(random.Random(seed).randbytes(size))
+    if size >= 2:
+        data[0:2] = b"MZ"
+    for pattern in (MARKER, SIGNATURE):
+        at = data.find(pattern)
+        while at >= 0:
+            data[at] ^= 0xFF
+            at = data.find(pattern)
+    return bytes(data)
+
+
+def folder_snapshot(folder):
+    return {p.name: "folder" if p.is_dir() else p.read_bytes()
+            for p in pathlib.Path(folder).iterdir()}
+
+
+def local_header_extra(archive: bytes, offset: int) -> bytes:
+    signature, = struct.unpack_from("<I", archive, offset)
+    assert signature == 0x04034B50
+    name_length, extra_length = struct.unpack_from("<HH", archive, offset + 26)
+    start = offset + 30 + name_length
+    return archive[start:start + extra_length]
+
+
+def timestamp_blocks(extra: bytes) -> dict:
+    blocks = {}
+    at = 0
+    while at + 4 <= len(extra):
+        tag, size = struct.unpack_from("<HH", extra, at)
+        blocks.setdefault(tag, extra[at + 4:at + 4 + size])
+        at += 4 + size
+    return blocks
+
+
+def parse_report(text: str):
+    values, entries = {}, []
+    for line in text.splitlines():
+        key, _, value = line.partition(":")
+        value = value[1:] if value.startswith(" ") else value
+        if key == "entry":
+            fields = dict(part.split("=", 1) for part in value.split(" ", 3))
+            entries.append(fields)
+        else:
+            values[key] = value
+    return values, entries
+
+
+class Workspace(unittest.TestCase):
+    def setUp(self):
+        self.root = pathlib.Path(tempfile.mkdtemp(prefix="velmar-pack-test-"))
+        self.out = self.root / "out"
+        self.out.mkdir()
+        self.launcher = self.root / "launcher.exe"
+        self.launcher.write_bytes(synthetic_launcher(3000))
+        self.payload = self.root / "payload"
+        (self.payload / "bin").mkdir(parents=True)
+        (self.payload / "bin" / "velmar.exe").write_bytes(b"client")
+
+    def tearDown(self):
+        for path, dirs, files in os.walk(self.root):
+            for name in dirs + files:
+                if not os.path.islink(os.path.join(path, name)):
+                    os.chmod(os.path.join(path, name), 0o755)
+        shutil.rmtree(self.root)
+
+    def pack(self, locale="en_US", launcher=None, payload=None, output=None):
+        return run_tool("--launcher", launcher or self.launcher, "--locale", locale,
+                        "--payload", payload or self.payload, "--output",
+                        output or self.out / "event.exe")
+
+
+class Refusals(Workspace):
+    """Every package the launcher could not read is refused: exit 1, one
+    message, and the output folder exactly as it was."""
+
+    def assertRefused(self, result, phrase, before=None):
+        stderr = result.stderr.decode()
+        self.assertEqual(result.returncode, 1, stderr)
+        self.assertIn(phrase, stderr)
+        self.assertEqual(len(stderr.strip().splitlines()), 1, stderr)
+        self.assertEqual(result.stdout, b"")
+        self.assertEqual(folder_snapshot(self.out), before or {})
+
+    def test_launcher_whose_marker_would_start_past_the_search(self):
+        self.launcher.write_bytes(synthetic_launcher(SEARCH_END + 1))
+        self.assertRefused(self.pack(), "past offset 500000")
+
+    def test_archive_that_would_begin_past_the_search(self):
+        # Marker at 499990, text to 500001: one byte too far.
+        self.launcher.write_bytes(synthetic_launcher(SEARCH_END - 10))
+        self.assertRefused(self.pack(), "archive would begin at offset 500001")
+
+    def test_launcher_that_holds_the_marker(self):
+        data = bytearray(synthetic_launcher(150000))
+        data[120000:120006] = MARKER
+        self.launcher.write_bytes(bytes(data))
+        self.assertRefused(self.pack(), "marker at offset 120000")
+        data[120000:120006] = b"\0" * 6
+        data[SEARCH_START:SEARCH_START + 6] = MARKER
+        self.launcher.write_bytes(bytes(data))
+        self.assertRefused(self.pack(), "marker at offset 100000")
+
+    def test_locale_texts_the_launcher_cannot_take(self):
+        for text, phrase in [("", "fewer than 5"), ("en_U", "fewer than 5"),
+                             ("x" * 260, "260 bytes long"),
+                             (b"en_US" + SIGNATURE, "zip signature")]:
+            with self.subTest(text=text[:8]):
+                self.assertRefused(self.pack(locale=text), phrase)
+
+    def test_empty_payloads(self):
+        empty = self.root / "empty"
+        empty.mkdir()
+        self.assertRefused(self.pack(payload=empty), "is empty")
+        no_entries = self.root / "none.zip"
+        zipfile.ZipFile(no_entries, "w").close()
+        self.assertRefused(self.pack(payload=no_entries), "has no entries")
+
+    def test_payload_files_that_are_no_usable_zip(self):
+        text = self.root / "notes.txt"
+        text.write_bytes(b"not a zip archive at all\n" * 10)
+        self.assertRefused(self.pack(payload=text), "neither a folder nor a readable zip")
+        # A zip behind other bytes opens, but the launcher looks for PK\3\4 first.
+        buffer = io.BytesIO()
+        with zipfile.ZipFile(buffer, "w") as archive:
+            archive.writestr("a.txt", b"a")
+        prefixed = self.root / "prefixed.zip"
+        prefixed.write_bytes(b"prefix bytes" + buffer.getvalue())
+        self.assertRefused(self.pack(payload=prefixed), "does not start with a local file header")
+
+    def test_payload_parts_that_are_neither_file_nor_folder(self):
+        os.mkfifo(self.payload / "bin" / "pipe")
+        self.assertRefused(self.pack(), "is neither a file nor a folder")
+        os.remove(self.payload / "bin" / "pipe")
+        os.symlink(self.payload / "bin", self.payload / "loop")
+        self.assertRefused(self.pack(), "is a link to a folder")
+        os.remove(self.payload / "loop")
+        os.symlink(self.root / "nowhere", self.payload / "dangling")
+        self.assertRefused(self.pack(), "dangling")
+
+    def test_missing_inputs(self):
+        self.assertRefused(self.pack(launcher=self.root / "absent.exe"), "does not exist")
+        self.assertRefused(self.pack(payload=self.root / "absent"), "does not exist")
+
+    def test_outputs_that_cannot_be_written(self):
+        self.assertRefused(self.pack(output=self.out / "missing" / "event.exe"), "does not exist")
+        (self.out / "taken").mkdir()
+        before = folder_snapshot(self.out)
+        self.assertRefused(self.pack(output=self.out / "taken"), "it is a folder", before)
+        self.assertRefused(self.pack(output=self.payload / "event.exe"), "inside the payload",
+                           before)
+        self.assertEqual(sorted(os.listdir(self.payload)), ["bin"])
+
+    def test_refused_run_keeps_an_existing_package(self):
+        (self.out / "event.exe").write_bytes(b"the earlier package")
+        before = folder_snapshot(self.out)
+        self.assertRefused(self.pack(locale="en"), "fewer than 5", before)
+        unreadable = self.payload / "bin" / "locked.dat"
+        unreadable.write_bytes(b"x")
+        os.chmod(unreadable, 0)
+        if os.access(unreadable, os.R_OK):
+            self.skipTest("running as a user who reads any file")
+        self.assertRefused(self.pack(), "cannot open", before)
+
+
+class Usage(Workspace):
+    def test_usage_errors_exit_2(self):
+        cases = [
+            ([], "no command given"),
+            (["--frobnicate"], "unknown option --frobnicate"),
+            (["--launcher", "a", "--locale", "en_US", "--payload", "p"], "missing --output"),
+            (["--inspect", "a", "--inspect", "b"], "--inspect given twice"),
+            (["--inspect", "a", "--locale", "en_US"], "--inspect takes no other option"),
+            (["--launcher"], "--launcher needs a value"),
+            (["--output="], "--output needs a value"),
+            (["stray"], "unexpected argument stray"),
+        ]
+        for args, phrase in cases:
+            with self.subTest(args=args):
+                result = run_tool(*args)
+                self.assertEqual(result.returncode, 2)
+                self.assertIn(phrase, result.stderr.decode())
+                self.assertIn("usage: velmar-pack --launcher", result.stderr.decode())
+
+    def test_help_and_version(self):
+        result = run_tool("--help")
+        self.assertEqual(result.returncode, 0)
+        self.assertIn("--inspect FILE", result.stdout.decode())
+        result = run_tool("--version")
+        self.assertEqual(result.returncode, 0)
+        self.assertRegex(result.stdout.decode(), r"^velmar-pack \d+\.\d+\.\d+\n$")
+
+    def test_equals_form(self):
+        result = run_tool(f"--launcher={self.launcher}", "--locale=de-AT",
+                          f"--payload={self.payload}", f"--output={self.out / 'e.exe'}")
+        self.assertEqual(result.returncode, 0, result.stderr)
+
+
+class FolderPayload(Workspace):
+    def make_tree(self):
+        p = self.payload
+        (p / "properties").mkdir()
+        (p / "properties" / "offlineplayback.pbcf").write_bytes(b"url=%local%\n")
+        (p / "media" / "deep" / "er").mkdir(parents=True)
+        (p / "media" / "deep" / "er" / "clip.bin").write_bytes(bytes(range(256)) * 400)
+        (p / "media" / "empty").mkdir()
+        (p / "a-first.txt").write_bytes(b"")
+        os.chmod(p / "properties" / "offlineplayback.pbcf", 0o444)
+        for path in [*p.rglob("*"), p]:
+            os.utime(path, (MTIME, MTIME), follow_symlinks=False)
+
+    def read_package(self, path):
+        data = path.read_bytes()
+        marker = data.index(MARKER, SEARCH_START)
+        archive_at = data.index(SIGNATURE, marker)
+        return data, marker, archive_at
+
+    def test_round_trip(self):
+        self.make_tree()
+        result = self.pack(locale="de-AT")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        data, marker, archive_at = self.read_package(self.out / "event.exe")
+        launcher = self.launcher.read_bytes()
+        self.assertEqual(data[:len(launcher)], launcher)
+        self.assertEqual(data[len(launcher):SEARCH_START], b"\0" * (SEARCH_START - len(launcher)))
+        self.assertEqual(marker, SEARCH_START)
+        self.assertEqual(data[marker + 6:archive_at], b"de-AT")
+        archive = data[archive_at:]
+
+        with zipfile.ZipFile(io.BytesIO(archive)) as z:
+            self.assertIsNone(z.testzip())
+            names = z.namelist()
+            self.assertEqual(names, [
+                "a-first.txt", "bin/", "bin/velmar.exe", "media/", "media/deep/",
+                "media/deep/er/", "media/deep/er/clip.bin", "media/empty/", "properties/",
+                "properties/offlineplayback.pbcf"])
+            self.assertEqual(z.read("media/deep/er/clip.bin"), bytes(range(256)) * 400)
+            self.assertEqual(z.read("a-first.txt"), b"")
+            local = datetime.datetime.fromtimestamp(MTIME, zoneinfo.ZoneInfo(ZONE))
+            dos_time = (local.year, local.month, local.day, local.hour, local.minute,
+                        local.second // 2 * 2)
+            for info in z.infolist():
+                with self.subTest(name=info.filename):
+                    source = self.payload / info.filename.rstrip("/")
+                    self.assertEqual(info.create_system, 3)
+                    self.assertEqual(info.external_attr >> 16, os.stat(source).st_mode)
+                    self.assertEqual(info.date_time, dos_time)
+                    extra = local_header_extra(archive, info.header_offset)
+                    ut = timestamp_blocks(extra)[0x5455]
+                    self.assertEqual(ut[0], 1)
+                    self.assertEqual(struct.unpack("<i", ut[1:5])[0], MTIME)
+                    self.assertEqual(info.flag_bits & 0x8, 0)  # sizes in the local header
+                    expected = zipfile.ZIP_STORED if info.is_dir() else zipfile.ZIP_DEFLATED
+                    self.assertEqual(info.compress_type, expected)
+            pbcf = z.getinfo("properties/offlineplayback.pbcf")
+            self.assertFalse((pbcf.external_attr >> 16) & stat.S_IWUSR)
+            self.assertLess(z.getinfo("media/deep/er/clip.bin").compress_size, 102400 // 10)
+
+    def test_same_tree_gives_the_same_bytes(self):
+        self.make_tree()
+        self.assertEqual(self.pack(output=self.out / "one.exe").returncode, 0)
+        self.assertEqual(self.pack(output=self.out / "two.exe").returncode, 0)
+        self.assertEqual((self.out / "one.exe").read_bytes(), (self.out / "two.exe").read_bytes())
+        self.assertEqual(sorted(os.listdir(self.out)), ["one.exe", "two.exe"])
+
+    def test_replaces_an_existing_package(self):
+        (self.out / "event.exe").write_bytes(b"old")
+        self.assertEqual(self.pack().returncode, 0)
+        self.assertEqual(os.listdir(self.out), ["event.exe"])
+        self.assertIn(MARKER, (self.out / "event.exe").read_bytes())
+
+    def test_names_beyond_ascii_are_utf8_and_flagged(self):
+        (self.payload / "Müsik").mkdir()
+        (self.payload / "Müsik" / "café.txt").write_bytes(b"x")
+        result = self.pack()
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("2 entry names go beyond ASCII", result.stderr.decode())
+        _, _, archive_at = self.read_package(self.out / "event.exe")
+        with zipfile.ZipFile(self.out / "event.exe") as z:
+            info = z.getinfo("Müsik/café.txt")
+            self.assertTrue(info.flag_bits & 0x800)
+            self.assertEqual(z.read(info), b"x")
+            self.assertFalse(z.getinfo("bin/velmar.exe").flag_bits & 0x800)
+
+    def test_bounds_that_still_fit(self):
+        # Launcher ending at 499989: marker there, archive at exactly 500000.
+        self.launcher.write_bytes(synthetic_launcher(SEARCH_END - 11))
+        self.assertEqual(self.pack().returncode, 0)
+        data, marker, archive_at = self.read_package(self.out / "event.exe")
+        self.assertEqual((marker, archive_at), (SEARCH_END - 11, SEARCH_END))
+        # A marker that ends just before the search start belongs to the launcher.
+        data = bytearray(synthetic_launcher(SEARCH_START))
+        data[SEARCH_START - 6:SEARCH_START] = MARKER
+        self.launcher.write_bytes(bytes(data))
+        self.assertEqual(self.pack(locale="x" * 259).returncode, 0)
+        data, marker, archive_at = self.read_package(self.out / "event.exe")
+        self.assertEqual((marker, archive_at), (SEARCH_START, SEARCH_START + 6 + 259))
+
+    @unittest.skipUnless(STUB.is_file(), "no Windows launcher stub in the dist folder")
+    def test_real_launcher_stub(self):
+        result = self.pack(launcher=STUB)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        data, marker, _ = self.read_package(self.out / "event.exe")
+        stub = STUB.read_bytes()
+        self.assertEqual(data[:len(stub)], stub)
+        self.assertEqual(marker, max(len(stub), SEARCH_START))
+
+
+class ZipPayload(Workspace):
+    def test_zip_is_taken_byte_for_byte(self):
+        source = self.root / "payload.zip"
+        with zipfile.ZipFile(source, "w", zipfile.ZIP_DEFLATED) as z:
+            z.writestr("bin/", b"")
+            z.writestr("bin/velmar.exe", b"client" * 100)
+            z.writestr("nested.zip", b"PK\x05\x06" + b"\0" * 18)
+        result = self.pack(payload=source)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        data = (self.out / "event.exe").read_bytes()
+        self.assertEqual(data[SEARCH_START + 11:], source.read_bytes())
+        self.assertEqual(len(data), SEARCH_START + 11 + source.stat().st_size)
+
+
+class Inspect(Workspace):
+    def test_report_of_a_package(self):
+        (self.payload / "readme.txt").write_bytes(b"read me " * 50)
+        os.chmod(self.payload / "readme.txt", 0o400)
+        self.assertEqual(self.pack(locale="fr_CH-extra").returncode, 0)
+        package = self.out / "event.exe"
+        result = run_tool("--inspect", package)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        values, entries = parse_report(result.stdout.decode())
+        self.assertEqual(values["marker offset"], "100000")
+        self.assertEqual(values["property length"], "11")
+        self.assertEqual(values["locale text"], "fr_CH-extra")
+        self.assertEqual((values["language"], values["country"]), ("fr", "CH"))
+        self.assertEqual(values["archive offset"], "100017")
+        self.assertEqual(int(values["archive size"]), package.stat().st_size - 100017)
+        self.assertEqual(values["entries"], "3")
+        with zipfile.ZipFile(package) as z:
+            expected = [{"size": str(i.file_size), "packed": str(i.compress_size),
+                         "name": i.filename} for i in z.infolist()]
+        self.assertEqual([{k: e[k] for k in ("size", "packed", "name")} for e in entries],
+                         expected)
+        attributes = {e["name"]: e["attributes"] for e in entries}
+        self.assertEqual(attributes, {"bin/": "0x30", "bin/velmar.exe": "0x20",
+                                      "readme.txt": "0x21"})
+
+    def test_what_the_launcher_reads_from_unusual_blocks(self):
+        buffer = io.BytesIO()
+        with zipfile.ZipFile(buffer, "w") as z:
+            z.writestr("a.txt", b"a")
+        head = synthetic_launcher(SEARCH_START)
+        cases = [
+            # An over-long block: found, but the launcher reads no text.
+            (head + MARKER + b"y" * 300 + buffer.getvalue(), "300", "", SEARCH_START + 306),
+            # A zero byte cuts the text short.
+            (head + MARKER + b"ab\0cdef" + buffer.getvalue(), "7", "ab", SEARCH_START + 13),
+            # Two markers: the first counts, the second is text.
+            (head + MARKER + b"en_" + MARKER + buffer.getvalue(), "9", "en_[VLMR]",
+             SEARCH_START + 15),
+        ]
+        for data, length, text, archive_at in cases:
+            with self.subTest(text=text):
+                package = self.out / "handmade.exe"
+                package.write_bytes(data)
+                result = run_tool("--inspect", package)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                values, entries = parse_report(result.stdout.decode())
+                self.assertEqual(values["property length"], length)
+                self.assertEqual(values["locale text"], text)
+                self.assertEqual(values["archive offset"], str(archive_at))
+                self.assertEqual([e["name"] for e in entries], ["a.txt"])
+
+    def test_files_without_a_package(self):
+        plain = self.out / "plain.exe"
+        plain.write_bytes(synthetic_launcher(200000))
+        result = run_tool("--inspect", plain)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("no marker between offsets 100000 and 500000", result.stderr.decode())
+        plain.write_bytes(synthetic_launcher(200000) + MARKER + b"en_US no archive")
+        result = run_tool("--inspect", plain)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("the marker at offset 200000 has no zip signature", result.stderr.decode())
+        # The marker must start by 500000; one at 500001 is not found.
+        plain.write_bytes(synthetic_launcher(SEARCH_END + 1) + MARKER + b"PK\x03\x04")
+        self.assertEqual(run_tool("--inspect", plain).returncode, 1)
+        result = run_tool("--inspect", self.out / "absent.exe")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("not a file", result.stderr.decode())
+
+
+if __name__ == "__main__":
+    unittest.main()
