@@ -239,14 +239,6 @@ TEST_F(CabinetExtraction, MembersKeepTheirTimesAndMaskedAttributes) {
     EXPECT_EQ(ReadAll(In("locked.txt")), "read-only member\n");
 }
 
-TEST_F(CabinetExtraction, ExtractingTwiceOverReadOnlyMembersSucceeds) {
-    ASSERT_EQ(Extract("attribs.cab"), 0);
-    ASSERT_EQ(Extract("attribs.cab"), 0);
-    EXPECT_EQ(Attributes(In("locked.txt")),
-              static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
-    EXPECT_EQ(ReadAll(In("hidden.txt")), "hidden system member\n");
-}
-
 TEST_F(CabinetExtraction, NotACabinetExtractsNothingAndFails) {
     EXPECT_NE(Extract("notacab.bin"), 0);
     EXPECT_NE(Extract("no-such-file.cab"), 0);
