@@ -5,6 +5,7 @@
 #include "launcher/problem_report.h"
 #include "launcher/process_state.h"
 #include "launcher/scratch_folder.h"
+#include "launcher/unique_handle.h"
 
 #include <gtest/gtest.h>
 
@@ -336,13 +337,46 @@ TEST_F(UnreadableFile, ReadOnlyEventNameFileFailsBeforeTheConfiguration) {
                                "*** Launcher Exiting ***"}));
 }
 
-// Without the catalogue text the user sees the generic text for 201.
-TEST_F(UpdatePbcf, UnreadableFileShowsTheGenericProblemText) {
+// The real exit: a copy of this test program runs the update on a read-only
+// file and must end with code 10 after closing its log.
+constexpr const wchar_t* kChildFolderVariable = L"VELMAR_CONFIG_CHILD_FOLDER";
+
+TEST_F(UpdatePbcf, UnreadableFileEndsTheProcessWithCodeTen) {
     WriteBytes(Config(), "x");
     MakeReadOnly(Config());
-    UpdatePBCF(Config().c_str());
-    EXPECT_NE(shownBox.text.find(L"Problem number: 201"), std::wstring::npos);
-    EXPECT_EQ(exitCodes, std::vector<int>{10});
+    wchar_t self[MAX_PATH] = {};
+    ASSERT_NE(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+    std::wstring command = L"\"" + std::wstring(self) + L"\" --gtest_filter=ConfigChild.*";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    ASSERT_TRUE(SetEnvironmentVariableW(kChildFolderVariable, WorkFolder));
+    BOOL created = CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                  nullptr, &startup, &info);
+    SetEnvironmentVariableW(kChildFolderVariable, nullptr);
+    ASSERT_TRUE(created);
+    UniqueKernelHandle process(info.hProcess);
+    UniqueKernelHandle thread(info.hThread);
+    ASSERT_EQ(WaitForSingleObject(process.get(), 60000), WAIT_OBJECT_0);
+    DWORD code = 0;
+    GetExitCodeProcess(process.get(), &code);
+    EXPECT_EQ(code, 10u);
+    std::string log = ReadBytes(folder / L"child_log.txt");
+    EXPECT_NE(log.find("Error opening/reading properties file"), std::string::npos) << log;
+    EXPECT_NE(log.find("*** Launcher Exiting ***"), std::string::npos) << log;
+}
+
+// The child side of the test above; does nothing in an ordinary run.
+TEST(ConfigChild, UpdateOnReadOnlyFile) {
+    wchar_t folder[MAX_PATH] = {};
+    if (GetEnvironmentVariableW(kChildFolderVariable, folder, MAX_PATH) == 0) {
+        GTEST_SKIP() << "only runs when started by UnreadableFileEndsTheProcessWithCodeTen";
+    }
+    wmemcpy(WorkFolder, folder, kPathCapacity);
+    ProblemBoxDisplay = RecordBox;
+    LogHandle = CreateLogFile((std::wstring(folder) + L"\\child_log.txt").c_str());
+    UpdatePBCF((std::wstring(folder) + L"\\properties\\offlineplayback.pbcf").c_str());
+    ADD_FAILURE() << "UpdatePBCF returned";
 }
 
 }  // namespace
