@@ -1,0 +1,195 @@
+"""velmar-pack.exe under Wine, as the unprivileged test user: a package from a
+folder whose names go beyond ASCII, given through UTF-16 arguments, read back
+with Python's zipfile; a refusal; and the packages (with their --inspect
+reports) that the unit test of the launcher's probe compares against."""
+import datetime
+import io
+import os
+import pathlib
+import pwd
+import random
+import shutil
+import struct
+import subprocess
+import unittest
+import zipfile
+import zoneinfo
+
+TOOL = os.environ["VELMAR_PACK_EXE"]
+WINE_RUN = os.environ["VELMAR_WINE_RUN"]
+FIXTURES = pathlib.Path(os.environ["VELMAR_PACK_FIXTURES"])
+WORK = pathlib.Path(os.environ["VELMAR_PACK_WORK"])
+STUB = pathlib.Path(os.environ.get("VELMAR_LAUNCHER_STUB", "/nonexistent"))
+ZONE = os.environ.get("VELMAR_TZ", "Asia/Kolkata")  # the zone wine-run.sh gives Wine
+WINE_USER = os.environ.get("VELMAR_WINE_USER", "velmar-test")
+
+MARKER = b"[" + b"VLMR" + b"]"
+SIGNATURE = b"PK\x03\x04"
+MTIME = 1614834367  # 2021-03-04 05:06:07 UTC, odd seconds
+# The ANSI code page of the Wine prefix, in which the launcher reads names.
+ANSI = "cp1252"
+
+PAYLOAD = WORK / "Wiedergabe-ü"
+PACKAGE = WORK / "Ereignis-ß.exe"
+
+
+def windows(path) -> str:
+    return "Z:" + str(path).replace("/", "\\")
+
+
+def wine(*args):
+    return subprocess.run([WINE_RUN, TOOL, *args], stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, timeout=120)
+
+
+def launcher_bytes() -> bytes:
+    if STUB.is_file():
+        return STUB.read_bytes()
+    data = bytearray(random.Random(7).randbytes(3000))
+    data[0:2] = b"MZ"
+    return bytes(data).replace(MARKER, b"-" * 6).replace(SIGNATURE, b"-" * 4)
+
+
+def give_to_wine_user(root: pathlib.Path):
+    if os.getuid() != 0:
+        return
+    user = pwd.getpwnam(WINE_USER)
+    for path in [root, *root.rglob("*")]:
+        os.chown(path, user.pw_uid, user.pw_gid)
+
+
+def make_payload():
+    (PAYLOAD / "bin").mkdir(parents=True)
+    (PAYLOAD / "bin" / "velmar.exe").write_bytes(b"client")
+    (PAYLOAD / "Ordner é").mkdir()
+    (PAYLOAD / "Ordner é" / "Ünïcode ÅÄÖ.txt").write_bytes("grüße\n".encode())
+    (PAYLOAD / "properties").mkdir()
+    (PAYLOAD / "properties" / "offlineplayback.pbcf").write_bytes(b"%locl%-%locc%\n")
+    (PAYLOAD / "leer").mkdir()
+    for path in PAYLOAD.rglob("*"):
+        os.chmod(path, 0o777 if path.is_dir() else 0o666)
+    # Wine shows a file that nobody may write as read-only.
+    os.chmod(PAYLOAD / "properties" / "offlineplayback.pbcf", 0o444)
+    for path in [*PAYLOAD.rglob("*"), PAYLOAD]:
+        os.utime(path, (MTIME, MTIME))
+
+
+def inspect_into_fixtures(package: pathlib.Path, name: str):
+    """Copies package into the fixtures with the report --inspect gives on it."""
+    shutil.copyfile(package, FIXTURES / f"{name}.exe")
+    result = wine("--inspect", windows(FIXTURES / f"{name}.exe"))
+    report = f"exit code: {result.returncode}\n" + result.stdout.decode().replace("\r\n", "\n")
+    (FIXTURES / f"{name}.inspect.txt").write_text(report)
+    return result
+
+
+def setUpModule():
+    shutil.rmtree(WORK, ignore_errors=True)
+    WORK.mkdir(parents=True)
+    FIXTURES.mkdir(parents=True, exist_ok=True)
+    (WORK / "launcher.exe").write_bytes(launcher_bytes())
+    make_payload()
+    os.chmod(WORK, 0o777)
+    give_to_wine_user(WORK)
+
+
+class FolderPackage(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.result = wine("--launcher", windows(WORK / "launcher.exe"), "--locale", "de-AT",
+                          "--payload", windows(PAYLOAD), "--output", windows(PACKAGE))
+
+    def test_package_from_names_beyond_ascii(self):
+        self.assertEqual(self.result.returncode, 0, self.result.stderr)
+        self.assertIn("Ereignis-ß.exe", self.result.stdout.decode())
+        data = PACKAGE.read_bytes()
+        launcher = (WORK / "launcher.exe").read_bytes()
+        marker = max(len(launcher), 100000)
+        self.assertEqual(data[:len(launcher)], launcher)
+        self.assertEqual(data.find(MARKER, 100000), marker)
+        self.assertEqual(data[marker + 6:marker + 11], b"de-AT")
+        archive = data[marker + 11:]
+        self.assertEqual(archive[:4], SIGNATURE)
+
+        local = datetime.datetime.fromtimestamp(MTIME, zoneinfo.ZoneInfo(ZONE))
+        dos_time = (local.year, local.month, local.day, local.hour, local.minute,
+                    local.second // 2 * 2)
+        with zipfile.ZipFile(io.BytesIO(archive)) as z:
+            self.assertIsNone(z.testzip())
+            infos = z.infolist()
+            # Without the UTF-8 flag, zipfile decodes names as cp437: undo that.
+            names = [i.filename.encode("cp437").decode(ANSI) for i in infos]
+            self.assertEqual(names, ["Ordner é/", "Ordner é/Ünïcode ÅÄÖ.txt", "bin/",
+                                     "bin/velmar.exe", "leer/", "properties/",
+                                     "properties/offlineplayback.pbcf"])
+            attributes = {n: i.external_attr & 0xFF for n, i in zip(names, infos)}
+            self.assertEqual(attributes["Ordner é/"] & 0x10, 0x10)
+            self.assertEqual(attributes["bin/velmar.exe"] & 0x11, 0)
+            self.assertEqual(attributes["properties/offlineplayback.pbcf"] & 0x01, 0x01)
+            for name, info in zip(names, infos):
+                with self.subTest(name=name):
+                    self.assertEqual(info.create_system, 0)
+                    self.assertEqual(info.flag_bits & 0x800, 0)
+                    self.assertEqual(info.date_time, dos_time)
+                    at = info.header_offset
+                    name_length, extra_length = struct.unpack_from("<HH", archive, at + 26)
+                    extra = archive[at + 30 + name_length:at + 30 + name_length + extra_length]
+                    self.assertEqual(extra[:5], b"UT\x05\x00\x01")
+                    self.assertEqual(struct.unpack("<i", extra[5:9])[0], MTIME)
+            self.assertEqual(z.read(infos[1]), "grüße\n".encode())
+
+    def test_inspect_reports_the_package(self):
+        self.assertEqual(self.result.returncode, 0, self.result.stderr)
+        result = inspect_into_fixtures(PACKAGE, "folder")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        report = result.stdout.decode()
+        self.assertIn("locale text: de-AT\r\n", report)
+        self.assertIn("entries: 7\r\n", report)
+        self.assertIn("attributes=0x21 name=properties/offlineplayback.pbcf\r\n", report)
+        self.assertIn(" name=Ordner é/Ünïcode ÅÄÖ.txt\r\n", report)
+
+
+class Refusals(unittest.TestCase):
+    def test_locale_beyond_the_code_page_and_missing_payload(self):
+        output = WORK / "refused-é.exe"
+        before = sorted(os.listdir(WORK))
+        result = wine("--launcher", windows(WORK / "launcher.exe"), "--locale", "de-AT✓",
+                      "--payload", windows(PAYLOAD), "--output", windows(output))
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("de-AT✓", result.stderr.decode())
+        self.assertIn("ANSI code page", result.stderr.decode())
+        result = wine("--launcher", windows(WORK / "launcher.exe"), "--locale", "de-AT",
+                      "--payload", windows(WORK / "fehlt-ü"), "--output", windows(output))
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("fehlt-ü does not exist", result.stderr.decode())
+        self.assertEqual(sorted(os.listdir(WORK)), before)
+
+    def test_usage_error(self):
+        result = wine("--locale", "de-AT")
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("usage:", result.stderr.decode())
+
+
+class HandmadePackages(unittest.TestCase):
+    """Files the tool does not make, for the probe to compare with --inspect."""
+
+    def test_reports_of_handmade_files(self):
+        buffer = io.BytesIO()
+        with zipfile.ZipFile(buffer, "w") as z:
+            z.writestr("a.txt", b"a")
+        head = launcher_bytes().ljust(100000, b"\0")
+        cases = {
+            "overlong": (head + MARKER + b"y" * 300 + buffer.getvalue(), 0),
+            "two_markers": (head + MARKER + b"en_" + MARKER + buffer.getvalue(), 0),
+            "no_archive": (head + MARKER + b"en_US and no archive", 1),
+            "plain": (head, 1),
+        }
+        for name, (data, exit_code) in cases.items():
+            with self.subTest(name=name):
+                source = WORK / f"{name}.exe"
+                source.write_bytes(data)
+                self.assertEqual(inspect_into_fixtures(source, name).returncode, exit_code)
+
+
+if __name__ == "__main__":
+    unittest.main()
