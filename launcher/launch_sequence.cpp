@@ -2,14 +2,20 @@
 
 #include <windows.h>
 
+#include <cwchar>
+#include <vector>
+
 #include "launcher/diagnostic_log.h"
 #include "launcher/problem_report.h"
 #include "launcher/process_state.h"
+#include "package/archive_copy.h"
 #include "package/package_probe.h"
 
 namespace {
 
 constexpr int kNoPackageProblem = 201;
+constexpr const wchar_t* kCopyOutFailedText = L"Failed to extract the exe file.";
+constexpr size_t kArchiveExtensionLength = 4;  // ".zip"
 
 std::wstring DetermineLogFolder() {
     wchar_t temp[kPathCapacity] = {};
@@ -26,6 +32,15 @@ std::wstring DetermineLogFolder() {
     return LogFolderFromTempPath(folder);
 }
 
+// Copies the first two characters at from onwards that lie before the end of text.
+void CopyCode(const std::wstring& text, size_t from, wchar_t (&code)[3]) {
+    size_t n = 0;
+    for (; n < 2 && from + n < text.size(); ++n) {
+        code[n] = text[from + n];
+    }
+    code[n] = L'\0';
+}
+
 }  // namespace
 
 std::wstring LogFolderFromTempPath(const std::wstring& tempPath) {
@@ -36,10 +51,38 @@ std::wstring LogFolderFromTempPath(const std::wstring& tempPath) {
     return folder + kLogFolderFragment;
 }
 
+std::wstring WidePropertyText(const char* text) {
+    if (text == nullptr) {
+        return std::wstring();
+    }
+    int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    if (length <= 0 || static_cast<size_t>(length) > kWidePropertyCapacity) {
+        return std::wstring();
+    }
+    std::vector<wchar_t> wide(static_cast<size_t>(length), L'\0');
+    if (MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), length) != length) {
+        return std::wstring();
+    }
+    return std::wstring(wide.data());
+}
+
+LocaleCodeSet LocaleCodesFromText(const std::wstring& text) {
+    LocaleCodeSet codes = {};
+    CopyCode(text, 0, codes.language);
+    CopyCode(text, 3, codes.country);
+    return codes;
+}
+
+std::wstring WorkFolderFromArchivePath(const std::wstring& archivePath) {
+    if (archivePath.size() < kArchiveExtensionLength) {
+        return std::wstring();
+    }
+    return archivePath.substr(0, archivePath.size() - kArchiveExtensionLength);
+}
+
 int RunLaunchSequence(const char* commandLine) {
     std::wstring logFolder = DetermineLogFolder();
     LogFile* log = OpenLauncherLog(logFolder.c_str());
-    (void)log;
 
     char* properties = GetPackageProperties();
     if (properties == nullptr) {
@@ -47,6 +90,29 @@ int RunLaunchSequence(const char* commandLine) {
         CloseLauncherLog();
         return 0;
     }
+
+    // Copy-out. Its failure ends the run without the exit banner.
+    wchar_t archivePath[kPathCapacity] = {};
+    if (GetZipFromExe(archivePath) == 0) {
+        MessageBoxW(nullptr, kCopyOutFailedText, nullptr, 0);
+        return 0;
+    }
+
+    LocaleCodes = LocaleCodesFromText(WidePropertyText(properties));
+
+    std::wstring workFolder = WorkFolderFromArchivePath(archivePath);
+    std::wmemcpy(WorkFolder, workFolder.c_str(), workFolder.size() + 1);  // shorter than the path
+
+    // Fails on a fresh run, where the folder does not exist yet.
+    SetCurrentDirectoryW(WorkFolder);
+    if (CreateDirectoryW(WorkFolder, nullptr)) {
+        // EXTRACTION GOES HERE: the extraction driver's ExtractArchive with
+        // archivePath and WorkFolder (it leaves WorkFolder current). It is
+        // not part of the build yet; nothing is extracted until it is.
+        LogMessage(log, L"Done extracting all files\n");
+        DeleteFileW(archivePath);
+    }
+    // An existing work folder: no extraction, the archive stays.
 
     CloseLauncherLog();
     return 0;

@@ -3,6 +3,8 @@
 // extraction, configuration rewrite and client start.
 #include <string>
 
+#include "launcher/process_state.h"
+
 constexpr const wchar_t* kLogFolderFragment = L"\\Velmar_Client_Logs";
 
 // The whole launch; commandLine is the narrow text after the program name.
@@ -12,3 +14,19 @@ int RunLaunchSequence(const char* commandLine);
 // The log folder for a temporary folder path (already in short form): one
 // trailing backslash dropped, then "\Velmar_Client_Logs" appended.
 std::wstring LogFolderFromTempPath(const std::wstring& tempPath);
+
+// Room of the property text in wide characters, terminator included.
+constexpr size_t kWidePropertyCapacity = 512;
+
+// The narrow property text in wide characters, converted with the system's
+// ANSI code page; empty when it does not convert or does not fit.
+std::wstring WidePropertyText(const char* text);
+
+// The locale codes of a property text: characters 0-1 are the language,
+// characters 3-4 the country. A code gets only the characters that lie before
+// the end of the text, so it may be shorter or empty.
+LocaleCodeSet LocaleCodesFromText(const std::wstring& text);
+
+// The work folder of a temporary archive path: the path less its last four
+// characters (".zip"); empty for a shorter path.
+std::wstring WorkFolderFromArchivePath(const std::wstring& archivePath);

@@ -1,0 +1,37 @@
+#pragma once
+// Copying the embedded archive out of the running executable into a numbered
+// temporary archive OffPlay\rec_N.zip below the temporary folder, after the
+// leftovers of earlier runs have been swept away.
+#include <windows.h>
+
+#include <cstdint>
+
+constexpr DWORD kCopyChunkSize = 8192;   // bytes per read
+constexpr DWORD kCopyBufferSize = 8194;  // bytes of the transfer buffer
+
+// path: a 260-character buffer that receives the temporary archive's full
+// path (also when the copy fails). Returns 1 when the whole archive was
+// copied, 0 otherwise. Needs the executable that the package probe left open
+// (PackageSource). On return this process holds the claim on the chosen
+// number (see offplay_runs.h) until it ends.
+int GetZipFromExe(wchar_t* path);
+
+// The two ends of the copy, as the copy loop sees them.
+class ArchiveCopyStreams {
+  public:
+    virtual ~ArchiveCopyStreams() = default;
+    virtual bool Read(unsigned char* buffer, DWORD size, DWORD* got) = 0;
+    virtual bool Write(const unsigned char* buffer, DWORD size, DWORD* written) = 0;
+};
+
+enum class CopyOutcome {
+    Complete,     // archiveLength bytes were read and written
+    ReadFailed,   // a read failed
+    SourceEnded,  // a read gave no bytes before archiveLength was reached
+    WriteFailed,  // a write failed or wrote fewer bytes than were read
+};
+
+// Copies archiveLength bytes in reads of at most kCopyChunkSize bytes into
+// buffer (room for kCopyBufferSize bytes).
+CopyOutcome CopyArchiveBytes(ArchiveCopyStreams& streams, uint32_t archiveLength,
+                             unsigned char* buffer);

@@ -1,0 +1,56 @@
+#pragma once
+// The runs below the OffPlay folder as the sweep sees them: rec_N (the work
+// folder), rec_N.zip (the temporary archive) and rec_N.lock, the claim of a
+// run in progress.
+//
+// A launcher claims its number by holding rec_N.lock open without sharing it;
+// the file goes away when the handle is closed, at the latest when the process
+// ends. Every launcher inspects and sweeps a number only while it holds that
+// number's claim, so two launchers never choose the same number, and no
+// launcher touches the folder or archive of a run that is still in progress.
+// Once the client runs, its executable in use keeps the folder instead.
+#include <string>
+
+#include "launcher/unique_handle.h"
+#include "package/run_sweep.h"
+
+constexpr const wchar_t* kOffPlayFolder = L"OffPlay\\";
+constexpr const wchar_t* kRunNamePrefix = L"rec_";
+constexpr const wchar_t* kArchiveExtension = L".zip";
+constexpr const wchar_t* kClaimExtension = L".lock";
+constexpr const wchar_t* kRunClientPath = L"\\bin\\velmar.exe";
+
+// namePrefix + decimal number + suffix, e.g. "...\OffPlay\rec_" 7 ".zip".
+std::wstring RunPath(const std::wstring& namePrefix, int number, const wchar_t* suffix);
+
+// Claims a number: opens its lock file exclusively and marks it for deletion
+// on close. No handle when another launcher holds it, or when the lock file
+// is not a plain file inside the temporary folder.
+UniqueFileHandle ClaimRunNumber(const std::wstring& namePrefix, int number);
+
+class OffPlayRuns : public RunFolderOperations {
+  public:
+    // namePrefix: the temporary folder, "OffPlay\" and "rec_".
+    explicit OffPlayRuns(std::wstring namePrefix);
+
+    bool NameExists(int number) override;
+    bool Claim(int number) override;
+    void Release(int number) override;
+    bool DeleteClient(int number) override;
+    void RemoveRunFolder(int number) override;
+    void DeleteArchive(int number) override;
+
+    // Hands the claim of number over to the caller.
+    UniqueFileHandle TakeClaim(int number);
+
+  private:
+    std::wstring namePrefix_;
+    UniqueFileHandle claims_[kLastRunNumber + 1];
+};
+
+// The claim of this process's run. Held until the process ends (the launcher
+// ends right after starting its client); releasing it earlier lets other
+// launchers sweep and reuse the number.
+void HoldRunClaim(UniqueFileHandle claim);
+bool HoldsRunClaim();
+void ReleaseRunClaim();
