@@ -86,12 +86,29 @@ def make_zip(entries, compression=zipfile.ZIP_DEFLATED) -> bytes:
 
 
 def make_package(archive: bytes, locale: bytes = b"en_US", launcher: pathlib.Path = LAUNCHER,
-                 marker_offset: int = MARKER_OFFSET) -> bytes:
-    """launcher + zero filler up to marker_offset + marker + locale text + archive."""
+                 marker_offset: int = None) -> bytes:
+    """launcher + zero filler up to marker_offset + marker + locale text + archive.
+    By default the marker sits at 100000, or right behind a longer launcher."""
     stub = pathlib.Path(launcher).read_bytes()
+    if marker_offset is None:
+        marker_offset = max(MARKER_OFFSET, len(stub))
     if len(stub) > marker_offset:
         raise ValueError("launcher is longer than the marker offset")
     return stub + bytes(marker_offset - len(stub)) + MARKER + locale + archive
+
+
+def write_package(path: pathlib.Path, archive_file: pathlib.Path, locale: bytes = b"en_US",
+                  launcher: pathlib.Path = LAUNCHER) -> pathlib.Path:
+    """Writes a package whose archive is a (large) file, without holding it in
+    memory; the file is made the Wine user's. Returns path."""
+    path = pathlib.Path(path)
+    with open(path, "wb") as out:
+        out.write(make_package(b"", locale, launcher))
+        with open(archive_file, "rb") as archive:
+            shutil.copyfileobj(archive, out, 1 << 20)
+    path.chmod(0o755)
+    give_to_user(path)
+    return path
 
 
 class BoxWatch:
