@@ -1,0 +1,100 @@
+#include "extract/entry_name.h"
+
+#include <windows.h>
+
+#include <cwchar>
+#include <string>
+
+namespace {
+
+bool IsSeparator(wchar_t c) {
+    return c == L'\\' || c == L'/';
+}
+
+wchar_t UpperAscii(wchar_t c) {
+    return (c >= L'a' && c <= L'z') ? c - L'a' + L'A' : c;
+}
+
+bool EqualsAsciiUpper(const wchar_t* text, size_t length, const wchar_t* upper) {
+    size_t i = 0;
+    for (; i < length && upper[i] != L'\0'; ++i) {
+        if (UpperAscii(text[i]) != upper[i]) {
+            return false;
+        }
+    }
+    return i == length && upper[i] == L'\0';
+}
+
+// "..", ".", "...", ". " and the like: the platform trims trailing dots and
+// spaces, so such a component may end up meaning the parent folder.
+bool IsOnlyDotsAndSpaces(const wchar_t* component, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+        if (component[i] != L'.' && component[i] != L' ') {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The platform opens a device instead of a file for these base names, with
+// any extension ("nul.txt" is the null device).
+bool IsDeviceName(const wchar_t* component, size_t length) {
+    size_t base = 0;
+    while (base < length && component[base] != L'.') {
+        ++base;
+    }
+    while (base > 0 && component[base - 1] == L' ') {
+        --base;
+    }
+    static const wchar_t* const kDevices[] = {L"CON", L"PRN",    L"AUX",
+                                              L"NUL", L"CONIN$", L"CONOUT$"};
+    for (const wchar_t* device : kDevices) {
+        if (EqualsAsciiUpper(component, base, device)) {
+            return true;
+        }
+    }
+    if (base == 4 && component[3] >= L'1' && component[3] <= L'9') {
+        return EqualsAsciiUpper(component, 3, L"COM") || EqualsAsciiUpper(component, 3, L"LPT");
+    }
+    return false;
+}
+
+}  // namespace
+
+bool IsEntryNameInside(const wchar_t* name) {
+    if (name == nullptr || name[0] == L'\0' || IsSeparator(name[0])) {
+        return false;
+    }
+    if (std::wcschr(name, L':') != nullptr) {
+        return false;
+    }
+    const wchar_t* component = name;
+    for (const wchar_t* p = name;; ++p) {
+        if (*p == L'\0' || IsSeparator(*p)) {
+            size_t length = static_cast<size_t>(p - component);
+            if (length > 0 &&
+                (IsOnlyDotsAndSpaces(component, length) || IsDeviceName(component, length))) {
+                return false;
+            }
+            if (*p == L'\0') {
+                return true;
+            }
+            component = p + 1;
+        }
+    }
+}
+
+bool IsEntryNameInside(const char* name) {
+    if (name == nullptr || name[0] == '\0') {
+        return false;
+    }
+    int length = MultiByteToWideChar(CP_ACP, 0, name, -1, nullptr, 0);
+    if (length <= 0) {
+        return false;
+    }
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    if (MultiByteToWideChar(CP_ACP, 0, name, -1, &wide[0], length) != length) {
+        return false;
+    }
+    return IsEntryNameInside(wide.c_str());
+}

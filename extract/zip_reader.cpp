@@ -1,0 +1,417 @@
+#include "extract/zip_reader.h"
+
+// iowin32.h needs ioapi.h first (for OF and the I/O types).
+#include <unzip.h>
+#include <iowin32.h>
+
+#include <climits>
+#include <cstring>
+#include <cwchar>
+#include <memory>
+#include <new>
+
+#include "extract/entry_data_decoder.h"
+#include "extract/entry_name.h"
+#include "extract/zip_attributes.h"
+#include "extract/zip_extra_field.h"
+#include "extract/zip_time.h"
+#include "launcher/unique_handle.h"
+
+namespace {
+
+constexpr int32_t kUnknownPosition = INT32_MAX;
+constexpr unsigned kEncryptedFlag = 0x0001;
+constexpr unsigned kDataDescriptorFlag = 0x0008;
+constexpr unsigned kUtf8NameFlag = 0x0800;
+constexpr uint32_t kDirectoryAttribute = 0x10;
+constexpr size_t kNameBufferSize = 260;  // stored names up to 259 bytes
+constexpr unsigned kCopyBufferSize = 16384;
+
+unzFile Archive(const ZipReader* reader) {
+    return static_cast<unzFile>(reader->archive);
+}
+
+bool IsSeparator(wchar_t c) {
+    return c == L'\\' || c == L'/';
+}
+
+// The current directory, ending in a separator; false when it does not fit.
+bool TakeRootFolder(wchar_t* root) {
+    DWORD length = GetCurrentDirectoryW(kPathCapacity, root);
+    if (length == 0 || length >= kPathCapacity) {
+        return false;
+    }
+    if (!IsSeparator(root[length - 1])) {
+        if (length + 1 >= kPathCapacity) {
+            return false;
+        }
+        root[length] = L'\\';
+        root[length + 1] = L'\0';
+    }
+    return true;
+}
+
+// first + the first secondLength characters of second, when that fits a path buffer.
+bool JoinPath(const wchar_t* first, const wchar_t* second, size_t secondLength, wchar_t* out) {
+    size_t firstLength = std::wcslen(first);
+    if (firstLength + secondLength >= kPathCapacity) {
+        return false;
+    }
+    std::wmemcpy(out, first, firstLength);
+    std::wmemcpy(out + firstLength, second, secondLength);
+    out[firstLength + secondLength] = L'\0';
+    return true;
+}
+
+// Puts minizip on the entry at index, stepping forward from where it stands;
+// only an index behind the current entry restarts from the first one.
+ZipResult MoveToEntry(ZipReader* reader, int32_t index) {
+    if (index >= reader->unreachableFrom) {
+        return ZipHeaderError;
+    }
+    unzFile archive = Archive(reader);
+    if (index < reader->currentIndex) {
+        ++reader->restarts;
+        if (unzGoToFirstFile(archive) != UNZ_OK) {
+            reader->unreachableFrom = 0;
+            reader->currentIndex = kUnknownPosition;
+            return ZipHeaderError;
+        }
+        reader->currentIndex = 0;
+    }
+    while (reader->currentIndex < index) {
+        if (unzGoToNextFile(archive) != UNZ_OK) {
+            reader->unreachableFrom = reader->currentIndex + 1;
+            reader->currentIndex = kUnknownPosition;
+            return ZipHeaderError;
+        }
+        ++reader->currentIndex;
+    }
+    return ZipOk;
+}
+
+// Validates the current entry's local header against its directory record
+// (minizip does that when it opens the entry's data) and reads the timestamps
+// of its local extra field.
+ZipResult ReadLocalHeader(unzFile archive, ExtendedTimestamps* stamps) {
+    if (unzOpenCurrentFile2(archive, nullptr, nullptr, 1) != UNZ_OK) {
+        return ZipHeaderError;
+    }
+    ZipResult result = ZipOk;
+    int size = unzGetLocalExtrafield(archive, nullptr, 0);
+    if (size < 0) {
+        result = ZipExtraFieldError;
+    } else if (size > 0) {
+        std::unique_ptr<unsigned char[]> field(new (std::nothrow) unsigned char[size]);
+        if (field == nullptr ||
+            unzGetLocalExtrafield(archive, field.get(), static_cast<unsigned>(size)) != size) {
+            result = ZipExtraFieldError;
+        } else {
+            *stamps = FindExtendedTimestamps(field.get(), static_cast<size_t>(size));
+        }
+    }
+    unzCloseCurrentFile(archive);
+    return result;
+}
+
+// The record of the entry minizip stands on.
+ZipResult ReadCurrentEntry(unzFile archive, int32_t index, ZipEntryInfo* record,
+                           ZipEntryDetails* details) {
+    unz_file_info64 file;
+    char name[kNameBufferSize];
+    if (unzGetCurrentFileInfo64(archive, &file, name, sizeof(name), nullptr, 0, nullptr, 0) !=
+        UNZ_OK) {
+        return ZipHeaderError;
+    }
+    // A name that does not fit the record, or that a NUL would cut short,
+    // cannot be written under its own name.
+    if (file.size_filename >= kNameBufferSize || std::memchr(name, 0, file.size_filename)) {
+        return ZipHeaderError;
+    }
+    if (file.compressed_size > UINT32_MAX || file.uncompressed_size > UINT32_MAX ||
+        (file.compression_method != kStoredMethod && file.compression_method != kDeflateMethod)) {
+        return ZipHeaderError;
+    }
+    ExtendedTimestamps stamps;
+    ZipResult local = ReadLocalHeader(archive, &stamps);
+    if (local != ZipOk) {
+        return local;
+    }
+
+    *record = ZipEntryInfo{};
+    record->entryIndex = index;
+    if (file.size_filename > 0) {
+        // Names flagged as UTF-8 (what current zip tools write for names
+        // beyond ASCII) are decoded as such; others are in the ANSI code page.
+        bool utf8 = (file.flag & kUtf8NameFlag) != 0;
+        int length = MultiByteToWideChar(utf8 ? CP_UTF8 : CP_ACP, utf8 ? MB_ERR_INVALID_CHARS : 0,
+                                         name, static_cast<int>(file.size_filename),
+                                         record->entryName, static_cast<int>(kPathCapacity - 1));
+        if (length <= 0) {
+            return ZipHeaderError;
+        }
+        record->entryName[length] = L'\0';
+    }
+    record->fileAttributes = ZipEntryAttributes(static_cast<uint16_t>(file.version),
+                                                static_cast<uint32_t>(file.external_fa));
+    record->packedSize = static_cast<uint32_t>(file.compressed_size);
+    record->unpackedSize = static_cast<uint32_t>(file.uncompressed_size);
+
+    // An invalid DOS date leaves the times zero: "unknown", and the written
+    // file then keeps the times of its writing.
+    FILETIME dosTime;
+    ZipTimeToFileTime(static_cast<uint16_t>(file.dosDate >> 16),
+                      static_cast<uint16_t>(file.dosDate & 0xffff), &dosTime);
+    record->lastAccessTime = dosTime;
+    record->creationTime = dosTime;
+    record->lastWriteTime = dosTime;
+    if (stamps.hasModification) {
+        record->lastWriteTime = UnixTimeToFileTime(stamps.modification);
+    }
+    if (stamps.hasAccess) {
+        record->lastAccessTime = UnixTimeToFileTime(stamps.access);
+    }
+    if (stamps.hasCreation) {
+        record->creationTime = UnixTimeToFileTime(stamps.creation);
+    }
+
+    details->crc = static_cast<uint32_t>(file.crc);
+    details->method = static_cast<unsigned>(file.compression_method);
+    details->flags = static_cast<unsigned>(file.flag);
+    details->dosDateTime = static_cast<uint32_t>(file.dosDate);
+    return ZipOk;
+}
+
+int ReadStoredChunk(void* context, unsigned char* buffer, unsigned capacity) {
+    return unzReadCurrentFile(static_cast<unzFile>(context), buffer, capacity);
+}
+
+const FILETIME* KnownTime(const FILETIME& time) {
+    return (time.dwLowDateTime | time.dwHighDateTime) != 0 ? &time : nullptr;
+}
+
+// Copies the current entry's content into the open output file.
+ZipResult WriteEntryData(unzFile archive, const ZipEntryInfo& record,
+                         const ZipEntryDetails& details, HANDLE output) {
+    // Raw: minizip hands over the stored bytes; decryption and inflation
+    // happen here, because this minizip build has no decryption.
+    if (unzOpenCurrentFile2(archive, nullptr, nullptr, 1) != UNZ_OK) {
+        return ZipDataError;
+    }
+    EntryDataFormat format;
+    format.method = details.method;
+    format.encrypted = (details.flags & kEncryptedFlag) != 0;
+    format.checkByte = (details.flags & kDataDescriptorFlag) != 0
+                           ? static_cast<unsigned char>(details.dosDateTime >> 8)
+                           : static_cast<unsigned char>(details.crc >> 24);
+    format.declaredSize = record.unpackedSize;
+    std::unique_ptr<EntryDataDecoder> decoder(
+        new (std::nothrow) EntryDataDecoder(ReadStoredChunk, archive, format));
+    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kCopyBufferSize]);
+
+    ZipResult result = ZipOk;
+    if (decoder == nullptr || buffer == nullptr) {
+        result = ZipDataError;
+    }
+    while (result == ZipOk) {
+        int got = decoder->Read(buffer.get(), kCopyBufferSize);
+        if (got == 0) {
+            if (decoder->crc() != details.crc || decoder->length() != record.unpackedSize) {
+                result = ZipDataError;
+            } else {
+                SetFileTime(output, KnownTime(record.creationTime),
+                            KnownTime(record.lastAccessTime), KnownTime(record.lastWriteTime));
+            }
+            break;
+        }
+        if (got == DecodeWrongPassword) {
+            result = ZipPasswordError;
+        } else if (got < 0) {
+            result = ZipDataError;
+        } else {
+            DWORD written = 0;
+            if (!WriteFile(output, buffer.get(), static_cast<DWORD>(got), &written, nullptr) ||
+                written != static_cast<DWORD>(got)) {
+                result = ZipWriteError;
+            }
+        }
+    }
+    unzCloseCurrentFile(archive);
+    return result;
+}
+
+// minizip takes an end-of-archive record at offset 0 for "not found", so an
+// archive without entries (nothing but that record and its comment) is
+// recognised here: signature, disk numbers, counts, directory size and offset
+// all zero, and the comment running exactly to the end of the file.
+bool IsEmptyZipArchive(const wchar_t* path) {
+    UniqueFileHandle file(
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) {
+        return false;
+    }
+    constexpr DWORD kRecordSize = 22;
+    DWORD size = GetFileSize(file.get(), nullptr);
+    unsigned char record[kRecordSize];
+    DWORD got = 0;
+    if (size == INVALID_FILE_SIZE || size < kRecordSize || size > kRecordSize + 0xFFFF ||
+        !ReadFile(file.get(), record, kRecordSize, &got, nullptr) || got != kRecordSize) {
+        return false;
+    }
+    static const unsigned char kSignature[4] = {'P', 'K', 5, 6};
+    if (std::memcmp(record, kSignature, 4) != 0) {
+        return false;
+    }
+    for (int i = 4; i < 20; ++i) {
+        if (record[i] != 0) {
+            return false;
+        }
+    }
+    DWORD commentLength = record[20] | (record[21] << 8);
+    return commentLength == size - kRecordSize;
+}
+
+void CreateFolderChain(const wchar_t* root, const wchar_t* relative, size_t length) {
+    size_t cut = length;
+    while (cut > 0 && !IsSeparator(relative[cut - 1])) {
+        --cut;
+    }
+    // cut - 1 is the last separator; a separator at position 0 has no parent before it.
+    if (cut > 1) {
+        CreateFolderChain(root, relative, cut - 1);
+    }
+    wchar_t path[kPathCapacity];
+    if (JoinPath(root, relative, length, path)) {
+        CreateDirectoryW(path, nullptr);
+    }
+}
+
+}  // namespace
+
+ZipReader* OpenZipArchive(const wchar_t* archivePath) {
+    if (archivePath == nullptr) {
+        return nullptr;
+    }
+    std::unique_ptr<ZipReader> reader(new (std::nothrow) ZipReader());
+    if (reader == nullptr || !TakeRootFolder(reader->rootFolder)) {
+        return nullptr;
+    }
+    // iowin32's wide variant opens with CreateFileW for reading, shared for
+    // reading only, failing when the file does not exist.
+    zlib_filefunc64_def io;
+    fill_win32_filefunc64W(&io);
+    unzFile archive = unzOpen2_64(archivePath, &io);
+    if (archive == nullptr) {
+        if (!IsEmptyZipArchive(archivePath)) {
+            return nullptr;
+        }
+        reader->cachedIndex = -1;  // no entries: nothing for minizip to read
+        return reader.release();
+    }
+    unz_global_info64 global;
+    if (unzGetGlobalInfo64(archive, &global) != UNZ_OK || global.number_entry > INT32_MAX) {
+        unzClose(archive);
+        return nullptr;
+    }
+    reader->archive = archive;
+    reader->entryCount = static_cast<int32_t>(global.number_entry);
+    reader->currentIndex = 0;
+    reader->unreachableFrom = reader->entryCount;
+    if (reader->entryCount > 0 && unzGoToFirstFile(archive) != UNZ_OK) {
+        reader->unreachableFrom = 0;
+    }
+    reader->cachedIndex = -1;
+    return reader.release();
+}
+
+ZipResult ReadEntryInfo(ZipReader* reader, int entryIndex, ZipEntryInfo* info) {
+    if (reader == nullptr || info == nullptr || entryIndex < -1 ||
+        entryIndex >= reader->entryCount) {
+        return ZipBadArgument;
+    }
+    if (entryIndex != -1 && entryIndex == reader->cachedIndex) {
+        *info = reader->cachedEntry;
+        return ZipOk;
+    }
+    if (entryIndex == -1) {
+        *info = ZipEntryInfo{};
+        info->entryIndex = reader->entryCount;
+        return ZipOk;
+    }
+    ZipResult moved = MoveToEntry(reader, entryIndex);
+    if (moved != ZipOk) {
+        return moved;
+    }
+    ZipEntryInfo record;
+    ZipEntryDetails details;
+    ZipResult read = ReadCurrentEntry(Archive(reader), entryIndex, &record, &details);
+    if (read != ZipOk) {
+        return read;
+    }
+    reader->cachedEntry = record;
+    reader->cachedDetails = details;
+    reader->cachedIndex = entryIndex;
+    *info = record;
+    return ZipOk;
+}
+
+ZipResult ExtractEntryToFile(ZipReader* reader, int entryIndex, const wchar_t* destinationName) {
+    if (reader == nullptr || destinationName == nullptr || entryIndex < 0 ||
+        entryIndex >= reader->entryCount) {
+        return ZipBadArgument;
+    }
+    ZipResult moved = MoveToEntry(reader, entryIndex);
+    if (moved != ZipOk) {
+        return moved;
+    }
+    // Without its own record the entry cannot be told apart as folder or
+    // file: its result is the reason, and nothing is written.
+    ZipEntryInfo record;
+    ZipResult read = ReadEntryInfo(reader, entryIndex, &record);
+    if (read != ZipOk) {
+        return read;
+    }
+    if ((record.fileAttributes & kDirectoryAttribute) != 0) {
+        if (!IsEntryNameInside(record.entryName)) {
+            return ZipFileError;
+        }
+        return CreateEntryFolders(reader->rootFolder, record.entryName) ? ZipOk : ZipFileError;
+    }
+    wchar_t path[kPathCapacity];
+    if (!IsEntryNameInside(destinationName) ||
+        !JoinPath(reader->rootFolder, destinationName, std::wcslen(destinationName), path)) {
+        return ZipFileError;
+    }
+    UniqueFileHandle output(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        record.fileAttributes, nullptr));
+    if (!output) {
+        return ZipFileError;
+    }
+    return WriteEntryData(Archive(reader), record, reader->cachedDetails, output.get());
+}
+
+ZipResult CloseZipArchive(ZipReader* reader) {
+    if (reader == nullptr) {
+        return ZipBadArgument;
+    }
+    if (reader->archive != nullptr) {
+        unzClose(Archive(reader));
+    }
+    delete reader;
+    return ZipOk;
+}
+
+bool CreateEntryFolders(const wchar_t* rootFolder, const wchar_t* relativePath) {
+    if (rootFolder == nullptr || relativePath == nullptr) {
+        return false;
+    }
+    size_t length = std::wcslen(relativePath);
+    if (length == 0) {
+        return true;
+    }
+    if (std::wcslen(rootFolder) + length >= kPathCapacity) {
+        return false;
+    }
+    CreateFolderChain(rootFolder, relativePath, length);
+    return true;
+}
