@@ -186,6 +186,18 @@ class Refusals(Workspace):
         self.assertRefused(self.pack(output=self.payload / "event.exe"), "inside the payload",
                            before)
         self.assertEqual(sorted(os.listdir(self.payload)), ["bin"])
+        inputs = self.root / "inputs"
+        inputs.mkdir()
+        launcher = inputs / "launcher.exe"
+        shutil.copyfile(self.launcher, launcher)
+        source = inputs / "payload.zip"
+        with zipfile.ZipFile(source, "w") as z:
+            z.writestr("a.txt", b"a")
+        self.out, before = inputs, folder_snapshot(inputs)
+        self.assertRefused(self.pack(launcher=launcher, output=launcher), "is the launcher itself",
+                           before)
+        self.assertRefused(self.pack(payload=source, output=source), "is the payload itself",
+                           before)
 
     def test_refused_run_keeps_an_existing_package(self):
         (self.out / "event.exe").write_bytes(b"the earlier package")

@@ -55,7 +55,7 @@ def give_to_wine_user(root: pathlib.Path):
         return
     user = pwd.getpwnam(WINE_USER)
     for path in [root, *root.rglob("*")]:
-        os.chown(path, user.pw_uid, user.pw_gid)
+        os.chown(path, user.pw_uid, user.pw_gid, follow_symlinks=False)
 
 
 def make_payload():
@@ -163,6 +163,20 @@ class Refusals(unittest.TestCase):
         self.assertEqual(result.returncode, 1)
         self.assertIn("fehlt-ü does not exist", result.stderr.decode())
         self.assertEqual(sorted(os.listdir(WORK)), before)
+
+    def test_link_to_a_folder_is_not_followed(self):
+        # Under Wine a Unix link to a folder is a reparse point, as a junction is.
+        payload = WORK / "mit-link"
+        (payload / "bin").mkdir(parents=True)
+        (payload / "bin" / "velmar.exe").write_bytes(b"client")
+        os.symlink(payload / "bin", payload / "schleife")
+        give_to_wine_user(payload)
+        output = WORK / "link.exe"
+        result = wine("--launcher", windows(WORK / "launcher.exe"), "--locale", "de-AT",
+                      "--payload", windows(payload), "--output", windows(output))
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("schleife is a link to a folder", result.stderr.decode())
+        self.assertFalse(output.exists())
 
     def test_usage_error(self):
         result = wine("--locale", "de-AT")

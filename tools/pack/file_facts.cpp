@@ -40,6 +40,7 @@ bool ReadFileFacts(const std::filesystem::path& path, FileFacts& facts, std::str
         return false;
     }
     facts.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    facts.isLink = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     facts.size = facts.isDirectory
                      ? 0
                      : (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
@@ -54,6 +55,8 @@ bool ReadFileFacts(const std::filesystem::path& path, FileFacts& facts, std::str
         error = std::strerror(errno);
         return false;
     }
+    struct stat linkStatus;
+    facts.isLink = lstat(path.c_str(), &linkStatus) == 0 && S_ISLNK(linkStatus.st_mode);
     facts.isDirectory = S_ISDIR(status.st_mode);
     facts.size = facts.isDirectory ? 0 : static_cast<uint64_t>(status.st_size);
     facts.modifiedUnixTime = static_cast<int64_t>(status.st_mtime);

@@ -12,6 +12,7 @@ constexpr uint16_t kHostUnix = 3;
 
 struct FileFacts {
     bool isDirectory = false;
+    bool isLink = false;  // a symbolic link, or on Windows any reparse point (junctions too)
     uint64_t size = 0;
     int64_t modifiedUnixTime = 0;     // seconds since 1970-01-01 UTC
     uint32_t externalAttributes = 0;  // as the zip's directory record holds them

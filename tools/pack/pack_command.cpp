@@ -136,6 +136,13 @@ int BuildPackage(const PackRequest& request) {
     if (!ReadPayload(payloadPath, payload, error)) {
         return Refuse(error);
     }
+    if (fs::equivalent(outputPath, launcherPath, failure)) {
+        return Refuse("the output " + request.output + " is the launcher itself");
+    }
+    if (payload.kind == PayloadKind::ZipArchive &&
+        fs::equivalent(outputPath, payloadPath, failure)) {
+        return Refuse("the output " + request.output + " is the payload itself");
+    }
     size_t utf8Names = 0;
     for (const PayloadEntry& entry : payload.entries) {
         utf8Names += entry.nameIsUtf8 ? 1 : 0;

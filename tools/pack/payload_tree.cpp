@@ -39,30 +39,26 @@ bool CollectFolder(const fs::path& folder, const std::string& folderName,
               [](const Child& a, const Child& b) { return a.storedName < b.storedName; });
 
     for (const Child& child : children) {
-        fs::file_status link = fs::symlink_status(child.path, failure);
-        fs::file_status target = fs::status(child.path, failure);
-        if (failure) {
-            error = "cannot read " + PathToUtf8(child.path) + ": " + failure.message();
-            return false;
-        }
-        bool isDirectory = fs::is_directory(target);
-        if (isDirectory && fs::is_symlink(link)) {
-            error = PathToUtf8(child.path) + " is a link to a folder, which is not followed";
-            return false;
-        }
-        if (!isDirectory && !fs::is_regular_file(target)) {
-            error = PathToUtf8(child.path) + " is neither a file nor a folder";
-            return false;
-        }
         PayloadEntry entry;
-        entry.name = ChildEntryName(folderName, child.storedName, isDirectory);
-        entry.nameIsUtf8 = LauncherNameIsUtf8(entry.name);
-        entry.source = child.path;
         std::string factsError;
         if (!ReadFileFacts(child.path, entry.facts, factsError)) {
             error = "cannot read " + PathToUtf8(child.path) + ": " + factsError;
             return false;
         }
+        bool isDirectory = entry.facts.isDirectory;
+        // Links to folders could make the walk endless.
+        if (isDirectory && entry.facts.isLink) {
+            error = PathToUtf8(child.path) + " is a link to a folder, which is not followed";
+            return false;
+        }
+        fs::file_status target = fs::status(child.path, failure);
+        if (!isDirectory && (failure || !fs::is_regular_file(target))) {
+            error = PathToUtf8(child.path) + " is neither a file nor a folder";
+            return false;
+        }
+        entry.name = ChildEntryName(folderName, child.storedName, isDirectory);
+        entry.nameIsUtf8 = LauncherNameIsUtf8(entry.name);
+        entry.source = child.path;
         if (entry.name.size() > kMaximumEntryNameLength) {
             error = "the entry name " + LauncherTextToUtf8(entry.name) + " is " +
                     std::to_string(entry.name.size()) + " bytes long: the launcher reads at most " +
