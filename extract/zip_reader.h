@@ -23,8 +23,8 @@ enum ZipResult : int {
 struct ZipEntryInfo {
     int32_t entryIndex;  // position in the directory; for index -1, the entry count
     wchar_t entryName[kPathCapacity];
-    uint32_t
-        fileAttributes;  // 0x01 read-only, 0x02 hidden, 0x04 system, 0x10 directory, 0x20 archive
+    // 0x01 read-only, 0x02 hidden, 0x04 system, 0x10 directory, 0x20 archive
+    uint32_t fileAttributes;
     FILETIME lastAccessTime;  // UTC
     FILETIME creationTime;
     FILETIME lastWriteTime;
