@@ -5,6 +5,10 @@
 #include <cwchar>
 #include <vector>
 
+#include "config/config_update.h"
+#include "extract/extraction_driver.h"
+#include "launcher/client_command.h"
+#include "launcher/client_process.h"
 #include "launcher/diagnostic_log.h"
 #include "launcher/problem_report.h"
 #include "launcher/process_state.h"
@@ -106,14 +110,32 @@ int RunLaunchSequence(const char* commandLine) {
     // Fails on a fresh run, where the folder does not exist yet.
     SetCurrentDirectoryW(WorkFolder);
     if (CreateDirectoryW(WorkFolder, nullptr)) {
-        // EXTRACTION GOES HERE: the extraction driver's ExtractArchive with
-        // archivePath and WorkFolder (it leaves WorkFolder current). It is
-        // not part of the build yet; nothing is extracted until it is.
+        ExtractArchive(archivePath, WorkFolder);
         LogMessage(log, L"Done extracting all files\n");
         DeleteFileW(archivePath);
     }
     // An existing work folder: no extraction, the archive stays.
 
+    if (std::wcslen(WorkFolder) > kMaxClientWorkFolderLength) {
+        LogMessage(log, L"Work folder %s is too long to start the client from; no client started\n",
+                   WorkFolder);
+        CloseLauncherLog();
+        return 0;
+    }
+
+    // The probe path is the work folder, "\" and the client fragment; the
+    // doubled backslash and the trailing blank are ignored by the platform.
+    std::wstring probePath = std::wstring(WorkFolder) + L"\\" + kPlaybackClientFragment;
+    bool playbackClient = GetFileAttributesW(probePath.c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (playbackClient) {
+        LogMessage(log, L"About to update PBCF file\n");
+    }
+    ClientStart client = ComposeClientStart(WorkFolder, playbackClient);
+
+    // Ends the process itself when a file it must read cannot be read.
+    UpdatePBCF(client.configPath.c_str());
+
+    StartClientProcess(client.commandLine.c_str(), 0);
     CloseLauncherLog();
     return 0;
 }

@@ -1,5 +1,7 @@
 #include "launcher/launch_sequence.h"
 
+#include "launcher/client_command.h"
+
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -54,4 +56,26 @@ TEST(WorkFolderPath, IsTheArchivePathLessItsExtension) {
               L"C:\\T\u00e9mp\\\u65e5\u672c\\OffPlay\\rec_12");
     EXPECT_EQ(WorkFolderFromArchivePath(L".zip"), L"");
     EXPECT_EQ(WorkFolderFromArchivePath(L"ab"), L"");
+}
+
+TEST(ClientStartCommand, PlaybackClientIsStartedUnquotedWithItsConfiguration) {
+    ClientStart start = ComposeClientStart(L"C:\\Temp\\OffPlay\\rec_1", true);
+    EXPECT_EQ(start.configPath, L"C:\\Temp\\OffPlay\\rec_1\\properties\\offlineplayback.pbcf");
+    EXPECT_EQ(start.commandLine,
+              L"C:\\Temp\\OffPlay\\rec_1\\bin\\velmar.exe "
+              L"C:\\Temp\\OffPlay\\rec_1\\properties\\offlineplayback.pbcf");
+}
+
+TEST(ClientStartCommand, AlternativeClientTakesTheDescriptorFile) {
+    ClientStart start = ComposeClientStart(L"C:\\T\\rec_2", false);
+    EXPECT_EQ(start.configPath, L"C:\\T\\rec_2\\properties\\offlineplayback.pbrd");
+    EXPECT_EQ(start.commandLine,
+              L"C:\\T\\rec_2\\bin\\launcher.exe C:\\T\\rec_2\\properties\\offlineplayback.pbrd");
+}
+
+TEST(ClientStartCommand, WorkFolderWithABlankGetsBothPathsQuoted) {
+    ClientStart start = ComposeClientStart(L"C:\\users\\Ann Lee\\Temp\\OffPlay\\rec_1", true);
+    EXPECT_EQ(start.commandLine,
+              L"\"C:\\users\\Ann Lee\\Temp\\OffPlay\\rec_1\\bin\\velmar.exe\" "
+              L"\"C:\\users\\Ann Lee\\Temp\\OffPlay\\rec_1\\properties\\offlineplayback.pbcf\"");
 }

@@ -1,0 +1,26 @@
+#pragma once
+// Which client a launch starts from the extracted tree, and its command line.
+#include <string>
+
+// Each fragment is appended to the work folder. The client fragments end in
+// the blank that separates the program from its argument.
+constexpr const wchar_t* kPlaybackClientFragment = L"\\bin\\velmar.exe ";
+constexpr const wchar_t* kAlternativeClientFragment = L"\\bin\\launcher.exe ";
+constexpr const wchar_t* kPlaybackConfigFragment = L"\\properties\\offlineplayback.pbcf";
+constexpr const wchar_t* kAlternativeConfigFragment = L"\\properties\\offlineplayback.pbrd";
+
+// The configuration path (work folder + 32 characters) must fit a 260-character
+// buffer with its terminator; then the probe path and the command line fit too.
+constexpr size_t kMaxClientWorkFolderLength = 227;
+
+struct ClientStart {
+    std::wstring configPath;
+    std::wstring commandLine;
+};
+
+// The playback client (bin\velmar.exe with the .pbcf file) or the alternative
+// client (bin\launcher.exe with the .pbrd file). Without a blank in the work
+// folder the command line is the two paths, unquoted; a work folder with a
+// blank gets both paths quoted, so that the argument is not split and the
+// platform need not guess where the program's path ends.
+ClientStart ComposeClientStart(const std::wstring& workFolder, bool playbackClient);
