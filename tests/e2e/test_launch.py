@@ -1,0 +1,185 @@
+"""Whole launches of real packages: the client that starts, what it is given,
+and what the user sees when something is wrong."""
+import json
+import os
+import pathlib
+import subprocess
+import tempfile
+import unittest
+
+import harness
+
+PACK = harness.DIST / "velmar-pack"
+CLIENT = harness.DIST / "velmar-client-standin.exe"
+
+
+def sample_payload(kind: str, folder: pathlib.Path) -> pathlib.Path:
+    """The sample payload of examples/ ("playback" or "launcher"), assembled in folder."""
+    subprocess.run([str(harness.REPO / "examples" / "make-sample.sh"), kind, str(folder)],
+                   check=True, capture_output=True,
+                   env=dict(os.environ, VELMAR_CLIENT=str(CLIENT)))
+    return folder
+
+
+def pack(payload: pathlib.Path, output: pathlib.Path, locale: str = "en_US") -> bytes:
+    """A package made by the packaging tool, as people who build packages make them."""
+    subprocess.run([str(PACK), "--launcher", str(harness.LAUNCHER), "--locale", locale,
+                    "--payload", str(payload), "--output", str(output)],
+                   check=True, capture_output=True)
+    return output.read_bytes()
+
+
+def read_report(work: pathlib.Path, timeout=30):
+    report = work / "client_report.txt"
+    harness.wait_for(report.exists, timeout)
+    return json.loads(report.read_text(encoding="utf-8")) if report.exists() else None
+
+
+@unittest.skipUnless(PACK.exists() and CLIENT.exists(), "needs velmar-pack and the stand-in client")
+class WholeLaunch(unittest.TestCase):
+    temp_suffix = ""
+
+    def setUp(self):
+        self.sandbox = harness.Sandbox("launch", self.temp_suffix)
+        self.addCleanup(self.sandbox.cleanup)
+        self.work_dir = tempfile.TemporaryDirectory()
+        self.addCleanup(self.work_dir.cleanup)
+        self.scratch = pathlib.Path(self.work_dir.name)
+
+    def package_from(self, kind: str, locale: str = "en_US", change=None) -> pathlib.Path:
+        payload = sample_payload(kind, self.scratch / kind)
+        if change:
+            change(payload)
+        return self.sandbox.place(pack(payload, self.scratch / "event.exe", locale))
+
+    def work_folder(self, number=1) -> pathlib.Path:
+        return self.sandbox.offplay / f"rec_{number}"
+
+    def test_playback_client_gets_its_configuration(self):
+        result = self.sandbox.run(self.package_from("playback", "de-AT"))
+        self.assertEqual(result.exit_code, 0)
+        work = self.work_folder()
+        work_windows = harness.to_windows(work)
+        report = read_report(work)
+        self.assertIsNotNone(report, "the client did not start")
+
+        config = work_windows + "\\properties\\offlineplayback.pbcf"
+        if " " in work_windows:
+            expected = f'"{work_windows}\\bin\\velmar.exe" "{config}"'
+        else:
+            expected = f"{work_windows}\\bin\\velmar.exe {config}"
+        self.assertEqual(report["command_line"], expected)
+        self.assertEqual(report["argv"][1:], [config])
+        self.assertEqual(report["current_directory"].rstrip("\\").lower(), work_windows.lower())
+
+        text = (work / "properties" / "offlineplayback.pbcf").read_bytes()
+        self.assertTrue(text.startswith(b"\xef\xbb\xbf"), "the byte-order mark was lost")
+        decoded = text.decode("utf-8")
+        url = "file://" + work_windows.replace("\\", "/")
+        self.assertIn(f'base="{url}"', decoded)
+        self.assertIn('language="de" country="AT" tag="de-AT"', decoded)
+        self.assertIn('title="Spring Review"', decoded)
+        self.assertNotIn("%", decoded.split("-->", 1)[1])
+
+        lines = self.sandbox.log_lines()
+        self.assertIn("About to update PBCF file", lines)
+        self.assertIn("EAfter reading eventname file, event name = Spring Review", lines)
+        self.assertEqual(lines[-1], "*** Launcher Exiting ***")
+        # Nested archives were followed, the temporary archive is gone.
+        self.assertFalse((self.sandbox.offplay / "rec_1.zip").exists())
+
+    def test_alternative_client_gets_the_descriptor_file(self):
+        result = self.sandbox.run(self.package_from("launcher"))
+        self.assertEqual(result.exit_code, 0)
+        work = self.work_folder()
+        report = read_report(work)
+        self.assertIsNotNone(report, "the alternative client did not start")
+        self.assertTrue(report["argv"][0].lower().endswith("\\bin\\launcher.exe"))
+        self.assertTrue(report["argv"][1].endswith("\\properties\\offlineplayback.pbrd"))
+        descriptor = (work / "properties" / "offlineplayback.pbrd").read_text(encoding="utf-8")
+        self.assertIn("root=file:///" + harness.to_windows(work).replace("\\", "/"), descriptor)
+        self.assertIn("locale=en_US", descriptor)
+        self.assertNotIn("About to update PBCF file", self.sandbox.log_lines())
+
+
+class BlankInWorkFolder(WholeLaunch):
+    """A user name with a blank puts one into the temporary folder."""
+    temp_suffix = " Ann Lee"
+
+    test_alternative_client_gets_the_descriptor_file = None
+
+
+class NonAsciiWorkFolder(WholeLaunch):
+    temp_suffix = "-J\u00f6rg-Ren\u00e9e"
+
+    test_alternative_client_gets_the_descriptor_file = None
+
+
+@unittest.skipUnless(CLIENT.exists(), "needs the stand-in client")
+class FailingLaunches(unittest.TestCase):
+    def setUp(self):
+        self.sandbox = harness.Sandbox("launchfail")
+        self.addCleanup(self.sandbox.cleanup)
+
+    def test_read_only_configuration_reports_problem_201_and_exits_10(self):
+        import io
+        import zipfile
+        buffer = io.BytesIO()
+        with zipfile.ZipFile(buffer, "w") as archive:
+            archive.writestr("bin/velmar.exe", CLIENT.read_bytes())
+            info = zipfile.ZipInfo("properties/offlineplayback.pbcf")
+            info.create_system = 0
+            info.external_attr = 0x01 | 0x20  # read-only
+            archive.writestr(info, b"url=%local%\n")
+        package = self.sandbox.place(harness.make_package(buffer.getvalue()))
+        result = self.sandbox.run(package, caption="VelmarOne")
+        self.assertEqual(result.exit_code, 10)
+        self.assertTrue(result.box["found"])
+        self.assertIn("Problem number: 201", result.box["text"])
+        work = self.sandbox.offplay / "rec_1"
+        self.assertFalse((work / "client_report.txt").exists(), "the client was started")
+        config = harness.to_windows(work) + "\\properties\\offlineplayback.pbcf"
+        lines = self.sandbox.log_lines()
+        self.assertIn(f"Error opening/reading properties file {config}", lines)
+        self.assertEqual(lines[-1], "*** Launcher Exiting ***")
+
+    def test_payload_without_a_client_logs_the_failed_start(self):
+        payload = harness.make_zip({"properties/offlineplayback.pbrd": b"root=%local%\n"})
+        result = self.sandbox.run(self.sandbox.place(harness.make_package(payload)))
+        self.assertEqual(result.exit_code, 0)
+        work = harness.to_windows(self.sandbox.offplay / "rec_1")
+        command = f"{work}\\bin\\launcher.exe {work}\\properties\\offlineplayback.pbrd"
+        lines = self.sandbox.log_lines()
+        self.assertIn(f'CreateProcess failed. Command: "{command}" Error Code: 2', lines)
+        self.assertEqual(lines[-1], "*** Launcher Exiting ***")
+        # The descriptor was still rewritten before the start was tried.
+        self.assertIn(b"root=file:///", (self.sandbox.offplay / "rec_1" / "properties" /
+                                         "offlineplayback.pbrd").read_bytes())
+
+    def test_existing_work_folder_is_used_as_it_is(self):
+        # Every number is taken by folders without a client, which the sweep
+        # keeps: the run falls back on rec_1, which already holds a client.
+        for number in range(1, 100):
+            (self.sandbox.offplay / f"rec_{number}").mkdir(parents=True)
+        existing = self.sandbox.offplay / "rec_1"
+        (existing / "bin").mkdir()
+        (existing / "bin" / "launcher.exe").write_bytes(CLIENT.read_bytes())
+        (existing / "properties").mkdir()
+        (existing / "properties" / "offlineplayback.pbrd").write_bytes(b"old=%locl%\n")
+        harness.give_to_user(self.sandbox.offplay)
+
+        payload = harness.make_zip({"bin/launcher.exe": b"never extracted",
+                                    "new.txt": b"never extracted"})
+        result = self.sandbox.run(self.sandbox.place(harness.make_package(payload)))
+        self.assertEqual(result.exit_code, 0)
+        report = read_report(existing)
+        self.assertIsNotNone(report, "the client in the existing folder did not start")
+        self.assertFalse((existing / "new.txt").exists())
+        self.assertEqual((existing / "properties" / "offlineplayback.pbrd").read_bytes(), b"old=en\n")
+        # Nothing was extracted, so the temporary archive stays.
+        self.assertTrue((self.sandbox.offplay / "rec_1.zip").exists())
+        self.assertNotIn("Done extracting all files", self.sandbox.log_lines())
+
+
+if __name__ == "__main__":
+    unittest.main()
