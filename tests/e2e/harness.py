@@ -190,11 +190,32 @@ class Sandbox:
             # Read-only leftovers would stop rmtree: make them writable first.
             for root, dirs, files in os.walk(folder):
                 for name in dirs + files:
+                    path = os.path.join(root, name)
+                    if os.path.islink(path):
+                        continue  # never through a link: its target is not the test's
                     try:
-                        os.chmod(os.path.join(root, name), 0o755, follow_symlinks=False)
+                        os.chmod(path, 0o755)
                     except OSError:
                         pass
             shutil.rmtree(folder, ignore_errors=True)
+
+
+def windows_process_ids(windows_path: str):
+    """Linux process ids of the Wine processes that run the program
+    windows_path (compared without case with the first word of their command
+    line), e.g. to pause one with SIGSTOP at a chosen moment."""
+    wanted = windows_path.lower()
+    found = []
+    for entry in pathlib.Path("/proc").iterdir():
+        if not entry.name.isdigit():
+            continue
+        try:
+            first = (entry / "cmdline").read_bytes().split(b"\0")[0]
+        except OSError:
+            continue
+        if first.decode("utf-8", "replace").lower() == wanted:
+            found.append(int(entry.name))
+    return found
 
 
 def wait_for(predicate, timeout=30.0, interval=0.2):
