@@ -1,10 +1,10 @@
 #include "config/config_update.h"
 
-#include "launcher/log_capture.h"
+#include "test_support/log_capture.h"
 #include "launcher/message_catalogue.h"
 #include "launcher/problem_report.h"
 #include "launcher/process_state.h"
-#include "launcher/scratch_folder.h"
+#include "test_support/scratch_folder.h"
 #include "launcher/unique_handle.h"
 
 #include <gtest/gtest.h>

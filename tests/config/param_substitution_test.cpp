@@ -1,7 +1,7 @@
 #include "config/param_substitution.h"
 
-#include "launcher/log_capture.h"
-#include "launcher/scratch_folder.h"
+#include "test_support/log_capture.h"
+#include "test_support/scratch_folder.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "extract/zip_test_support.h"
-#include "launcher/log_capture.h"
+#include "test_support/log_capture.h"
 #include "launcher/process_state.h"
 
 namespace {

@@ -15,6 +15,7 @@ public:
 
     // Without a trailing backslash.
     const std::wstring& path() const { return path_; }
+    std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
 
 private:
     std::wstring path_;
