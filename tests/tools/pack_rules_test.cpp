@@ -3,6 +3,8 @@
 // launcher's attribute mapping and line escaping.
 #include <gtest/gtest.h>
 
+#include "extract/zip_attributes.h"
+
 #include <string>
 #include <vector>
 
@@ -84,12 +86,12 @@ TEST(PackRules, TimestampBlockHoldsTheExactTime) {
 
 TEST(PackRules, AttributesAsTheLauncherMapsThem) {
     // FAT host: the bits as stored, without the high ones.
-    EXPECT_EQ(LauncherAttributes(VersionMadeBy(0), 0x27), 0x27u);
-    EXPECT_EQ(LauncherAttributes(VersionMadeBy(0), 0x01), 0x01u);
+    EXPECT_EQ(ZipEntryAttributes(VersionMadeBy(0), 0x27), 0x27u);
+    EXPECT_EQ(ZipEntryAttributes(VersionMadeBy(0), 0x01), 0x01u);
     // Unix host: owner-write clear is read-only; archive always.
-    EXPECT_EQ(LauncherAttributes(VersionMadeBy(3), 0100644u << 16), 0x20u);
-    EXPECT_EQ(LauncherAttributes(VersionMadeBy(3), 0100444u << 16), 0x21u);
-    EXPECT_EQ(LauncherAttributes(VersionMadeBy(3), (040755u << 16) | 0x10), 0x30u);
+    EXPECT_EQ(ZipEntryAttributes(VersionMadeBy(3), 0100644u << 16), 0x20u);
+    EXPECT_EQ(ZipEntryAttributes(VersionMadeBy(3), 0100444u << 16), 0x21u);
+    EXPECT_EQ(ZipEntryAttributes(VersionMadeBy(3), (040755u << 16) | 0x10), 0x30u);
 }
 
 TEST(PackRules, ReportLinesStayOnOneLine) {

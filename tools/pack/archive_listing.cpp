@@ -1,15 +1,11 @@
 #include "tools/pack/archive_listing.h"
 
+#include "extract/zip_attributes.h"
 #include "tools/pack/zip_stream_io.h"
 #include "unzip.h"
 
 namespace {
 
-constexpr uint32_t kReadOnly = 0x01;
-constexpr uint32_t kHidden = 0x02;
-constexpr uint32_t kSystem = 0x04;
-constexpr uint32_t kDirectory = 0x10;
-constexpr uint32_t kArchive = 0x20;
 
 // Owns an open unzip handle.
 class UnzipHandle {
@@ -29,21 +25,6 @@ class UnzipHandle {
 };
 
 }  // namespace
-
-uint32_t LauncherAttributes(uint16_t versionMadeBy, uint32_t externalAttributes) {
-    uint16_t host = static_cast<uint16_t>(versionMadeBy >> 8);
-    if (host == 0 || host == 7 || host == 11 || host == 14) {
-        return externalAttributes & (kReadOnly | kHidden | kSystem | kDirectory | kArchive);
-    }
-    uint32_t attributes = kArchive;
-    if ((externalAttributes & (1u << 30)) != 0) {
-        attributes |= kDirectory;
-    }
-    if ((externalAttributes & (1u << 23)) == 0) {
-        attributes |= kReadOnly;
-    }
-    return attributes;
-}
 
 bool ListArchive(std::streambuf& buffer, uint64_t base, std::vector<ArchiveEntry>& entries,
                  std::string& error) {
@@ -78,7 +59,7 @@ bool ListArchive(std::streambuf& buffer, uint64_t base, std::vector<ArchiveEntry
         entry.size = info.uncompressed_size;
         entry.packedSize = info.compressed_size;
         entry.attributes =
-            LauncherAttributes(static_cast<uint16_t>(info.version), info.external_fa);
+            ZipEntryAttributes(static_cast<uint16_t>(info.version), info.external_fa);
         entries.push_back(entry);
         status = unzGoToNextFile(archive.get());
     }

@@ -12,11 +12,6 @@ struct ArchiveEntry {
     uint32_t attributes = 0;  // Windows attribute bits the launcher gives the entry
 };
 
-// The launcher's attribute mapping: FAT-like hosts keep their attribute bits;
-// others (Unix) give read-only when owner-write is clear, the directory bit
-// from the mode, and always the archive bit.
-uint32_t LauncherAttributes(uint16_t versionMadeBy, uint32_t externalAttributes);
-
 // Lists the archive that starts at base in buffer and runs to its end. False,
 // with a reason, when minizip cannot open it or walk its directory.
 bool ListArchive(std::streambuf& buffer, uint64_t base, std::vector<ArchiveEntry>& entries,
