@@ -322,7 +322,7 @@ class FolderPayload(Workspace):
         (self.payload / "Müsik" / "café.txt").write_bytes(b"x")
         result = self.pack()
         self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertIn("2 entry names go beyond ASCII", result.stderr.decode())
+        self.assertEqual(result.stderr, b"")
         _, _, archive_at = self.read_package(self.out / "event.exe")
         with zipfile.ZipFile(self.out / "event.exe") as z:
             info = z.getinfo("Müsik/café.txt")

@@ -143,11 +143,6 @@ int BuildPackage(const PackRequest& request) {
         fs::equivalent(outputPath, payloadPath, failure)) {
         return Refuse("the output " + request.output + " is the payload itself");
     }
-    size_t utf8Names = 0;
-    for (const PayloadEntry& entry : payload.entries) {
-        utf8Names += entry.nameIsUtf8 ? 1 : 0;
-    }
-
     PackageOutput output;
     if (!output.Create(outputPath, error)) {
         return Refuse(error);
@@ -179,11 +174,6 @@ int BuildPackage(const PackRequest& request) {
         return Refuse(error);
     }
 
-    if (utf8Names > 0) {
-        WriteError("velmar-pack: warning: " + std::to_string(utf8Names) +
-                   " entry names go beyond ASCII; they are stored in UTF-8, and the launcher "
-                   "reads names in the ANSI code page of the machine it runs on\n");
-    }
     WriteOut("velmar-pack: wrote " + request.output + ": marker at " +
              std::to_string(plan.markerOffset) + ", archive at " +
              std::to_string(plan.archiveOffset) + ", " + std::to_string(payload.entryCount) +
