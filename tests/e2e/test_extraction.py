@@ -41,6 +41,7 @@ class PayloadExtraction(unittest.TestCase):
             "archives/inner.zip": inner_zip,
             "archives/extra.cab": cabinet,
             "top.txt": b"top level",
+            "docs/Pr\u00e4sentation.pdf": b"utf-8 flagged name",
         })
         package = self.sandbox.place(harness.make_package(payload))
         result = self.sandbox.run(package)
@@ -49,6 +50,8 @@ class PayloadExtraction(unittest.TestCase):
         work = self.sandbox.offplay / "rec_1"
         self.assertEqual((work / "docs" / "guide" / "readme.txt").read_bytes(), b"nested folders\r\n")
         self.assertEqual((work / "top.txt").read_bytes(), b"top level")
+        # Python's zipfile flags non-ASCII names as UTF-8: the name stays intact.
+        self.assertEqual((work / "docs" / "Pr\u00e4sentation.pdf").read_bytes(), b"utf-8 flagged name")
         self.assertTrue((work / "bin").is_dir())
         # Nested archives stay in place, their entries land in the work folder itself.
         self.assertEqual((work / "archives" / "inner.zip").read_bytes(), inner_zip)
