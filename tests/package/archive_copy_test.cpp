@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/log_capture.h"
+#include "test_support/log_capture.h"
 #include "package/offplay_runs.h"
 #include "package/package_layout.h"
 #include "package/package_probe.h"
