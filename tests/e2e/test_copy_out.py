@@ -103,29 +103,38 @@ class CopyOutCase(unittest.TestCase):
 
     def freeze_when_logged(self, process, program, line_start: str):
         """Pauses the launcher running program once the log holds a line that
-        starts with line_start; returns its Linux process ids."""
+        starts with line_start; returns its Linux process ids. The launcher is
+        paused as soon as it is seen and then let run in steps of a few
+        milliseconds, so that it is caught right behind that line however
+        busy the machine is."""
         windows = harness.to_windows(program)
         self.assertTrue(harness.wait_for(lambda: harness.windows_process_ids(windows),
-                                         timeout=60, interval=0.01), "the launcher did not start")
+                                         timeout=60, interval=0.002), "the launcher did not start")
         pids = harness.windows_process_ids(windows)
-        self.assertTrue(harness.wait_for(
-            lambda: any(l.startswith(line_start) for l in self.sandbox.log_lines()),
-            timeout=60, interval=0.002), f"no {line_start!r} line")
-        for pid in pids:
-            os.kill(pid, signal.SIGSTOP)
         self.addCleanup(self.thaw, pids)
+        self.signal(pids, signal.SIGSTOP)
+        deadline = time.monotonic() + 60
+        while not any(l.startswith(line_start) for l in self.sandbox.log_lines()):
+            self.assertLess(time.monotonic(), deadline, f"no {line_start!r} line")
+            self.signal(pids, signal.SIGCONT)
+            time.sleep(0.002)
+            self.signal(pids, signal.SIGSTOP)
         alive = [pid for pid in pids if os.path.exists(f"/proc/{pid}")]
         self.assertTrue(alive, "the launcher ended before it could be paused")
         self.assertIsNone(process.poll())
         return pids
 
     @staticmethod
-    def thaw(pids):
+    def signal(pids, number):
         for pid in pids:
             try:
-                os.kill(pid, signal.SIGCONT)
+                os.kill(pid, number)
             except ProcessLookupError:
                 pass
+
+    @classmethod
+    def thaw(cls, pids):
+        cls.signal(pids, signal.SIGCONT)
 
 
 class FirstRunAndSweep(CopyOutCase):
