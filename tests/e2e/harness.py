@@ -128,9 +128,10 @@ class BoxWatch:
 
 
 class RunResult:
-    def __init__(self, exit_code, box=None):
+    def __init__(self, exit_code, box=None, output=b""):
         self.exit_code = exit_code
         self.box = box
+        self.output = output  # what Wine and the starter printed, for failure messages
 
 
 class Sandbox:
@@ -178,12 +179,17 @@ class Sandbox:
         watch = BoxWatch(caption) if (box or caption is not None) else None
         done = wine(SUPPORT / "runwith.exe", "--temp", self.temp_windows, "--",
                     to_windows(program), *args, timeout=timeout)
-        return RunResult(done.returncode, watch.result() if watch else None)
+        return RunResult(done.returncode, watch.result() if watch else None,
+                         done.stdout + done.stderr)
 
     def start(self, program, *args) -> subprocess.Popen:
         """Starts program without waiting for it (for runs at the same time)."""
         return wine_start(SUPPORT / "runwith.exe", "--temp", self.temp_windows, "--",
                           to_windows(program), *args)
+
+    def describe(self) -> str:
+        """The files of the temporary folder, for failure messages."""
+        return "\n".join(str(p.relative_to(self.temp)) for p in sorted(self.temp.rglob("*")))
 
     def cleanup(self):
         for folder in (self.temp, self.downloads):

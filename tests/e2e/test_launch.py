@@ -147,6 +147,8 @@ class FailingLaunches(unittest.TestCase):
         payload = harness.make_zip({"properties/offlineplayback.pbrd": b"root=%local%\n"})
         result = self.sandbox.run(self.sandbox.place(harness.make_package(payload)))
         self.assertEqual(result.exit_code, 0)
+        self.assertTrue(self.sandbox.log_path.exists(),
+                        f"no log; temp holds:\n{self.sandbox.describe()}\n{result.output!r}")
         work = harness.to_windows(self.sandbox.offplay / "rec_1")
         command = f"{work}\\bin\\launcher.exe {work}\\properties\\offlineplayback.pbrd"
         lines = self.sandbox.log_lines()
