@@ -166,6 +166,31 @@ class FirstRunAndSweep(CopyOutCase):
         self.assertNotIn("Done extracting all files", lines)
         self.assert_lines_in_order(self.copy_lines("rec_1.zip", program))
 
+    def test_failed_copy_out_shows_the_plain_box_and_ends_without_the_exit_banner(self):
+        # An archive left read-only by someone else, without a folder: the
+        # sweep leaves it, number 1 is chosen and its archive cannot be made.
+        self.sandbox.offplay.mkdir()
+        self.rec("rec_1.zip").write_bytes(b"read-only leftover")
+        harness.give_to_user(self.sandbox.offplay)
+        self.rec("rec_1.zip").chmod(0o444)
+        program, _ = self.package(payload("fails"))
+        result = self.sandbox.run(program, box=True)
+
+        self.assertEqual(result.exit_code, 0)
+        box = result.box
+        self.assertTrue(box["found"], "no message box appeared")
+        self.assertEqual(box["text"], "Failed to extract the exe file.")
+        self.assertNotEqual(box["caption"], "VelmarOne")
+        self.assertFalse(box["icon"], "the box shows an icon")
+        self.assertEqual([b["id"] for b in box["buttons"]], [1])
+        path = self.rec_windows("rec_1.zip")
+        lines = self.sandbox.log_lines()
+        self.assertEqual(lines[-2:], [f"Can't create zip file {path}",
+                                      "Could not extract the current file."])
+        self.assertNotIn("*** Launcher Exiting ***", lines)
+        self.assertEqual(self.rec("rec_1.zip").read_bytes(), b"read-only leftover")
+        self.assertFalse(self.rec("rec_1").exists())
+
     def test_sweep_removes_finished_runs_but_their_numbers_stay_taken(self):
         self.make_run(1, client=b"MZ finished client")
         self.make_run(2)  # no client: never removed
