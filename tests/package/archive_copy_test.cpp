@@ -202,34 +202,6 @@ TEST_F(CopyOut, ArchivesOnEitherSideOfAChunkAreCopiedWhole) {
     }
 }
 
-TEST_F(CopyOut, SweepRemovesFinishedRunsAndChoosesTheFirstFreeNumber) {
-    ProbePackage(ReadFixture(L"package\\copy_8193.zip"));
-    MakeRun(1, true);   // finished: its client can be deleted
-    MakeRun(2, false);  // no client: kept
-    WriteFileText(OffPlay(L"rec_2.zip"), "stale");
-    WriteFileText(OffPlay(L"rec_5.zip"), "no folder");
-    wchar_t path[260] = {};
-    ASSERT_EQ(GetZipFromExe(path), 1);
-    EXPECT_EQ(std::wstring(path), OffPlay(L"rec_3.zip"));
-    EXPECT_FALSE(FileExists(OffPlay(L"rec_1")));
-    EXPECT_TRUE(FileExists(OffPlay(L"rec_2\\data.txt")));
-    EXPECT_FALSE(FileExists(OffPlay(L"rec_2.zip")));
-    EXPECT_TRUE(FileExists(OffPlay(L"rec_5.zip")));
-}
-
-TEST_F(CopyOut, ClientInUseKeepsItsFolder) {
-    ProbePackage(ReadFixture(L"package\\copy_8193.zip"));
-    MakeRun(1, true);
-    // Opened without shared deletion, as the image of a running client is.
-    UniqueFileHandle running(CreateFileW(OffPlay(L"rec_1\\bin\\velmar.exe").c_str(), GENERIC_READ,
-                                         FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(running.valid());
-    wchar_t path[260] = {};
-    ASSERT_EQ(GetZipFromExe(path), 1);
-    EXPECT_EQ(std::wstring(path), OffPlay(L"rec_2.zip"));
-    EXPECT_TRUE(FileExists(OffPlay(L"rec_1\\data.txt")));
-}
-
 TEST_F(CopyOut, SecondLauncherTakesAnotherNumberWhileTheFirstRuns) {
     Bytes archive = ReadFixture(L"package\\copy_large.zip");
     ProbePackage(archive);
@@ -250,19 +222,6 @@ TEST_F(CopyOut, SecondLauncherTakesAnotherNumberWhileTheFirstRuns) {
     EXPECT_EQ(ReadFileBytes(second), archive);
     EXPECT_TRUE(FileExists(OffPlay(L"rec_1\\bin\\velmar.exe")));
     EXPECT_TRUE(FileExists(OffPlay(L"rec_1\\data.txt")));
-}
-
-TEST_F(CopyOut, AllNumbersTakenReusesOne) {
-    Bytes archive = ReadFixture(L"package\\copy_8193.zip");
-    ProbePackage(archive);
-    for (int n = 1; n <= 99; ++n) {
-        MakeRun(n, false);
-    }
-    WriteFileText(OffPlay(L"rec_1.zip"), "old archive");
-    wchar_t path[260] = {};
-    ASSERT_EQ(GetZipFromExe(path), 1);
-    EXPECT_EQ(std::wstring(path), OffPlay(L"rec_1.zip"));
-    EXPECT_EQ(ReadFileBytes(path), archive);
 }
 
 TEST_F(CopyOut, ArchiveThatCannotBeCreatedFails) {
