@@ -10,10 +10,11 @@ namespace {
 void RestrictDllSearch() {
     using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
     HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    auto setDefault = kernel == nullptr ? nullptr
-                                        : reinterpret_cast<SetDefaultDllDirectoriesFunction>(
-                                              reinterpret_cast<void*>(GetProcAddress(
-                                                  kernel, "SetDefaultDllDirectories")));
+    auto setDefault =
+        kernel == nullptr
+            ? nullptr
+            : reinterpret_cast<SetDefaultDllDirectoriesFunction>(
+                  reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
     if (setDefault != nullptr) {
         setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
     }

@@ -33,8 +33,9 @@ HLOCAL FormatOwnText(int problemNumber, va_list* inserts) {
         return nullptr;
     }
     wchar_t* text = nullptr;
-    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ALLOCATE_BUFFER,
-                                  pattern.data(), 0, 0, reinterpret_cast<LPWSTR>(&text), 0, inserts);
+    DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ALLOCATE_BUFFER, pattern.data(),
+                       0, 0, reinterpret_cast<LPWSTR>(&text), 0, inserts);
     // A catalogue text that does not format falls back to the generic text.
     if (length == 0 || text == nullptr) {
         return nullptr;

@@ -7,7 +7,7 @@
 
 template <typename Traits>
 class UniqueResource {
-public:
+  public:
     using Value = typename Traits::Value;
     UniqueResource() = default;
     explicit UniqueResource(Value value) : value_(value) {}
@@ -33,7 +33,7 @@ public:
         value_ = value;
     }
 
-private:
+  private:
     Value value_ = Traits::invalid();
 };
 

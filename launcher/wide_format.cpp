@@ -7,7 +7,6 @@
 // _vsnwprintf is msvcrt's own: it keeps the Windows convention whatever
 // __USE_MINGW_ANSI_STDIO does to the standard names (a unit test proves it).
 
-
 int FormatWideV(wchar_t* out, size_t capacity, const wchar_t* format, va_list args) {
     if (out == nullptr || capacity == 0) {
         return -1;

@@ -14,7 +14,7 @@ constexpr size_t kPropertyCapacity = 260;  // bytes, terminator included
 constexpr int32_t kSearchBlockEnd = kMarkerSearchEnd + static_cast<int32_t>(kMarkerLength) + 4;
 
 struct PackageLayout {
-    int result = 0;              // 1 when both the marker and the archive signature were found
+    int result = 0;  // 1 when both the marker and the archive signature were found
     bool markerFound = false;
     int32_t markerOffset = 0;    // M, when found
     int32_t propertyOffset = 0;  // M + 6

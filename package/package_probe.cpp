@@ -41,8 +41,8 @@ int ProbePackageFile(const wchar_t* path) {
     if (PackageSource.executable != INVALID_HANDLE_VALUE) {
         CloseHandle(PackageSource.executable);
     }
-    PackageSource.executable = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                           OPEN_EXISTING, 0, nullptr);
+    PackageSource.executable =
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     std::vector<unsigned char> block;
     if (PackageSource.executable == INVALID_HANDLE_VALUE ||
         !ReadSearchBlock(PackageSource.executable, block)) {

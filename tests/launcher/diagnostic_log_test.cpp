@@ -57,11 +57,12 @@ TEST(LogText, RotatedNameReplacesTheExtension) {
 }
 
 TEST(LogText, CharactersAbove255BecomeQuestionMarksAndTheLineGoesOn) {
-    EXPECT_EQ(NarrowLogText(L"C:\\Temp\\\x5F71\x50CF\\caf\xE9 end\n"), "C:\\Temp\\??\\caf\xE9 end\n");
+    EXPECT_EQ(NarrowLogText(L"C:\\Temp\\\x5F71\x50CF\\caf\xE9 end\n"),
+              "C:\\Temp\\??\\caf\xE9 end\n");
 }
 
 class LogFolder : public ::testing::Test {
-protected:
+  protected:
     ScratchFolder scratch{L"log"};
     std::wstring folder = scratch.path() + L"\\Velmar_Client_Logs";
     std::wstring logPath = folder + L"\\launcher_log.txt";
@@ -78,10 +79,12 @@ TEST_F(LogFolder, OpenCreatesTheFolderAndWritesBanners) {
     LogMessage(LogHandle, L"after\n");
     CloseLauncherLog();
     EXPECT_EQ(LogHandle, nullptr);
-    std::vector<std::string> expected = {
-        "*** Launcher Started ***",  "Created zip file C:\\Temp\\OffPlay\\rec_1.zip",
-        "ExeFileSize =123456",       "path with ?? and more ? tail",
-        "after",                     "*** Launcher Exiting ***"};
+    std::vector<std::string> expected = {"*** Launcher Started ***",
+                                         "Created zip file C:\\Temp\\OffPlay\\rec_1.zip",
+                                         "ExeFileSize =123456",
+                                         "path with ?? and more ? tail",
+                                         "after",
+                                         "*** Launcher Exiting ***"};
     EXPECT_EQ(Messages(ReadText(logPath)), expected);
 }
 

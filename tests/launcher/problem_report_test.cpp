@@ -32,7 +32,7 @@ std::wstring Generic(int number) {
 }
 
 class ProblemBox : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         shown = ShownBox();
         ProblemBoxDisplay = RecordBox;

@@ -113,7 +113,7 @@ TEST(PackageLayout, ShortFilesNeverMatchPastTheirEnd) {
 }
 
 class PackageProbe : public ::testing::Test {
-protected:
+  protected:
     ScratchFolder scratch{L"probe"};
 
     std::wstring WritePackage(const Bytes& bytes) {
@@ -132,8 +132,8 @@ TEST_F(PackageProbe, FillsPackageSourceFromARealFile) {
 }
 
 TEST_F(PackageProbe, ZeroByteInPropertiesEndsTheText) {
-    ASSERT_EQ(ProbePackageFile(WritePackage(Package(100000, std::string("en\0US", 5),
-                                                     PayloadZip())).c_str()),
+    ASSERT_EQ(ProbePackageFile(
+                  WritePackage(Package(100000, std::string("en\0US", 5), PayloadZip())).c_str()),
               1);
     EXPECT_STREQ(PackageSource.propertyText, "en");
 }

@@ -10,7 +10,7 @@
 #include <vector>
 
 class LogCapture {
-public:
+  public:
     explicit LogCapture(const std::wstring& path) : path_(path) {
         DeleteFileW(path_.c_str());
         LogHandle = CreateLogFile(path_.c_str());
@@ -59,6 +59,6 @@ public:
         return lines;
     }
 
-private:
+  private:
     std::wstring path_;
 };

@@ -34,14 +34,17 @@ ScratchFolder::ScratchFolder(const std::wstring& name) {
     }
 }
 
-ScratchFolder::~ScratchFolder() { RemoveTreeForTests(path_); }
+ScratchFolder::~ScratchFolder() {
+    RemoveTreeForTests(path_);
+}
 
 void RemoveTreeForTests(const std::wstring& path) {
     DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         return;
     }
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL | (attributes & FILE_ATTRIBUTE_DIRECTORY));
+    SetFileAttributesW(path.c_str(),
+                       FILE_ATTRIBUTE_NORMAL | (attributes & FILE_ATTRIBUTE_DIRECTORY));
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         DeleteFileW(path.c_str());
         return;
@@ -78,7 +81,8 @@ std::vector<unsigned char> ReadFileBytes(const std::wstring& path) {
 
 bool WriteFileBytes(const std::wstring& path, const std::vector<unsigned char>& bytes) {
     std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     return static_cast<bool>(out);
 }
 

@@ -7,7 +7,7 @@
 // A fresh folder below the temporary folder, removed with everything in it
 // (read-only entries included) when the object goes away.
 class ScratchFolder {
-public:
+  public:
     explicit ScratchFolder(const std::wstring& name);
     ~ScratchFolder();
     ScratchFolder(const ScratchFolder&) = delete;
@@ -17,7 +17,7 @@ public:
     const std::wstring& path() const { return path_; }
     std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
 
-private:
+  private:
     std::wstring path_;
 };
 

@@ -6,7 +6,6 @@
 
 namespace {
 
-
 // Owns an open unzip handle.
 class UnzipHandle {
   public:
