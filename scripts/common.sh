@@ -14,3 +14,18 @@ default_build_root() {
     echo "$repo/build"
   fi
 }
+
+# Starts a private Xvfb on a free display (message boxes need one) and exports
+# DISPLAY; xvfb_pid names the server, for the caller to stop.
+start_display() {
+  local numberfile
+  numberfile=$(mktemp)
+  Xvfb -displayfd 3 -ac -screen 0 1024x768x24 -nolisten tcp 3>"$numberfile" >/dev/null 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 100); do
+    [ -s "$numberfile" ] && break
+    sleep 0.1
+  done
+  export DISPLAY=":$(head -n 1 "$numberfile")"
+  rm -f "$numberfile"
+}

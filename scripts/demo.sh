@@ -5,11 +5,8 @@ set -euo pipefail
 . "$(dirname "$0")/common.sh"
 build_root=$("$repo/scripts/build.sh" | tail -n 1)
 
-display_number=$(( 200 + RANDOM % 100 ))
-Xvfb ":$display_number" -ac -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
+start_display
 trap 'kill "$xvfb_pid" 2>/dev/null || true' EXIT
-export DISPLAY=":$display_number"
 
 VELMAR_BUILD="$build_root/win" VELMAR_DIST="$repo/dist" VELMAR_REPO="$repo" \
   python3 "$repo/scripts/demo.py" "$@"

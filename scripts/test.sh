@@ -6,15 +6,12 @@ set -euo pipefail
 build_root=$("$repo/scripts/build.sh" | tail -n 1)
 
 # Message boxes need an X display: a private Xvfb for this run.
-display_number=$(( 90 + RANDOM % 100 ))
-Xvfb ":$display_number" -ac -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
+start_display
 cleanup() {
   "$repo/scripts/wine-run.sh" --stop >/dev/null 2>&1 || true
   kill "$xvfb_pid" 2>/dev/null || true
 }
 trap cleanup EXIT
-export DISPLAY=":$display_number"
 
 status=0
 ctest --test-dir "$build_root/host" --output-on-failure || status=1
