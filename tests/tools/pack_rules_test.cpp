@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "tools/pack/archive_listing.h"
-#include "tools/pack/package_inspection.h"
+#include "tools/pack/package_report.h"
 #include "tools/pack/package_plan.h"
 #include "tools/pack/payload_zip.h"
 

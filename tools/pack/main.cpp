@@ -6,7 +6,7 @@
 #include "tools/pack/console_output.h"
 #include "tools/pack/native_text.h"
 #include "tools/pack/pack_command.h"
-#include "tools/pack/package_inspection.h"
+#include "tools/pack/package_report.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -7,7 +7,7 @@
 #include "tools/pack/archive_listing.h"
 #include "tools/pack/console_output.h"
 #include "tools/pack/native_text.h"
-#include "tools/pack/package_inspection.h"
+#include "tools/pack/package_report.h"
 #include "tools/pack/package_output.h"
 #include "tools/pack/package_plan.h"
 #include "tools/pack/payload_source.h"

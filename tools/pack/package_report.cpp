@@ -1,4 +1,4 @@
-#include "tools/pack/package_inspection.h"
+#include "tools/pack/package_report.h"
 
 #include <cstdio>
 #include <fstream>
