@@ -116,6 +116,15 @@ class PackageProbe : public ::testing::Test {
   protected:
     ScratchFolder scratch{L"probe"};
 
+    // The probe keeps the file open for the copy-out; the scratch folder can
+    // only go once it is closed.
+    void TearDown() override {
+        if (PackageSource.executable != INVALID_HANDLE_VALUE) {
+            CloseHandle(PackageSource.executable);
+            PackageSource.executable = INVALID_HANDLE_VALUE;
+        }
+    }
+
     std::wstring WritePackage(const Bytes& bytes) {
         std::wstring path = scratch.path() + L"\\package.exe";
         WriteFileBytes(path, bytes);
