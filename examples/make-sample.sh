@@ -55,6 +55,7 @@ if [ -e "$dest" ] && [ -n "$(ls -A "$dest")" ]; then
 fi
 
 mkdir -p "$dest/bin"
+dest=$(cd "$dest" && pwd)  # the cabinet step below runs in another folder
 cp -R "$source_dir/payload/." "$dest/"
 cp "$client" "$dest/bin/$program"
 
@@ -74,7 +75,7 @@ if [ "$sample" = playback ]; then
   # <work folder>\media\intro.txt when the launcher follows the nested zip.
   zip_folder "$source_dir/media" "$dest/media.zip"
   (cd "$source_dir/slides" && find . -type f | sed 's|^\./||' | LC_ALL=C sort |
-     xargs gcab -c -z "$(cd "$dest" && pwd)/slides.cab")
+     xargs gcab -c -z "$dest/slides.cab")
 fi
 
 if [ -n "$zip_out" ]; then
