@@ -138,9 +138,14 @@ class Sandbox:
     """A temporary folder and a downloads folder of the test's own."""
 
     def __init__(self, name: str, temp_suffix: str = ""):
-        tag = f"{name}-{secrets.token_hex(3)}"
-        self.temp = PROFILE / "Temp" / f"e2e-{tag}{temp_suffix}"
-        self.downloads = PROFILE / "Downloads" / f"e2e-{tag}"
+        # Folder names that are valid 8.3 names are their own short names.
+        # Wine makes up short names for longer ones from a small hash, and two
+        # folders whose made-up names collide would be confused with each
+        # other through the short paths that the launcher uses.
+        self.name = name
+        tag = secrets.token_hex(3)
+        self.temp = PROFILE / "Temp" / f"t{tag}{temp_suffix}"
+        self.downloads = PROFILE / "Downloads" / f"d{tag}"
         for folder in (self.temp, self.downloads):
             folder.mkdir(parents=True, exist_ok=True)
             give_to_user(folder)
