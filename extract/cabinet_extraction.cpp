@@ -71,9 +71,51 @@ std::wstring NameForLog(const char* name) {
     return wide;
 }
 
+// Set in a member's attributes when its stored name is UTF-8, not ANSI.
+constexpr unsigned short kNameIsUtf8 = 0x80;
+
+// The member's name in the ANSI code page, which the narrow file calls take.
+// Names stored as UTF-8 (cabinets made on other systems) are converted; one
+// with a letter the code page lacks gives false, never a look-alike name.
+bool MemberNameInAnsi(const FDINOTIFICATION& notification, std::string& name) {
+    if (notification.psz1 == nullptr) {
+        return false;
+    }
+    if ((notification.attribs & kNameIsUtf8) == 0) {
+        name = notification.psz1;
+        return true;
+    }
+    int length =
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, notification.psz1, -1, nullptr, 0);
+    if (length <= 0) {
+        return false;
+    }
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, notification.psz1, -1, &wide[0], length);
+    BOOL lossy = FALSE;
+    int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, nullptr, 0,
+                                   nullptr, &lossy);
+    if (size <= 0 || lossy) {
+        return false;
+    }
+    name.assign(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, &name[0], size, nullptr,
+                        &lossy);
+    name.resize(static_cast<size_t>(size - 1));
+    return !lossy;
+}
+
 INT_PTR OpenMember(const FDINOTIFICATION& notification) {
     const auto* target = static_cast<const CabinetTarget*>(notification.pv);
-    const char* name = notification.psz1;
+    std::string ansiName;
+    if (!MemberNameInAnsi(notification, ansiName)) {
+        LogMessage(LogHandle,
+                   L"Cabinet member \"%s\" not extracted: its name does not fit the system's "
+                   L"code page.\n",
+                   NameForLog(notification.psz1).c_str());
+        return 0;
+    }
+    const char* name = ansiName.c_str();
     if (target == nullptr || !IsCabinetMemberSelected(name, target->onlyName)) {
         return 0;
     }
@@ -103,7 +145,9 @@ INT_PTR FinishMember(const FDINOTIFICATION& notification) {
     const auto* target = static_cast<const CabinetTarget*>(notification.pv);
     _close(static_cast<int>(notification.hf));
     char memberPath[kCabinetPathCapacity];
-    if (target == nullptr || !JoinMemberPath(target->destination, notification.psz1, memberPath)) {
+    std::string name;
+    if (target == nullptr || !MemberNameInAnsi(notification, name) ||
+        !JoinMemberPath(target->destination, name.c_str(), memberPath)) {
         return 1;
     }
     {

@@ -33,6 +33,7 @@ class PayloadExtraction(unittest.TestCase):
         inner_zip = harness.make_zip({"media/inner.txt": b"from the nested zip",
                                       "media/": None})
         cabinet = make_cabinet({"cab_dir/from_cab.txt": b"from the cabinet",
+                                "cab_dir/Pr\u00e4sentation.txt": b"utf-8 cabinet name",
                                 "package.properties": b"not extracted"})
         payload = harness.make_zip({
             "bin/": None,
@@ -57,6 +58,9 @@ class PayloadExtraction(unittest.TestCase):
         self.assertEqual((work / "archives" / "inner.zip").read_bytes(), inner_zip)
         self.assertEqual((work / "media" / "inner.txt").read_bytes(), b"from the nested zip")
         self.assertEqual((work / "cab_dir" / "from_cab.txt").read_bytes(), b"from the cabinet")
+        # gcab stores non-ASCII member names as UTF-8 and flags them so.
+        self.assertEqual((work / "cab_dir" / "Pr\u00e4sentation.txt").read_bytes(),
+                         b"utf-8 cabinet name")
         self.assertFalse((work / "package.properties").exists())
         # The temporary archive is gone after a successful extraction.
         self.assertFalse((self.sandbox.offplay / "rec_1.zip").exists())
