@@ -182,6 +182,24 @@ class FailingLaunches(unittest.TestCase):
         self.assertTrue((self.sandbox.offplay / "rec_1.zip").exists())
         self.assertNotIn("Done extracting all files", self.sandbox.log_lines())
 
+    def test_work_folder_too_long_for_the_client_starts_nothing(self):
+        # A temporary folder so long that the configuration path would not fit
+        # its 260 characters, while the copy-out's names still do.
+        base = len(harness.to_windows(harness.PROFILE / "Temp" / "t000000"))
+        sandbox = harness.Sandbox("longtemp", "x" * (230 - len("\\OffPlay\\rec_1") - base))
+        self.addCleanup(sandbox.cleanup)
+        payload = harness.make_zip({"bin/velmar.exe": CLIENT.read_bytes()})
+        result = sandbox.run(sandbox.place(harness.make_package(payload)))
+        self.assertEqual(result.exit_code, 0)
+        work = sandbox.offplay / "rec_1"
+        self.assertEqual(len(harness.to_windows(work)), 230)
+        self.assertTrue((work / "bin" / "velmar.exe").exists())
+        self.assertFalse((work / "client_report.txt").exists(), "the client was started")
+        lines = sandbox.log_lines()
+        self.assertIn(f"Work folder {harness.to_windows(work)} is too long to start the client "
+                      "from; no client started", lines)
+        self.assertEqual(lines[-1], "*** Launcher Exiting ***")
+
 
 if __name__ == "__main__":
     unittest.main()
