@@ -4,6 +4,7 @@
 #include "launcher/diagnostic_log.h"
 #include "launcher/problem_report.h"
 #include "launcher/process_state.h"
+#include "launcher/text_conversion.h"
 #include "launcher/unique_handle.h"
 
 #include <fcntl.h>
@@ -140,37 +141,20 @@ std::wstring EventNameFromText(const std::wstring& text) {
 
 std::wstring DecodeUtf8(const std::string& bytes, bool* valid) {
     std::string input = bytes.substr(0, bytes.find('\0'));
+    std::wstring text;
+    bool strict = WideFromCodePage(CP_UTF8, input.data(), input.size(), MB_ERR_INVALID_CHARS, text);
     if (valid != nullptr) {
-        *valid = true;
+        *valid = strict || input.empty();
     }
-    if (input.empty() || input.size() > static_cast<size_t>(INT_MAX)) {
-        return std::wstring();
+    if (!strict) {
+        WideFromCodePage(CP_UTF8, input.data(), input.size(), 0, text);
     }
-    int length = static_cast<int>(input.size());
-    if (valid != nullptr &&
-        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, input.data(), length, nullptr, 0) == 0) {
-        *valid = false;
-    }
-    int needed = MultiByteToWideChar(CP_UTF8, 0, input.data(), length, nullptr, 0);
-    if (needed <= 0) {
-        return std::wstring();
-    }
-    std::wstring text(static_cast<size_t>(needed), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, input.data(), length, &text[0], needed);
     return text;
 }
 
 std::string EncodeUtf8(const std::wstring& text) {
-    if (text.empty() || text.size() > static_cast<size_t>(INT_MAX)) {
-        return std::string();
-    }
-    int length = static_cast<int>(text.size());
-    int needed = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-    if (needed <= 0) {
-        return std::string();
-    }
-    std::string bytes(static_cast<size_t>(needed), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), length, &bytes[0], needed, nullptr, nullptr);
+    std::string bytes;
+    NarrowFromWide(CP_UTF8, text, 0, bytes);
     return bytes;
 }
 

@@ -15,6 +15,7 @@
 #include "extract/cabinet_member.h"
 #include "extract/entry_name.h"
 #include "launcher/diagnostic_log.h"
+#include "launcher/text_conversion.h"
 #include "launcher/unique_handle.h"
 
 namespace {
@@ -56,13 +57,8 @@ std::wstring NameForLog(const char* name) {
     if (name == nullptr) {
         return std::wstring();
     }
-    int length = MultiByteToWideChar(CP_ACP, 0, name, -1, nullptr, 0);
-    if (length <= 0) {
-        return std::wstring();
-    }
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, name, -1, &wide[0], length);
-    wide.resize(static_cast<size_t>(length - 1));
+    std::wstring wide;
+    WideFromCodePage(CP_ACP, name, 0, wide);
     for (wchar_t& c : wide) {
         if (c < L' ' || c == 0x7F) {
             c = L'?';
@@ -85,24 +81,10 @@ bool MemberNameInAnsi(const FDINOTIFICATION& notification, std::string& name) {
         name = notification.psz1;
         return true;
     }
-    int length =
-        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, notification.psz1, -1, nullptr, 0);
-    if (length <= 0) {
-        return false;
-    }
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, notification.psz1, -1, &wide[0], length);
-    BOOL lossy = FALSE;
-    int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, nullptr, 0,
-                                   nullptr, &lossy);
-    if (size <= 0 || lossy) {
-        return false;
-    }
-    name.assign(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, &name[0], size, nullptr,
-                        &lossy);
-    name.resize(static_cast<size_t>(size - 1));
-    return !lossy;
+    std::wstring wide;
+    bool lossy = false;
+    return WideFromCodePage(CP_UTF8, notification.psz1, MB_ERR_INVALID_CHARS, wide) &&
+           NarrowFromWide(CP_ACP, wide, WC_NO_BEST_FIT_CHARS, name, &lossy) && !lossy;
 }
 
 INT_PTR OpenMember(const FDINOTIFICATION& notification) {

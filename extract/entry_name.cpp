@@ -5,6 +5,8 @@
 #include <cwchar>
 #include <string>
 
+#include "launcher/text_conversion.h"
+
 namespace {
 
 bool IsSeparator(wchar_t c) {
@@ -88,13 +90,6 @@ bool IsEntryNameInside(const char* name) {
     if (name == nullptr || name[0] == '\0') {
         return false;
     }
-    int length = MultiByteToWideChar(CP_ACP, 0, name, -1, nullptr, 0);
-    if (length <= 0) {
-        return false;
-    }
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    if (MultiByteToWideChar(CP_ACP, 0, name, -1, &wide[0], length) != length) {
-        return false;
-    }
-    return IsEntryNameInside(wide.c_str());
+    std::wstring wide;
+    return WideFromCodePage(CP_ACP, name, 0, wide) && IsEntryNameInside(wide.c_str());
 }

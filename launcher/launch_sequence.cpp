@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <cwchar>
-#include <vector>
 
 #include "config/config_update.h"
 #include "extract/extraction_driver.h"
@@ -12,6 +11,7 @@
 #include "launcher/diagnostic_log.h"
 #include "launcher/problem_report.h"
 #include "launcher/process_state.h"
+#include "launcher/text_conversion.h"
 #include "package/archive_copy.h"
 #include "package/package_probe.h"
 
@@ -59,15 +59,11 @@ std::wstring WidePropertyText(const char* text) {
     if (text == nullptr) {
         return std::wstring();
     }
-    int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    if (length <= 0 || static_cast<size_t>(length) > kWidePropertyCapacity) {
+    std::wstring wide;
+    if (!WideFromCodePage(CP_ACP, text, 0, wide) || wide.size() + 1 > kWidePropertyCapacity) {
         return std::wstring();
     }
-    std::vector<wchar_t> wide(static_cast<size_t>(length), L'\0');
-    if (MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), length) != length) {
-        return std::wstring();
-    }
-    return std::wstring(wide.data());
+    return wide;
 }
 
 LocaleCodeSet LocaleCodesFromText(const std::wstring& text) {

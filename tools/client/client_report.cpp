@@ -1,5 +1,7 @@
 #include "tools/client/client_report.h"
 
+#include "launcher/text_conversion.h"
+
 #include <windows.h>
 
 namespace {
@@ -38,16 +40,8 @@ std::string HexBytes(const std::string& bytes) {
 }
 
 std::wstring WideFromUtf8(const std::string& bytes) {
-    if (bytes.empty() || bytes.size() > 0x7FFFFFFF) {
-        return std::wstring();
-    }
-    int length = static_cast<int>(bytes.size());
-    int needed = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), length, nullptr, 0);
-    if (needed <= 0) {
-        return std::wstring();
-    }
-    std::wstring text(static_cast<size_t>(needed), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, bytes.data(), length, &text[0], needed);
+    std::wstring text;
+    WideFromCodePage(CP_UTF8, bytes.data(), bytes.size(), 0, text);
     return text;
 }
 
