@@ -1,6 +1,7 @@
 #include "launcher/diagnostic_log.h"
 
 #include "launcher/process_state.h"
+#include "launcher/system_paths.h"
 #include "launcher/unique_handle.h"
 #include "launcher/wide_format.h"
 
@@ -86,11 +87,10 @@ LogFile* OpenLauncherLog(const wchar_t* folder) {
     LogHandle = CreateLogFile(path.c_str());
     if (LogHandle == nullptr || LogHandle->stream == nullptr) {
         delete LogHandle;
-        wchar_t temp[kPathCapacity] = {};
-        DWORD length = GetTempPathW(kPathCapacity, temp);
-        if (length != 0 && length < kPathCapacity) {
-            std::wstring tempFolder(temp, length);
-            if (!tempFolder.empty() && tempFolder.back() == L'\\') {
+        // The temporary folder as the platform reports it, not in short form.
+        std::wstring tempFolder = TemporaryFolderPath();
+        if (!tempFolder.empty()) {
+            if (tempFolder.back() == L'\\') {
                 tempFolder.pop_back();
             }
             path = ComposeLogPath(tempFolder);

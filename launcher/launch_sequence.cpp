@@ -11,6 +11,7 @@
 #include "launcher/diagnostic_log.h"
 #include "launcher/problem_report.h"
 #include "launcher/process_state.h"
+#include "launcher/system_paths.h"
 #include "launcher/text_conversion.h"
 #include "package/archive_copy.h"
 #include "package/package_probe.h"
@@ -21,19 +22,9 @@ constexpr int kNoPackageProblem = 201;
 constexpr const wchar_t* kCopyOutFailedText = L"Failed to extract the exe file.";
 constexpr size_t kArchiveExtensionLength = 4;  // ".zip"
 
+// Without a temporary folder the log folder sits at the root of the current drive.
 std::wstring DetermineLogFolder() {
-    wchar_t temp[kPathCapacity] = {};
-    DWORD length = GetTempPathW(kPathCapacity, temp);
-    if (length >= kPathCapacity) {
-        temp[0] = L'\0';
-    }
-    if (length > 0 && length < kPathCapacity && temp[length - 1] == L'\\') {
-        temp[length - 1] = L'\0';
-    }
-    wchar_t shortPath[kPathCapacity] = {};
-    DWORD shortLength = GetShortPathNameW(temp, shortPath, kPathCapacity);
-    const wchar_t* folder = (shortLength > 0 && shortLength < kPathCapacity) ? shortPath : temp;
-    return LogFolderFromTempPath(folder);
+    return LogFolderFromTempPath(ShortPathOf(TemporaryFolderPath()));
 }
 
 // Copies the first two characters at from onwards that lie before the end of text.

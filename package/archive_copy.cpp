@@ -6,6 +6,7 @@
 
 #include "launcher/diagnostic_log.h"
 #include "launcher/process_state.h"
+#include "launcher/system_paths.h"
 #include "launcher/unique_handle.h"
 #include "package/offplay_runs.h"
 #include "package/package_probe.h"
@@ -104,16 +105,12 @@ int GetZipFromExe(wchar_t* path) {
     }
     path[0] = L'\0';
 
-    wchar_t temp[kPathCapacity] = {};
-    DWORD tempLength = GetTempPathW(kPathCapacity, temp);
-    if (tempLength >= kPathCapacity) {
-        temp[0] = L'\0';
-    }
-    std::wstring offPlay = std::wstring(temp) + kOffPlayFolder;
+    std::wstring temp = TemporaryFolderPath();
+    std::wstring offPlay = temp + kOffPlayFolder;
     std::wstring namePrefix = offPlay + kRunNamePrefix;
     // Every name of every number must fit a path buffer; without a temporary
     // folder nothing may be written anywhere else.
-    if (temp[0] == L'\0' ||
+    if (temp.empty() ||
         RunPath(namePrefix, kLastRunNumber, kRunClientPath).size() >= kPathCapacity) {
         LogMessage(LogHandle, L"Can't create zip file %s\n",
                    RunPath(namePrefix, kFirstRunNumber, kArchiveExtension).c_str());

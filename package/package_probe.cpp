@@ -6,6 +6,7 @@
 
 #include "launcher/diagnostic_log.h"
 #include "launcher/process_state.h"
+#include "launcher/system_paths.h"
 
 PackageSourceRecord PackageSource;
 
@@ -76,10 +77,7 @@ int HasSelfExtractMarker() {
     if (length == 0 || length >= kPathCapacity) {
         modulePath[0] = L'\0';
     }
-    wchar_t shortPath[kPathCapacity] = {};
-    DWORD shortLength = GetShortPathNameW(modulePath, shortPath, kPathCapacity);
-    const wchar_t* path = (shortLength > 0 && shortLength < kPathCapacity) ? shortPath : modulePath;
-    return ProbePackageFile(path);
+    return ProbePackageFile(ShortPathOf(modulePath).c_str());
 }
 
 char* GetPackageProperties() {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "launcher/process_state.h"
+#include "launcher/system_paths.h"
 #include "launcher/unique_handle.h"
 
 namespace {
@@ -28,12 +29,6 @@ bool SameIgnoringAsciiCase(const std::wstring& a, const std::wstring& b) {
         }
     }
     return true;
-}
-
-// The temporary folder, ending in a backslash; false when there is none.
-bool GetTempFolder(wchar_t (&temp)[kPathCapacity]) {
-    DWORD length = GetTempPathW(kPathCapacity, temp);
-    return length > 0 && length < kPathCapacity;
 }
 
 // Where the platform says an open handle really is, e.g. "\\?\C:\Temp\x".
@@ -291,8 +286,8 @@ bool IsRemovableInTemp(const wchar_t* path, const wchar_t* tempFolder) {
 }
 
 void RemoveFolderTree(const wchar_t* path) {
-    wchar_t temp[kPathCapacity] = {};
-    if (!GetTempFolder(temp) || !IsRemovableInTemp(path, temp)) {
+    std::wstring temp = TemporaryFolderPath();
+    if (temp.empty() || !IsRemovableInTemp(path, temp.c_str())) {
         return;
     }
     DWORD attributes = GetFileAttributesW(path);
@@ -306,32 +301,32 @@ void RemoveFolderTree(const wchar_t* path) {
         }
         return;
     }
-    std::wstring tempFinal = TempFinalPath(temp);
+    std::wstring tempFinal = TempFinalPath(temp.c_str());
     if (tempFinal.empty()) {
         return;
     }
-    RemoveTree(path, ExpectedFinalPath(tempFinal, path + std::wcslen(temp)), temp);
+    RemoveTree(path, ExpectedFinalPath(tempFinal, path + temp.size()), temp.c_str());
 }
 
 bool DeleteFileInTemp(const wchar_t* path) {
-    wchar_t temp[kPathCapacity] = {};
-    if (!GetTempFolder(temp) || !IsRemovableInTemp(path, temp)) {
+    std::wstring temp = TemporaryFolderPath();
+    if (temp.empty() || !IsRemovableInTemp(path, temp.c_str())) {
         return false;
     }
-    std::wstring tempFinal = TempFinalPath(temp);
+    std::wstring tempFinal = TempFinalPath(temp.c_str());
     if (tempFinal.empty()) {
         return false;
     }
-    return DeleteInPlace(path, ExpectedFinalPath(tempFinal, path + std::wcslen(temp)));
+    return DeleteInPlace(path, ExpectedFinalPath(tempFinal, path + temp.size()));
 }
 
 bool IsHandleInTemp(HANDLE handle, const wchar_t* path) {
-    wchar_t temp[kPathCapacity] = {};
-    if (!GetTempFolder(temp) || !IsRemovableInTemp(path, temp)) {
+    std::wstring temp = TemporaryFolderPath();
+    if (temp.empty() || !IsRemovableInTemp(path, temp.c_str())) {
         return false;
     }
-    std::wstring tempFinal = TempFinalPath(temp);
+    std::wstring tempFinal = TempFinalPath(temp.c_str());
     return !tempFinal.empty() &&
            SameIgnoringAsciiCase(FinalPathOf(handle),
-                                 ExpectedFinalPath(tempFinal, path + std::wcslen(temp)));
+                                 ExpectedFinalPath(tempFinal, path + temp.size()));
 }

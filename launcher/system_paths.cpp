@@ -1,0 +1,23 @@
+#include "launcher/system_paths.h"
+
+#include <windows.h>
+
+#include "launcher/process_state.h"
+
+std::wstring TemporaryFolderPath() {
+    wchar_t temp[kPathCapacity] = {};
+    DWORD length = GetTempPathW(kPathCapacity, temp);
+    if (length == 0 || length >= kPathCapacity) {
+        return std::wstring();
+    }
+    return std::wstring(temp, length);
+}
+
+std::wstring ShortPathOf(const std::wstring& path) {
+    wchar_t shortPath[kPathCapacity] = {};
+    DWORD length = GetShortPathNameW(path.c_str(), shortPath, kPathCapacity);
+    if (length == 0 || length >= kPathCapacity) {
+        return path;
+    }
+    return std::wstring(shortPath, length);
+}
