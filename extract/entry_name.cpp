@@ -5,13 +5,10 @@
 #include <cwchar>
 #include <string>
 
+#include "launcher/path_components.h"
 #include "launcher/text_conversion.h"
 
 namespace {
-
-bool IsSeparator(wchar_t c) {
-    return c == L'\\' || c == L'/';
-}
 
 wchar_t UpperAscii(wchar_t c) {
     return (c >= L'a' && c <= L'z') ? c - L'a' + L'A' : c;
@@ -25,17 +22,6 @@ bool EqualsAsciiUpper(const wchar_t* text, size_t length, const wchar_t* upper) 
         }
     }
     return i == length && upper[i] == L'\0';
-}
-
-// "..", ".", "...", ". " and the like: the platform trims trailing dots and
-// spaces, so such a component may end up meaning the parent folder.
-bool IsOnlyDotsAndSpaces(const wchar_t* component, size_t length) {
-    for (size_t i = 0; i < length; ++i) {
-        if (component[i] != L'.' && component[i] != L' ') {
-            return false;
-        }
-    }
-    return true;
 }
 
 // The platform opens a device instead of a file for these base names, with
@@ -64,18 +50,17 @@ bool IsDeviceName(const wchar_t* component, size_t length) {
 }  // namespace
 
 bool IsEntryNameInside(const wchar_t* name) {
-    if (name == nullptr || name[0] == L'\0' || IsSeparator(name[0])) {
+    if (name == nullptr || name[0] == L'\0' || IsPathSeparator(name[0])) {
         return false;
     }
-    if (std::wcschr(name, L':') != nullptr) {
+    if (std::wcschr(name, L':') != nullptr || HasDotComponent(name)) {
         return false;
     }
     const wchar_t* component = name;
     for (const wchar_t* p = name;; ++p) {
-        if (*p == L'\0' || IsSeparator(*p)) {
+        if (*p == L'\0' || IsPathSeparator(*p)) {
             size_t length = static_cast<size_t>(p - component);
-            if (length > 0 &&
-                (IsOnlyDotsAndSpaces(component, length) || IsDeviceName(component, length))) {
+            if (length > 0 && IsDeviceName(component, length)) {
                 return false;
             }
             if (*p == L'\0') {

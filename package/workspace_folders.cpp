@@ -5,15 +5,12 @@
 #include <cwchar>
 #include <string>
 
+#include "launcher/path_components.h"
 #include "launcher/process_state.h"
 #include "launcher/system_paths.h"
 #include "launcher/unique_handle.h"
 
 namespace {
-
-bool IsSeparator(wchar_t c) {
-    return c == L'\\' || c == L'/';
-}
 
 wchar_t FoldAscii(wchar_t c) {
     return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c;
@@ -78,7 +75,7 @@ std::wstring TempFinalPath(const wchar_t* temp) {
 // folder's final path plus the rest of the name.
 std::wstring ExpectedFinalPath(const std::wstring& tempFinal, const wchar_t* rest) {
     std::wstring expected = tempFinal + L"\\" + rest;
-    while (!expected.empty() && IsSeparator(expected.back())) {
+    while (!expected.empty() && IsPathSeparator(expected.back())) {
         expected.pop_back();
     }
     return expected;
@@ -244,25 +241,6 @@ bool BeginsWithFolder(const wchar_t* path, const wchar_t* folder) {
     return true;
 }
 
-bool HasDotComponent(const wchar_t* path) {
-    size_t i = 0;
-    while (path[i] != L'\0') {
-        size_t end = i;
-        bool onlyDots = true;
-        while (path[end] != L'\0' && !IsSeparator(path[end])) {
-            if (path[end] != L'.' && path[end] != L' ') {
-                onlyDots = false;
-            }
-            ++end;
-        }
-        if (end > i && onlyDots) {
-            return true;
-        }
-        i = path[end] == L'\0' ? end : end + 1;
-    }
-    return false;
-}
-
 bool IsRemovableInTemp(const wchar_t* path, const wchar_t* tempFolder) {
     if (path == nullptr || tempFolder == nullptr || tempFolder[0] == L'\0') {
         return false;
@@ -273,7 +251,7 @@ bool IsRemovableInTemp(const wchar_t* path, const wchar_t* tempFolder) {
     }
     bool ownComponent = false;
     for (const wchar_t* rest = path + std::wcslen(tempFolder); *rest != L'\0'; ++rest) {
-        if (!IsSeparator(*rest)) {
+        if (!IsPathSeparator(*rest)) {
             ownComponent = true;
         }
     }

@@ -38,9 +38,6 @@ size_t FolderWalkStart(const wchar_t* path);
 
 // path begins with folder, ASCII letters compared without case.
 bool BeginsWithFolder(const wchar_t* path, const wchar_t* folder);
-// Some component of path (split at "\" and "/") is made of dots and blanks
-// only, such as "." or "..".
-bool HasDotComponent(const wchar_t* path);
 // The checks that a path must pass before anything below it is removed:
 // inside tempFolder (which ends in a backslash) with at least one component
 // of its own, no dot component, and short enough for its search pattern.

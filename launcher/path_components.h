@@ -1,0 +1,9 @@
+#pragma once
+// Reading paths component by component, with "\" and "/" both as separators.
+
+bool IsPathSeparator(wchar_t c);
+
+// Some component of path is made of dots and blanks only, such as "." or "..":
+// the platform trims trailing dots and blanks, so such a component may end up
+// meaning the folder itself or its parent.
+bool HasDotComponent(const wchar_t* path);
