@@ -7,12 +7,15 @@
 #include <cwchar>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "extract/cabinet_extraction.h"
+#include "extract/cabinet_paths.h"
 #include "extract/entry_name.h"
 #include "extract/zip_reader.h"
 #include "launcher/diagnostic_log.h"
 #include "launcher/process_state.h"
+#include "launcher/text_conversion.h"
 
 namespace {
 
@@ -33,64 +36,55 @@ bool WorkFolderPath(const wchar_t* name, wchar_t* out) {
     return true;
 }
 
-// The whole text with its terminator in the ANSI code page, into a zero-filled
-// buffer of kPathCapacity bytes. False when it does not fit or has characters
-// the code page lacks: a best-fit stand-in could turn into a separator or a
-// different name.
-bool ToAnsiPath(const wchar_t* text, char* out) {
-    std::memset(out, 0, kPathCapacity);
-    BOOL usedDefault = FALSE;
-    bool utf8 = GetACP() == CP_UTF8;
-    int length = WideCharToMultiByte(CP_ACP, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, text, -1, out,
-                                     static_cast<int>(kPathCapacity), nullptr,
-                                     utf8 ? nullptr : &usedDefault);
-    if (length <= 0 || usedDefault) {
-        std::memset(out, 0, kPathCapacity);
+// The whole text with its terminator as UTF-8, into a zero-filled buffer of
+// kCabinetPathCapacity bytes: the cabinet extraction carries its paths in a
+// form that holds every letter, whatever the ANSI code page. False when it
+// does not fit or is not well-formed UTF-16.
+bool ToCabinetPath(const wchar_t* text, char* out) {
+    std::memset(out, 0, kCabinetPathCapacity);
+    std::string narrow;
+    if (!NarrowFromWide(CP_UTF8, text, WC_ERR_INVALID_CHARS, narrow) ||
+        narrow.size() >= kCabinetPathCapacity) {
+        return false;
+    }
+    std::memcpy(out, narrow.data(), narrow.size());
+    return true;
+}
+
+bool ExtractCabinetArchive(const wchar_t* archivePath, const wchar_t* destination) {
+    wchar_t cabinetPath[kPathCapacity];
+    size_t length = std::wcslen(archivePath);
+    if (length >= kPathCapacity) {
+        LogMessage(LogHandle, L"Cannot extract cabinet %s: its path is too long\n", archivePath);
+        return false;
+    }
+    for (size_t i = 0; i <= length; ++i) {
+        cabinetPath[i] = archivePath[i] == L'/' ? L'\\' : archivePath[i];
+    }
+    char narrowDestination[kCabinetPathCapacity];
+    char narrowCabinet[kCabinetPathCapacity];
+    if (!ToCabinetPath(destination, narrowDestination) ||
+        !ToCabinetPath(cabinetPath, narrowCabinet)) {
+        LogMessage(LogHandle, L"Cannot extract cabinet %s: its path is too long\n", cabinetPath);
+        return false;
+    }
+    int result = ExtractCabinet(narrowDestination, narrowCabinet, nullptr);
+    if (result != 0) {
+        LogMessage(LogHandle,
+                   L"Cannot extract cabinet %s: it is damaged or a member cannot be "
+                   L"written (error %d)\n",
+                   cabinetPath, result);
         return false;
     }
     return true;
 }
 
-void ExtractCabinetArchive(const wchar_t* archivePath, const wchar_t* destination) {
-    wchar_t cabinetPath[kPathCapacity];
-    size_t length = std::wcslen(archivePath);
-    if (length >= kPathCapacity) {
-        LogMessage(LogHandle, L"Refusing cabinet whose path is too long: %s\n", archivePath);
-        return;
-    }
-    for (size_t i = 0; i <= length; ++i) {
-        cabinetPath[i] = archivePath[i] == L'/' ? L'\\' : archivePath[i];
-    }
-    char narrowDestination[kPathCapacity];
-    char narrowCabinet[kPathCapacity];
-    if (!ToAnsiPath(destination, narrowDestination) || !ToAnsiPath(cabinetPath, narrowCabinet)) {
-        LogMessage(LogHandle, L"Refusing cabinet whose path does not fit the ANSI code page: %s\n",
-                   cabinetPath);
-        return;
-    }
-    ExtractCabinet(narrowDestination, narrowCabinet, nullptr);
-}
+bool ExtractArchiveAtLevel(const wchar_t* archivePath, const wchar_t* destination,
+                           NestedArchiveKind kind, int level);
 
-bool ContainsText(const wchar_t* text, const wchar_t* part) {
-    return std::wcsstr(text, part) != nullptr;
-}
-
-void ExtractArchiveAtLevel(const wchar_t* archivePath, const wchar_t* destination, int level);
-
-// One entry of the walk: its folder, its file, and the archive it may be.
-void ExtractEntry(ZipReader* reader, int index, const ZipEntryInfo& entry,
-                  const wchar_t* archivePath, int level) {
-    const wchar_t* name = entry.entryName;
-    if (!IsEntryNameInside(name)) {
-        LogMessage(LogHandle, L"Refusing archive entry outside the work folder: %s\n", name);
-        return;
-    }
-    // The entry's output path and any nested archive path are WorkFolder + "\" + name.
-    wchar_t entryPath[kPathCapacity];
-    if (!WorkFolderPath(name, entryPath)) {
-        LogMessage(LogHandle, L"Refusing archive entry whose path is too long: %s\n", name);
-        return;
-    }
+// Writes one entry; false, with a log line naming the entry and the reason,
+// when it cannot be written in full.
+bool WriteEntry(ZipReader* reader, int index, const wchar_t* name, const wchar_t* archivePath) {
     std::unique_ptr<wchar_t[]> folder(GetEntryFolder(name));
     if (folder != nullptr) {
         wchar_t folderPath[kPathCapacity];
@@ -99,65 +93,142 @@ void ExtractEntry(ZipReader* reader, int index, const ZipEntryInfo& entry,
             SHCreateDirectoryExW(nullptr, folderPath, nullptr);
         }
     }
-    ExtractEntryToFile(reader, index, name);
-
-    if (ContainsText(name, L".zip") || ContainsText(name, L".cab")) {
-        if (level >= kMaxArchiveNesting) {
-            LogMessage(LogHandle,
-                       L"Not following nested archive %s in %s: archives are followed %d levels "
-                       L"deep\n",
-                       name, archivePath, kMaxArchiveNesting);
-            return;
-        }
-        ExtractArchiveAtLevel(entryPath, WorkFolder, level + 1);
+    ZipResult written = ExtractEntryToFile(reader, index, name);
+    if (written != ZipOk) {
+        LogMessage(LogHandle, L"Cannot extract entry %s of %s: %s (0x%X)\n", name, archivePath,
+                   ZipResultReason(written), static_cast<unsigned>(written));
+        return false;
     }
+    return true;
 }
 
-void ExtractZipArchive(const wchar_t* archivePath, int level) {
+// One entry of the walk: its folder, its file, and the archive it may be.
+// False when the package is damaged; refused names are skipped.
+bool ExtractEntry(ZipReader* reader, int index, const ZipEntryInfo& entry,
+                  const wchar_t* archivePath, int level) {
+    const wchar_t* name = entry.entryName;
+    if (!IsEntryNameInside(name)) {
+        LogMessage(LogHandle, L"Refusing archive entry outside the work folder: %s\n", name);
+        return true;
+    }
+    // The entry's output path and any nested archive path are WorkFolder + "\" + name.
+    wchar_t entryPath[kPathCapacity];
+    if (!WorkFolderPath(name, entryPath)) {
+        LogMessage(LogHandle, L"Cannot extract entry %s of %s: its path is too long\n", name,
+                   archivePath);
+        return false;
+    }
+    if (!WriteEntry(reader, index, name, archivePath)) {
+        return false;
+    }
+    NestedArchiveKind kind = NestedArchiveKindOf(name);
+    if (kind == NestedArchiveKind::None) {
+        return true;
+    }
+    if (level >= kMaxArchiveNesting) {
+        LogMessage(LogHandle,
+                   L"Not following nested archive %s in %s: archives are followed %d levels "
+                   L"deep\n",
+                   name, archivePath, kMaxArchiveNesting);
+        return true;
+    }
+    return ExtractArchiveAtLevel(entryPath, WorkFolder, kind, level + 1);
+}
+
+bool ExtractZipArchive(const wchar_t* archivePath, int level) {
     ZipReader* reader = OpenZipArchive(archivePath);
     if (reader == nullptr) {
         LogMessage(LogHandle, L"Cannot open zip archive %s\n", archivePath);
-        return;
+        return false;
     }
     ZipEntryInfo count = {};
     ReadEntryInfo(reader, -1, &count);
-    for (int index = 0; index < count.entryIndex; ++index) {
-        // A fresh record for each entry: a failed read must not leave the
-        // previous entry's name to be written or followed again.
+    bool complete = true;
+    for (int index = 0; complete && index < count.entryIndex; ++index) {
         ZipEntryInfo entry = {};
         ZipResult read = ReadEntryInfo(reader, index, &entry);
         if (read != ZipOk) {
-            LogMessage(LogHandle, L"Skipping entry %d of %s: its header cannot be read (0x%X)\n",
-                       index, archivePath, static_cast<unsigned>(read));
-            continue;
+            LogMessage(LogHandle, L"Cannot extract entry %d of %s: %s (0x%X)\n", index, archivePath,
+                       ZipResultReason(read), static_cast<unsigned>(read));
+            complete = false;
+        } else {
+            complete = ExtractEntry(reader, index, entry, archivePath, level);
         }
-        ExtractEntry(reader, index, entry, archivePath, level);
     }
     CloseZipArchive(reader);
+    return complete;
 }
 
-void ExtractArchiveAtLevel(const wchar_t* archivePath, const wchar_t* destination, int level) {
+bool ExtractArchiveAtLevel(const wchar_t* archivePath, const wchar_t* destination,
+                           NestedArchiveKind kind, int level) {
     if (archivePath == nullptr || destination == nullptr) {
-        return;
+        return false;
     }
     // The zip reader writes below the current directory: without it, entries
     // would land wherever the process happens to stand.
     if (!SetCurrentDirectoryW(destination)) {
         LogMessage(LogHandle, L"Cannot enter the folder %s to extract %s\n", destination,
                    archivePath);
-        return;
+        return false;
     }
-    if (ContainsText(archivePath, L".cab")) {
-        ExtractCabinetArchive(archivePath, destination);
-        return;
+    if (kind == NestedArchiveKind::Cabinet) {
+        return ExtractCabinetArchive(archivePath, destination);
     }
-    ExtractZipArchive(archivePath, level);
+    return ExtractZipArchive(archivePath, level);
+}
+
+bool EndsWith(const wchar_t* text, size_t length, const wchar_t* suffix) {
+    size_t suffixLength = std::wcslen(suffix);
+    return length >= suffixLength &&
+           std::wcsncmp(text + length - suffixLength, suffix, suffixLength) == 0;
 }
 
 }  // namespace
 
-void ExtractArchive(const wchar_t* archivePath, const wchar_t* destination) {
-    ExtractArchiveAtLevel(archivePath, destination, 0);
+bool ExtractArchive(const wchar_t* archivePath, const wchar_t* destination) {
+    return ExtractArchiveAtLevel(archivePath, destination, NestedArchiveKind::Zip, 0);
+}
+
+NestedArchiveKind NestedArchiveKindOf(const wchar_t* entryName) {
+    if (entryName == nullptr) {
+        return NestedArchiveKind::None;
+    }
+    // Only the name's last component counts: ".zip" or ".cab" in a folder
+    // name says nothing about the file.
+    size_t length = std::wcslen(entryName);
+    size_t start = length;
+    while (start > 0 && !IsSeparator(entryName[start - 1])) {
+        --start;
+    }
+    const wchar_t* last = entryName + start;
+    size_t lastLength = length - start;
+    if (EndsWith(last, lastLength, L".zip")) {
+        return NestedArchiveKind::Zip;
+    }
+    if (EndsWith(last, lastLength, L".cab")) {
+        return NestedArchiveKind::Cabinet;
+    }
+    return NestedArchiveKind::None;
+}
+
+const wchar_t* ZipResultReason(ZipResult result) {
+    switch (result) {
+        case ZipFileError:
+            return L"its file cannot be created";
+        case ZipWriteError:
+            return L"writing its file failed (is the disk full?)";
+        case ZipHeaderError:
+            return L"its header cannot be read, or its compression method is neither stored nor "
+                   L"deflate";
+        case ZipExtraFieldError:
+            return L"its local extra field cannot be read";
+        case ZipPasswordError:
+            return L"it is encrypted with a password";
+        case ZipDataError:
+            return L"its data is damaged, cut short, or does not match its CRC-32 or size";
+        default:
+            return L"it cannot be read";
+    }
 }
 
 wchar_t* GetEntryFolder(const wchar_t* entryName) {

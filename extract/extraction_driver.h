@@ -8,12 +8,26 @@
 // This also ends archives that contain themselves, directly or through others.
 constexpr int kMaxArchiveNesting = 8;
 
+#include "extract/zip_reader.h"
+
 // Makes the destination the current directory (and leaves it so), then
-// extracts the archive there: a path containing ".cab" goes to the cabinet
-// extraction, any other is walked as a zip archive. Entries whose names would
-// leave the work folder, or whose paths do not fit, are refused with a log
-// line; the rest of the archive goes on.
-void ExtractArchive(const wchar_t* archivePath, const wchar_t* destination);
+// extracts the zip archive there, following nested archives. True when every
+// entry was written in full. False, after one log line that names the entry
+// or archive and the reason, as soon as the archive cannot be opened, an
+// entry cannot be read or written in full (header, method, password, CRC-32,
+// size, short data, full disk, path too long), or a nested archive cannot be
+// extracted. Entries whose names would leave the work folder are refused with
+// a log line and skipped; they do not make the extraction fail.
+bool ExtractArchive(const wchar_t* archivePath, const wchar_t* destination);
+
+// What an entry is to the walk, by its name's last component: a nested zip
+// archive (ends in ".zip"), a cabinet (ends in ".cab"), or neither. The test
+// is case-sensitive; folder names and a trailing separator never count.
+enum class NestedArchiveKind { None, Zip, Cabinet };
+NestedArchiveKind NestedArchiveKindOf(const wchar_t* entryName);
+
+// Why an entry could not be extracted, for the log.
+const wchar_t* ZipResultReason(ZipResult result);
 
 // The folder part of an entry name, with "\" separators, as a new string that
 // the caller releases with delete[]; null when the name has no folder part or

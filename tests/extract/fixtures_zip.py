@@ -446,7 +446,6 @@ def payload_zip(workdir):
         entry("C:evil.txt", b"drive"),
         entry("/rooted.txt", b"rooted"),
         entry("\\\\srv\\share\\unc.txt", b"unc"),
-        entry("long_" + "p" * 230 + ".txt", b"too long for the work folder"),
         entry("last.txt", b"last entry"),
     ]
     return zip_bytes(entries)
@@ -486,6 +485,12 @@ def build(outdir):
             "empty.zip": zip_bytes([]),
             "empty_comment.zip": empty_with_comment(),
             "chain.zip": chain_zip(),
+            # One good entry, then one that cannot be extracted.
+            "bzip2_entry.zip": zip_bytes([entry("good.txt", b"good"),
+                                          entry("packed.txt", text_pattern(500),
+                                                method=zipfile.ZIP_BZIP2)]),
+            "long_name.zip": small_zip([("good.txt", b"good"),
+                                        ("long_" + "p" * 230 + ".txt", b"too long")]),
             # Holds an entry of its own name: writing it fails while the archive
             # is open, and following it opens the archive again.
             "selfref.zip": small_zip([("selfref.zip", b"not written")]),
