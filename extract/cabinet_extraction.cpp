@@ -10,10 +10,12 @@
 #include <string>
 
 #include "extract/cabinet_copy.h"
+#include "extract/cabinet_file_calls.h"
 #include "extract/cabinet_folders.h"
 #include "extract/cabinet_library.h"
 #include "extract/cabinet_member.h"
 #include "extract/entry_name.h"
+#include "extract/zip_time.h"
 #include "launcher/diagnostic_log.h"
 #include "launcher/text_conversion.h"
 #include "launcher/unique_handle.h"
@@ -37,7 +39,7 @@ void DIAMONDAPI FreeCallback(void* memory) {
     std::free(memory);
 }
 INT_PTR DIAMONDAPI OpenCallback(char* path, int flags, int permission) {
-    return _open(path, flags, permission);
+    return OpenUtf8Path(path, flags, permission);
 }
 UINT DIAMONDAPI ReadCallback(INT_PTR file, void* buffer, UINT size) {
     return static_cast<UINT>(_read(static_cast<int>(file), buffer, size));
@@ -52,13 +54,13 @@ __LONG32 DIAMONDAPI SeekCallback(INT_PTR file, __LONG32 distance, int origin) {
     return _lseek(static_cast<int>(file), distance, origin);
 }
 
-// A stored name as one log line: ANSI to wide, control characters as "?".
+// A UTF-8 name or path as one log line, control characters as "?".
 std::wstring NameForLog(const char* name) {
     if (name == nullptr) {
         return std::wstring();
     }
     std::wstring wide;
-    WideFromCodePage(CP_ACP, name, 0, wide);
+    WideFromCodePage(CP_UTF8, name, 0, wide);
     for (wchar_t& c : wide) {
         if (c < L' ' || c == 0x7F) {
             c = L'?';
@@ -70,38 +72,34 @@ std::wstring NameForLog(const char* name) {
 // Set in a member's attributes when its stored name is UTF-8, not ANSI.
 constexpr unsigned short kNameIsUtf8 = 0x80;
 
-// The member's name in the ANSI code page, which the narrow file calls take.
-// Names stored as UTF-8 (cabinets made on other systems) are converted; one
-// with a letter the code page lacks gives false, never a look-alike name.
-bool MemberNameInAnsi(const FDINOTIFICATION& notification, std::string& name) {
+// The member's name as UTF-8, the form the paths of this extraction take.
+// Names stored in the ANSI code page are converted; names flagged as UTF-8
+// must be well formed. False for a name that cannot be read either way.
+bool MemberNameInUtf8(const FDINOTIFICATION& notification, std::string& name, std::wstring& wide) {
     if (notification.psz1 == nullptr) {
         return false;
     }
-    if ((notification.attribs & kNameIsUtf8) == 0) {
-        name = notification.psz1;
-        return true;
+    bool utf8 = (notification.attribs & kNameIsUtf8) != 0;
+    if (!WideFromCodePage(utf8 ? CP_UTF8 : CP_ACP, notification.psz1, MB_ERR_INVALID_CHARS, wide)) {
+        return false;
     }
-    std::wstring wide;
-    bool lossy = false;
-    return WideFromCodePage(CP_UTF8, notification.psz1, MB_ERR_INVALID_CHARS, wide) &&
-           NarrowFromWide(CP_ACP, wide, WC_NO_BEST_FIT_CHARS, name, &lossy) && !lossy;
+    return NarrowFromWide(CP_UTF8, wide, WC_ERR_INVALID_CHARS, name);
 }
 
 INT_PTR OpenMember(const FDINOTIFICATION& notification) {
     const auto* target = static_cast<const CabinetTarget*>(notification.pv);
-    std::string ansiName;
-    if (!MemberNameInAnsi(notification, ansiName)) {
-        LogMessage(LogHandle,
-                   L"Cabinet member \"%s\" not extracted: its name does not fit the system's "
-                   L"code page.\n",
+    std::string utf8Name;
+    std::wstring wideName;
+    if (!MemberNameInUtf8(notification, utf8Name, wideName)) {
+        LogMessage(LogHandle, L"Cabinet member \"%s\" not extracted: its name cannot be read.\n",
                    NameForLog(notification.psz1).c_str());
-        return 0;
+        return -1;
     }
-    const char* name = ansiName.c_str();
+    const char* name = utf8Name.c_str();
     if (target == nullptr || !IsCabinetMemberSelected(name, target->onlyName)) {
         return 0;
     }
-    if (!IsEntryNameInside(name)) {
+    if (!IsEntryNameInside(wideName.c_str())) {
         LogMessage(LogHandle,
                    L"Cabinet member \"%s\" not extracted: its name leads outside the destination "
                    L"folder.\n",
@@ -109,41 +107,44 @@ INT_PTR OpenMember(const FDINOTIFICATION& notification) {
         return 0;
     }
     char memberPath[kCabinetPathCapacity];
-    if (!JoinMemberPath(target->destination, name, memberPath)) {
+    std::wstring widePath;
+    if (!JoinMemberPath(target->destination, name, memberPath) ||
+        !WidePathFromUtf8(memberPath, widePath)) {
         LogMessage(LogHandle, L"Cabinet member \"%s\" not extracted: its path is too long.\n",
                    NameForLog(name).c_str());
-        return 0;
+        return -1;
     }
     std::unique_ptr<char[]> folder(GetParentPath(memberPath));
     if (folder != nullptr) {
         CreateFolderWithParents(folder.get());
     }
     // A file already there may be read-only, hidden or system: make it writable.
-    SetFileAttributesA(memberPath, FILE_ATTRIBUTE_NORMAL);
-    return _open(memberPath, kMemberOpenFlags, kMemberPermission);
+    SetUtf8PathAttributes(memberPath, FILE_ATTRIBUTE_NORMAL);
+    return OpenUtf8Path(memberPath, kMemberOpenFlags, kMemberPermission);
 }
 
 INT_PTR FinishMember(const FDINOTIFICATION& notification) {
     const auto* target = static_cast<const CabinetTarget*>(notification.pv);
-    _close(static_cast<int>(notification.hf));
+    // A member whose last bytes cannot be stored (a full disk) is not whole.
+    if (_close(static_cast<int>(notification.hf)) != 0) {
+        return -1;
+    }
     char memberPath[kCabinetPathCapacity];
     std::string name;
-    if (target == nullptr || !MemberNameInAnsi(notification, name) ||
+    std::wstring wide;
+    if (target == nullptr || !MemberNameInUtf8(notification, name, wide) ||
         !JoinMemberPath(target->destination, name.c_str(), memberPath)) {
         return 1;
     }
     {
-        UniqueFileHandle file(CreateFileA(memberPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        FILETIME local;
+        UniqueFileHandle file(OpenUtf8PathForTimes(memberPath));
         FILETIME universal;
         // The stored date and time are local; creation and last write take them.
-        if (file && DosDateTimeToFileTime(notification.date, notification.time, &local) &&
-            LocalFileTimeToFileTime(&local, &universal)) {
+        if (file && ZipTimeToFileTime(notification.date, notification.time, &universal)) {
             SetFileTime(file.get(), &universal, nullptr, &universal);
         }
     }
-    SetFileAttributesA(memberPath, MemberFileAttributes(notification.attribs));
+    SetUtf8PathAttributes(memberPath, MemberFileAttributes(notification.attribs));
     return 1;
 }
 
@@ -201,7 +202,7 @@ int CopyFromCabinet(const char* cabinet, PFNWRITE write, PFNFDINOTIFY notify, ER
         return 0;
     }
     {
-        UniqueDescriptor file(_open(cabinet, kCabinetOpenFlags, 0));
+        UniqueDescriptor file(OpenUtf8Path(cabinet, kCabinetOpenFlags, 0));
         if (!file) {
             return 0;
         }

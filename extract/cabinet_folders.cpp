@@ -4,13 +4,14 @@
 
 #include <memory>
 
+#include "extract/cabinet_file_calls.h"
 #include "extract/cabinet_paths.h"
 
 int CreateFolderWithParents(const char* path) {
     if (path == nullptr || path[0] == '\0') {
         return 0;
     }
-    if (CreateDirectoryA(path, nullptr)) {
+    if (CreateUtf8Directory(path)) {
         return 1;
     }
     if (GetLastError() != ERROR_PATH_NOT_FOUND) {
@@ -21,5 +22,5 @@ int CreateFolderWithParents(const char* path) {
         return 0;
     }
     CreateFolderWithParents(parent.get());
-    return CreateDirectoryA(path, nullptr) ? 1 : 0;
+    return CreateUtf8Directory(path) ? 1 : 0;
 }

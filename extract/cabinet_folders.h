@@ -1,5 +1,5 @@
 #pragma once
-// Folder creation for cabinet members (narrow ANSI paths).
+// Folder creation for cabinet members (narrow UTF-8 paths).
 
 // Creates the folder, creating missing ancestors first when the platform
 // reports path-not-found. Each step goes to a strictly shorter parent, so it

@@ -1,5 +1,5 @@
 #pragma once
-// Narrow (ANSI code page) path text for cabinet extraction. Every path built
+// Narrow (UTF-8) path text for cabinet extraction. Every path built
 // here must fit a buffer of kCabinetPathCapacity bytes, terminator included;
 // the functions that build one refuse (return false, empty output) otherwise.
 #include <cstddef>

@@ -37,14 +37,17 @@ bool DecodeDosDateTime(uint16_t dosDate, uint16_t dosTime, SYSTEMTIME* calendar)
 
 bool ZipTimeToFileTime(uint16_t dosDate, uint16_t dosTime, FILETIME* fileTime) {
     *fileTime = FILETIME{};
-    SYSTEMTIME calendar;
-    FILETIME local;
-    FILETIME universal;
-    if (!DecodeDosDateTime(dosDate, dosTime, &calendar) ||
-        !SystemTimeToFileTime(&calendar, &local) || !LocalFileTimeToFileTime(&local, &universal)) {
+    SYSTEMTIME local;
+    SYSTEMTIME universal;
+    FILETIME result;
+    // The offset is the one in force on the stored date (daylight saving
+    // time or not), not the one of the moment of extraction.
+    if (!DecodeDosDateTime(dosDate, dosTime, &local) ||
+        !TzSpecificLocalTimeToSystemTime(nullptr, &local, &universal) ||
+        !SystemTimeToFileTime(&universal, &result)) {
         return false;
     }
-    *fileTime = universal;
+    *fileTime = result;
     return true;
 }
 

@@ -288,9 +288,10 @@ TEST_F(CabinetExtraction, NamesLeadingOutsideAreSkippedAndLogged) {
     EXPECT_EQ(CountLines(text, "\"\\\\server\\share\\unc5.txt\""), 1) << text;
 }
 
-TEST_F(CabinetExtraction, MemberPathTooLongIsSkippedAndLogged) {
+// A member that cannot be written under its own name leaves the cabinet incomplete.
+TEST_F(CabinetExtraction, MemberPathTooLongFailsTheCabinetAndIsLogged) {
     CapturedLog log(scratch_);
-    ASSERT_EQ(Extract("long.cab"), 0);
+    ASSERT_NE(Extract("long.cab"), 0);
     std::string text = log.Finish();
     EXPECT_EQ(Tree(destination_), (Names{"short.txt"}));
     EXPECT_EQ(CountLines(text, "its path is too long"), 1) << text;
@@ -333,7 +334,7 @@ TEST_F(CabinetExtraction, HandlerRefusesHostileNamesAndPathsAtTheBufferEdge) {
     EXPECT_EQ(Tree(destination_), (Names{name}));
     std::string longer = name + "n";
     notification.psz1 = &longer[0];
-    EXPECT_EQ(CabinetNotify(fdintCOPY_FILE, &notification), 0);
+    EXPECT_EQ(CabinetNotify(fdintCOPY_FILE, &notification), -1);
     EXPECT_EQ(Tree(destination_), (Names{name}));
 
     // The notifications with nothing to do.
