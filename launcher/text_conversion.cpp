@@ -3,9 +3,23 @@
 #include <climits>
 #include <cstring>
 
+AnsiCodePageFunction AnsiCodePage = GetACP;
+
+namespace {
+
+UINT EffectiveCodePage(UINT codePage) {
+    return codePage == CP_ACP ? AnsiCodePage() : codePage;
+}
+
+}  // namespace
+
 bool WideFromCodePage(UINT codePage, const char* text, size_t length, DWORD flags,
                       std::wstring& wide) {
     wide.clear();
+    codePage = EffectiveCodePage(codePage);
+    if (codePage == CP_UTF8) {
+        flags &= MB_ERR_INVALID_CHARS;
+    }
     if (length == 0) {
         return text != nullptr;
     }
@@ -34,6 +48,11 @@ bool NarrowFromWide(UINT codePage, const std::wstring& wide, DWORD flags, std::s
     narrow.clear();
     if (lossy != nullptr) {
         *lossy = false;
+    }
+    codePage = EffectiveCodePage(codePage);
+    if (codePage == CP_UTF8) {
+        flags =
+            (flags & (WC_NO_BEST_FIT_CHARS | WC_ERR_INVALID_CHARS)) != 0 ? WC_ERR_INVALID_CHARS : 0;
     }
     if (wide.empty()) {
         return true;

@@ -6,6 +6,18 @@
 #include <cstddef>
 #include <string>
 
+// The code page that CP_ACP stands for in the conversions below: the
+// system's ANSI code page. Unit tests put a function here that answers 65001,
+// to run the conversions as on a system set to use UTF-8 as its ANSI code page.
+using AnsiCodePageFunction = UINT(WINAPI*)();
+extern AnsiCodePageFunction AnsiCodePage;
+
+// The conversions below pass CP_ACP on as the code page it stands for. When
+// that (or the code page given) is UTF-8, flags that UTF-8 conversions refuse
+// are not passed: MB_ERR_INVALID_CHARS is kept, WC_NO_BEST_FIT_CHARS becomes
+// WC_ERR_INVALID_CHARS (a lone surrogate makes the conversion fail rather
+// than turn into U+FFFD), and no default-character query is made.
+
 // length bytes of text in codePage to UTF-16. With MB_ERR_INVALID_CHARS in
 // flags, invalid bytes make it fail; without, they become U+FFFD. False (and
 // an empty result) when the text does not convert. Empty text converts to "".

@@ -34,3 +34,37 @@ TEST(TextConversion, EmptyTextConvertsToEmpty) {
     EXPECT_EQ(wide, L"");
     EXPECT_FALSE(WideFromCodePage(CP_ACP, nullptr, 0, wide));
 }
+
+namespace {
+
+UINT WINAPI Utf8AnsiCodePage() {
+    return CP_UTF8;
+}
+
+// Runs the conversions as on a system whose ANSI code page is UTF-8.
+class Utf8AsAnsiCodePage : public ::testing::Test {
+  protected:
+    void SetUp() override { AnsiCodePage = Utf8AnsiCodePage; }
+    void TearDown() override { AnsiCodePage = GetACP; }
+};
+
+}  // namespace
+
+TEST_F(Utf8AsAnsiCodePage, ConversionsWithAnsiFlagsStillWork) {
+    std::string narrow;
+    bool lossy = true;
+    ASSERT_TRUE(NarrowFromWide(CP_ACP, L"\x0412\x043B\x0430\x0434 \x5F71", WC_NO_BEST_FIT_CHARS,
+                               narrow, &lossy));
+    EXPECT_FALSE(lossy);
+    EXPECT_EQ(narrow, "\xD0\x92\xD0\xBB\xD0\xB0\xD0\xB4 \xE5\xBD\xB1");
+    // A lone surrogate has no UTF-8 form: refused, never a stand-in character.
+    EXPECT_FALSE(NarrowFromWide(CP_ACP, L"a\xD800", WC_NO_BEST_FIT_CHARS, narrow, &lossy));
+
+    std::wstring wide;
+    ASSERT_TRUE(
+        WideFromCodePage(CP_ACP, "\xD0\x92\xD0\xBB", MB_ERR_INVALID_CHARS | MB_PRECOMPOSED, wide));
+    EXPECT_EQ(wide, L"\x0412\x043B");
+    EXPECT_FALSE(WideFromCodePage(CP_ACP, "bad \xC3", MB_ERR_INVALID_CHARS, wide));
+    ASSERT_TRUE(WideFromCodePage(CP_ACP, "bad \xC3", MB_PRECOMPOSED, wide));
+    EXPECT_EQ(wide, L"bad \xFFFD");
+}

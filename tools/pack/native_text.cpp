@@ -66,9 +66,14 @@ std::string NarrowFrom(UINT codePage, const std::wstring& wide, bool& lossy) {
     if (wide.empty()) {
         return std::string();
     }
+    // A system whose ANSI code page is UTF-8 refuses the flag and the query
+    // for CP_ACP too; UTF-8 holds every well-formed character.
+    if (codePage == CP_ACP && GetACP() == CP_UTF8) {
+        codePage = CP_UTF8;
+    }
     BOOL usedDefault = FALSE;
     BOOL* usedDefaultPointer = codePage == CP_UTF8 ? nullptr : &usedDefault;
-    DWORD flags = codePage == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    DWORD flags = codePage == CP_UTF8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
     int length = WideCharToMultiByte(codePage, flags, wide.data(), static_cast<int>(wide.size()),
                                      nullptr, 0, nullptr, usedDefaultPointer);
     std::string narrow(static_cast<size_t>(length > 0 ? length : 0), '\0');
