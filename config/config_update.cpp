@@ -118,10 +118,8 @@ wchar_t* ToForwardSlashes(const wchar_t* path) {
     return copy;
 }
 
-std::wstring LocalFolderUrl(const std::wstring& configPath, const std::wstring& slashedFolder) {
-    const wchar_t* prefix =
-        configPath.find(L".pbcf") != std::wstring::npos ? L"file://" : L"file:///";
-    return prefix + slashedFolder;
+std::wstring LocalFolderUrl(bool playbackClient, const std::wstring& slashedFolder) {
+    return (playbackClient ? L"file://" : L"file:///") + slashedFolder;
 }
 
 std::wstring EventNameFromText(const std::wstring& text) {
@@ -166,6 +164,24 @@ ConfigTokenList ConfigTokens(const std::wstring& url, const std::wstring& countr
              {L"%locl%", language}}};
 }
 
+std::string SubstituteInBytes(const std::string& bytes, const ConfigTokenList& tokens) {
+    std::string text = bytes;
+    for (const TokenValue& token : tokens) {
+        std::string pattern = EncodeUtf8(token.token);
+        std::string value = EncodeUtf8(token.value);
+        std::string result;
+        size_t from = 0;
+        for (size_t found; (found = text.find(pattern, from)) != std::string::npos;
+             from = found + pattern.size()) {
+            result.append(text, from, found - from);
+            result += value;
+        }
+        result.append(text, from, std::string::npos);
+        text = result;
+    }
+    return text;
+}
+
 size_t WorkingTextCapacity(const std::wstring& text, const ConfigTokenList& tokens) {
     size_t capacity = 2 * (text.size() + 1);
     std::wstring step = text;
@@ -176,7 +192,31 @@ size_t WorkingTextCapacity(const std::wstring& text, const ConfigTokenList& toke
     return capacity;
 }
 
-void UpdatePBCF(const wchar_t* configPath) {
+namespace {
+
+// The configuration text with its tokens replaced, through substituteParam
+// with its trace lines; false when the text is too large to update.
+bool SubstituteInText(const std::wstring& text, const ConfigTokenList& tokens,
+                      const wchar_t* configPath, std::string& rewritten) {
+    size_t capacity = WorkingTextCapacity(text, tokens);
+    if (capacity > UINT_MAX) {
+        LogMessage(LogHandle, L"Properties file %s is too large to update; left unchanged\n",
+                   configPath);
+        return false;
+    }
+    std::vector<wchar_t> working(capacity, L'\0');
+    std::copy(text.begin(), text.end(), working.begin());
+    for (const TokenValue& token : tokens) {
+        substituteParam(working.data(), token.token, token.value.c_str(),
+                        static_cast<unsigned>(capacity));
+    }
+    rewritten = EncodeUtf8(working.data());
+    return true;
+}
+
+}  // namespace
+
+void UpdatePBCF(const wchar_t* configPath, bool playbackClient) {
     if (configPath == nullptr) {
         return;
     }
@@ -200,7 +240,7 @@ void UpdatePBCF(const wchar_t* configPath) {
     }
 
     std::unique_ptr<wchar_t[]> slashed(ToForwardSlashes(folder.c_str()));
-    std::wstring url = LocalFolderUrl(configPath, slashed != nullptr ? slashed.get() : L"");
+    std::wstring url = LocalFolderUrl(playbackClient, slashed != nullptr ? slashed.get() : L"");
 
     if (!QueryFileSize(configPath, size) || size == 0) {
         return;
@@ -213,29 +253,26 @@ void UpdatePBCF(const wchar_t* configPath) {
         return;
     }
 
-    std::wstring text = DecodeFileText(bytes, configPath);
     ConfigTokenList tokens = ConfigTokens(url, BoundedString(LocaleCodes.country, 3), eventName,
                                           BoundedString(LocaleCodes.language, 3));
-    size_t capacity = WorkingTextCapacity(text, tokens);
-    if (capacity > UINT_MAX) {
-        LogMessage(LogHandle, L"Properties file %s is too large to update; left unchanged\n",
-                   configPath);
-        return;
-    }
-    std::vector<wchar_t> working(capacity, L'\0');
-    std::copy(text.begin(), text.end(), working.begin());
-    for (const TokenValue& token : tokens) {
-        substituteParam(working.data(), token.token, token.value.c_str(),
-                        static_cast<unsigned>(capacity));
-    }
-
     // The text ends at the first zero byte of the file; whatever follows it is
     // kept as it was rather than cut off.
-    std::string rewritten = EncodeUtf8(working.data());
-    size_t zero = bytes.find('\0');
-    if (zero != std::string::npos) {
-        rewritten.append(bytes, zero, std::string::npos);
+    size_t zero = std::min(bytes.find('\0'), bytes.size());
+    std::string rewritten;
+    bool valid = true;
+    std::wstring text = DecodeUtf8(bytes, &valid);
+    if (!valid) {
+        // Decoding would put U+FFFD in place of every byte it cannot read:
+        // the tokens are replaced in the bytes themselves instead.
+        LogMessage(LogHandle,
+                   L"File %s is not valid UTF-8; its tokens are replaced in its bytes, every "
+                   L"other byte is kept\n",
+                   configPath);
+        rewritten = SubstituteInBytes(bytes.substr(0, zero), tokens);
+    } else if (!SubstituteInText(text, tokens, configPath, rewritten)) {
+        return;
     }
+    rewritten.append(bytes, zero, std::string::npos);
     RewriteFile(file.get(), rewritten);
     file.reset();
     LogMessage(LogHandle, L"Leaving UpdatePBCF\n");

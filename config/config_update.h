@@ -12,8 +12,12 @@ constexpr int kUnreadableFileExitCode = 10;
 // event name, language) and rewrites it in place. A missing or empty file is
 // left alone. When the event name file or the configuration file exists but
 // cannot be opened for reading and writing or read in full, it reports
-// problem 201, closes the log and ends the process with exit code 10.
-void UpdatePBCF(const wchar_t* configPath);
+// problem 201, closes the log and ends the process with exit code 10. The
+// local folder URL takes the form that the chosen client reads: "file://" for
+// the playback client's file, "file:///" for the alternative client's. A file
+// that is not valid UTF-8 gets its tokens replaced in its bytes, and every
+// other byte stays as it was.
+void UpdatePBCF(const wchar_t* configPath, bool playbackClient);
 
 // A new copy of path with every "\" turned into "/"; the caller releases it
 // with delete[]. Null for a null path or when memory runs out.
@@ -26,8 +30,8 @@ extern ProcessExitFunction ConfigUpdateExit;
 
 // Text logic, kept apart from the file system.
 
-// "file://" + folder when configPath contains ".pbcf", "file:///" + folder otherwise.
-std::wstring LocalFolderUrl(const std::wstring& configPath, const std::wstring& slashedFolder);
+// "file://" + folder for the playback client, "file:///" + folder for the alternative one.
+std::wstring LocalFolderUrl(bool playbackClient, const std::wstring& slashedFolder);
 
 // The event name in an event name file's text: everything behind the first "="
 // less one final line end (LF, CR LF or CR). Further "=" signs and inner line
@@ -51,6 +55,11 @@ constexpr size_t kConfigTokenCount = 4;
 using ConfigTokenList = std::array<TokenValue, kConfigTokenCount>;
 ConfigTokenList ConfigTokens(const std::wstring& url, const std::wstring& country,
                              const std::wstring& eventName, const std::wstring& language);
+
+// The bytes with each token (as UTF-8) replaced by its value (as UTF-8), in
+// the order of the list, each step searching what the steps before produced;
+// every other byte stays as it was. For text that is not valid UTF-8.
+std::string SubstituteInBytes(const std::string& bytes, const ConfigTokenList& tokens);
 
 // The capacity (wide characters, terminator included) of the working text:
 // twice the decoded text's length with its terminator, or more when a

@@ -17,13 +17,21 @@ namespace {
 
 // --- Text logic ------------------------------------------------------------
 
-TEST(ConfigText, LocalFolderUrlFormDependsOnPbcfAnywhereInPath) {
-    EXPECT_EQ(LocalFolderUrl(L"C:\\Temp\\pkg\\properties\\offlineplayback.pbcf", L"C:/Temp/pkg"),
-              L"file://C:/Temp/pkg");
-    EXPECT_EQ(LocalFolderUrl(L"C:\\Temp\\pkg\\properties\\offlineplayback.pbrd", L"C:/Temp/pkg"),
-              L"file:///C:/Temp/pkg");
-    EXPECT_EQ(LocalFolderUrl(L"C:\\x.PBCF", L"C:/x"), L"file:///C:/x");
-    EXPECT_EQ(LocalFolderUrl(L"C:\\a.pbcf.d\\b.pbrd", L"C:/a"), L"file://C:/a");
+TEST(ConfigText, LocalFolderUrlFormFollowsTheChosenClient) {
+    EXPECT_EQ(LocalFolderUrl(true, L"C:/Temp/pkg"), L"file://C:/Temp/pkg");
+    EXPECT_EQ(LocalFolderUrl(false, L"C:/Temp/pkg"), L"file:///C:/Temp/pkg");
+    // ".pbcf" elsewhere in the path plays no part.
+    EXPECT_EQ(LocalFolderUrl(false, L"C:/a.pbcf.d"), L"file:///C:/a.pbcf.d");
+}
+
+TEST(ConfigText, BytesThatAreNotUtf8KeepEveryByteButTheTokens) {
+    ConfigTokenList tokens =
+        ConfigTokens(L"file://C:/W", L"AT", L"Pr\x00E4sentation %locl%", L"de");
+    // Latin-1 text: "\xE9" and "\xFF" stay single bytes; values go in as UTF-8, and
+    // a token inside an earlier value is replaced by the later step, as in text.
+    EXPECT_EQ(SubstituteInBytes("caf\xE9 %local% %locc%\r\n%eventname%|%LOCL%\xFF", tokens),
+              "caf\xE9 file://C:/W AT\r\nPr\xC3\xA4sentation de|%LOCL%\xFF");
+    EXPECT_EQ(SubstituteInBytes("", tokens), "");
 }
 
 TEST(ConfigText, ToForwardSlashesCopiesWithEverySeparatorTurned) {
@@ -173,7 +181,7 @@ class UpdatePbcf : public testing::Test {
 TEST_F(UpdatePbcf, ReplacesAllFourTokensAndTracesEachCall) {
     WriteBytes(EventFile(), "eventname=Spring Review\n");
     WriteBytes(Config(), "url=%local%\ncountry=%locc%\nevent=%eventname%\nlang=%locl%\n%other%\n");
-    UpdatePBCF(Config().c_str());
+    UpdatePBCF(Config().c_str(), true);
 
     EXPECT_EQ(ReadBytes(Config()), "url=file://" + SlashedFolder() +
                                        "\ncountry=US\nevent=Spring Review\nlang=en\n%other%\n");
@@ -193,7 +201,7 @@ TEST_F(UpdatePbcf, ReplacesAllFourTokensAndTracesEachCall) {
 
 TEST_F(UpdatePbcf, PbrdFileGetsThreeSlashUrl) {
     WriteBytes(Config(L"pbrd"), "%local%");
-    UpdatePBCF(Config(L"pbrd").c_str());
+    UpdatePBCF(Config(L"pbrd").c_str(), false);
     EXPECT_EQ(ReadBytes(Config(L"pbrd")), "file:///" + SlashedFolder());
 }
 
@@ -201,7 +209,7 @@ TEST_F(UpdatePbcf, PbrdFileGetsThreeSlashUrl) {
 TEST_F(UpdatePbcf, TokensInsideTheEventNameFollowTheReplacementOrder) {
     WriteBytes(EventFile(), "k=%locl%|%locc%|%local%\n");
     WriteBytes(Config(), "[%eventname%]");
-    UpdatePBCF(Config().c_str());
+    UpdatePBCF(Config().c_str(), true);
     EXPECT_EQ(ReadBytes(Config()), "[en|%locc%|%local%]");
 }
 
@@ -209,7 +217,7 @@ TEST_F(UpdatePbcf, ByteOrderMarkAndNonAsciiSurvive) {
     SetWorkFolder(folder / L"Größe Ordner");
     WriteBytes(EventFile(), "k=Frühling\r\n");
     WriteBytes(Config(), "\xEF\xBB\xBF<e>%eventname%</e><u>%local%</u>");
-    UpdatePBCF(Config().c_str());
+    UpdatePBCF(Config().c_str(), true);
     std::string expected =
         "\xEF\xBB\xBF<e>Fr\xC3\xBChling</e><u>file://" + SlashedFolder() + "</u>";
     EXPECT_EQ(ReadBytes(Config()), expected);
@@ -220,7 +228,7 @@ TEST_F(UpdatePbcf, ByteOrderMarkAndNonAsciiSurvive) {
 
 TEST_F(UpdatePbcf, ShorterTextLeavesNoOldBytesBehind) {
     WriteBytes(Config(), "a=%eventname%;b=%eventname%;c=%locc%\n");
-    UpdatePBCF(Config().c_str());
+    UpdatePBCF(Config().c_str(), true);
     EXPECT_EQ(ReadBytes(Config()), "a=;b=;c=US\n");
 }
 
@@ -235,7 +243,7 @@ TEST_F(UpdatePbcf, LongValuesAreWrittenInFull) {
     std::string longName(3000, 'n');
     WriteBytes(EventFile(), "k=" + longName + "\n");
     WriteBytes(Config(), "%local%%eventname%%local%");
-    UpdatePBCF(Config().c_str());
+    UpdatePBCF(Config().c_str(), true);
     std::string url = "file://" + SlashedFolder();
     EXPECT_EQ(ReadBytes(Config()), url + longName + url);
     std::vector<std::string> lines = log.Lines();
@@ -248,31 +256,31 @@ TEST_F(UpdatePbcf, LongValuesAreWrittenInFull) {
 TEST_F(UpdatePbcf, EventNameKeepsInnerLineEndsButNoFinalCarriageReturn) {
     WriteBytes(EventFile(), "k=X\r\nother=Y\r\n");
     WriteBytes(Config(), "<%eventname%>");
-    UpdatePBCF(Config().c_str());
+    UpdatePBCF(Config().c_str(), true);
     EXPECT_EQ(ReadBytes(Config()), "<X\r\nother=Y>");
 
     WriteBytes(EventFile(), "k=Spring");
     WriteBytes(Config(), "<%eventname%>");
-    UpdatePBCF(Config().c_str());
+    UpdatePBCF(Config().c_str(), true);
     EXPECT_EQ(ReadBytes(Config()), "<Spring>");
 }
 
 TEST_F(UpdatePbcf, MissingOrEmptyEventNameFileRemovesTheTokenSilently) {
     WriteBytes(Config(), "<%eventname%>");
-    UpdatePBCF(Config().c_str());
+    UpdatePBCF(Config().c_str(), true);
     EXPECT_EQ(ReadBytes(Config()), "<>");
     WriteBytes(EventFile(), "");
     WriteBytes(Config(), "<%eventname%>");
-    UpdatePBCF(Config().c_str());
+    UpdatePBCF(Config().c_str(), true);
     EXPECT_EQ(ReadBytes(Config()), "<>");
     EXPECT_EQ(OwnLines(), (std::vector<std::string>{"Leaving UpdatePBCF", "Leaving UpdatePBCF"}));
 }
 
 TEST_F(UpdatePbcf, MissingOrEmptyConfigurationIsSkippedWithoutAWord) {
-    UpdatePBCF(Config().c_str());
+    UpdatePBCF(Config().c_str(), true);
     EXPECT_EQ(ReadBytes(Config()), "<missing>");
     WriteBytes(Config(), "");
-    UpdatePBCF(Config().c_str());
+    UpdatePBCF(Config().c_str(), true);
     EXPECT_EQ(ReadBytes(Config()), "");
     EXPECT_TRUE(log.Lines().empty());
     EXPECT_TRUE(exitCodes.empty());
@@ -281,15 +289,22 @@ TEST_F(UpdatePbcf, MissingOrEmptyConfigurationIsSkippedWithoutAWord) {
 TEST_F(UpdatePbcf, TextWithoutTokensKeepsItsBytes) {
     std::string content = "\xEF\xBB\xBF<config a=\"%x%\">\r\n  \xE2\x82\xAC 100%\r\n</config>\r\n";
     WriteBytes(Config(), content);
-    UpdatePBCF(Config().c_str());
+    UpdatePBCF(Config().c_str(), true);
     EXPECT_EQ(ReadBytes(Config()), content);
     EXPECT_EQ(log.Lines().size(), 17u);
+}
+
+TEST_F(UpdatePbcf, Latin1FileKeepsEveryByteButItsTokens) {
+    std::string content = "title=Caf\xE9 %locl%\r\n\xA9 2026\r\n";
+    WriteBytes(Config(), content);
+    UpdatePBCF(Config().c_str(), true);
+    EXPECT_EQ(ReadBytes(Config()), "title=Caf\xE9 en\r\n\xA9 2026\r\n");
 }
 
 // Decoding stops at a zero byte; what follows it is carried through, not lost.
 TEST_F(UpdatePbcf, BytesBehindAZeroByteAreKept) {
     WriteBytes(Config(), std::string("v=%locl%\0tail %locl%", 20));
-    UpdatePBCF(Config().c_str());
+    UpdatePBCF(Config().c_str(), true);
     EXPECT_EQ(ReadBytes(Config()), std::string("v=en\0tail %locl%", 16));
 }
 
@@ -310,7 +325,7 @@ TEST_F(UnreadableFile, ReadOnlyConfigurationEndsTheRunWithProblem201) {
     std::string content = "lang=%locl%";
     WriteBytes(Config(), content);
     MakeReadOnly(Config());
-    UpdatePBCF(Config().c_str());
+    UpdatePBCF(Config().c_str(), true);
 
     EXPECT_EQ(shownBox.count, 1);
     EXPECT_EQ(shownBox.text, L"Unreadable: " + Config());
@@ -328,7 +343,7 @@ TEST_F(UnreadableFile, ReadOnlyConfigurationEndsTheRunWithProblem201) {
 TEST_F(UnreadableFile, ReadOnlyEventNameFileFailsBeforeTheConfiguration) {
     WriteBytes(EventFile(), "k=v\n");
     MakeReadOnly(EventFile());
-    UpdatePBCF(Config().c_str());
+    UpdatePBCF(Config().c_str(), true);
 
     EXPECT_EQ(shownBox.text, L"Unreadable: " + EventFile());
     EXPECT_EQ(exitCodes, std::vector<int>{10});
@@ -375,7 +390,7 @@ TEST(ConfigChild, UpdateOnReadOnlyFile) {
     wmemcpy(WorkFolder, folder, kPathCapacity);
     ProblemBoxDisplay = RecordBox;
     LogHandle = CreateLogFile((std::wstring(folder) + L"\\child_log.txt").c_str());
-    UpdatePBCF((std::wstring(folder) + L"\\properties\\offlineplayback.pbcf").c_str());
+    UpdatePBCF((std::wstring(folder) + L"\\properties\\offlineplayback.pbcf").c_str(), true);
     ADD_FAILURE() << "UpdatePBCF returned";
 }
 
