@@ -3,6 +3,7 @@
 ClientStart ComposeClientStart(const std::wstring& workFolder, bool playbackClient) {
     std::wstring client = playbackClient ? kPlaybackClientFragment : kAlternativeClientFragment;
     ClientStart start;
+    start.programPath = workFolder + client.substr(0, client.size() - 1);
     start.configPath =
         workFolder + (playbackClient ? kPlaybackConfigFragment : kAlternativeConfigFragment);
     if (workFolder.find(L' ') == std::wstring::npos) {

@@ -14,6 +14,7 @@ constexpr const wchar_t* kAlternativeConfigFragment = L"\\properties\\offlinepla
 constexpr size_t kMaxClientWorkFolderLength = 227;
 
 struct ClientStart {
+    std::wstring programPath;  // the client program, for the report when it cannot start
     std::wstring configPath;
     std::wstring commandLine;
 };

@@ -15,10 +15,12 @@
 #include "launcher/text_conversion.h"
 #include "package/archive_copy.h"
 #include "package/package_probe.h"
+#include "package/workspace_folders.h"
 
 namespace {
 
 constexpr int kNoPackageProblem = 201;
+constexpr int kPackageProblem = 201;
 constexpr const wchar_t* kCopyOutFailedText = L"Failed to extract the exe file.";
 constexpr size_t kArchiveExtensionLength = 4;  // ".zip"
 
@@ -34,6 +36,46 @@ void CopyCode(const std::wstring& text, size_t from, wchar_t (&code)[3]) {
         code[n] = text[from + n];
     }
     code[n] = L'\0';
+}
+
+// The running package's own full path, the insert of the problem it reports.
+std::wstring PackagePath() {
+    wchar_t path[kPathCapacity] = {};
+    DWORD length = GetModuleFileNameW(nullptr, path, kPathCapacity);
+    return length > 0 && length < kPathCapacity ? std::wstring(path, length) : std::wstring();
+}
+
+// Shows problem 201 with its insert, writes the exit banner and gives the
+// exit code of a run that ends after that problem.
+int EndWithProblem(const std::wstring& insert) {
+    ReportProblem(kPackageProblem, insert.c_str());
+    CloseLauncherLog();
+    return kProblemExitCode;
+}
+
+// A damaged payload: nothing of this run's extraction stays behind, neither
+// the work folder nor the temporary archive, and the user is told.
+int EndDamagedRun(LogFile* log, const wchar_t* archivePath) {
+    std::wstring package = PackagePath();
+    LogMessage(log, L"Package %s is damaged; its extracted files are removed\n", package.c_str());
+    // The work folder is the current directory; a folder in use cannot be removed.
+    std::wstring offPlay = WorkFolder;
+    offPlay.resize(offPlay.find_last_of(L'\\') + 1);
+    SetCurrentDirectoryW(offPlay.c_str());
+    RemoveFolderTree(WorkFolder);
+    DeleteFileInTemp(archivePath);
+    return EndWithProblem(package);
+}
+
+// Extracts the payload into the work folder that this run has just created.
+// False when the package is damaged.
+bool ExtractPayload(LogFile* log, const wchar_t* archivePath) {
+    if (!ExtractArchive(archivePath, WorkFolder)) {
+        return false;
+    }
+    LogMessage(log, L"Done extracting all files\n");
+    DeleteFileW(archivePath);
+    return true;
 }
 
 }  // namespace
@@ -96,19 +138,10 @@ int RunLaunchSequence(const char* commandLine) {
 
     // Fails on a fresh run, where the folder does not exist yet.
     SetCurrentDirectoryW(WorkFolder);
-    if (CreateDirectoryW(WorkFolder, nullptr)) {
-        ExtractArchive(archivePath, WorkFolder);
-        LogMessage(log, L"Done extracting all files\n");
-        DeleteFileW(archivePath);
+    if (CreateDirectoryW(WorkFolder, nullptr) && !ExtractPayload(log, archivePath)) {
+        return EndDamagedRun(log, archivePath);
     }
     // An existing work folder: no extraction, the archive stays.
-
-    if (std::wcslen(WorkFolder) > kMaxClientWorkFolderLength) {
-        LogMessage(log, L"Work folder %s is too long to start the client from; no client started\n",
-                   WorkFolder);
-        CloseLauncherLog();
-        return 0;
-    }
 
     // The probe path is the work folder, "\" and the client fragment; the
     // doubled backslash and the trailing blank are ignored by the platform.
@@ -118,11 +151,18 @@ int RunLaunchSequence(const char* commandLine) {
         LogMessage(log, L"About to update PBCF file\n");
     }
     ClientStart client = ComposeClientStart(WorkFolder, playbackClient);
+    if (std::wcslen(WorkFolder) > kMaxClientWorkFolderLength) {
+        LogMessage(log, L"Work folder %s is too long to start the client from; no client started\n",
+                   WorkFolder);
+        return EndWithProblem(client.programPath);
+    }
 
     // Ends the process itself when a file it must read cannot be read.
-    UpdatePBCF(client.configPath.c_str());
+    UpdatePBCF(client.configPath.c_str(), playbackClient);
 
-    StartClientProcess(client.commandLine.c_str(), 0);
+    if (StartClientProcess(client.commandLine.c_str(), 0) == 0) {
+        return EndWithProblem(client.programPath);
+    }
     CloseLauncherLog();
     return 0;
 }

@@ -7,6 +7,10 @@
 
 constexpr const wchar_t* kLogFolderFragment = L"\\Velmar_Client_Logs";
 
+// The exit code of a run that ends after problem 201: a damaged payload, a
+// client that cannot be started, or a configuration file that cannot be read.
+constexpr int kProblemExitCode = 10;
+
 // The whole launch; commandLine is the narrow text after the program name.
 // Returns the process exit code.
 int RunLaunchSequence(const char* commandLine);
