@@ -53,18 +53,33 @@ int EndWithProblem(const std::wstring& insert) {
     return kProblemExitCode;
 }
 
-// A damaged payload: nothing of this run's extraction stays behind, neither
-// the work folder nor the temporary archive, and the user is told.
-int EndDamagedRun(LogFile* log, const wchar_t* archivePath) {
-    std::wstring package = PackagePath();
-    LogMessage(log, L"Package %s is damaged; its extracted files are removed\n", package.c_str());
+// Removes the work folder that this run created, with what it extracted.
+void RemoveOwnWorkFolder() {
     // The work folder is the current directory; a folder in use cannot be removed.
     std::wstring offPlay = WorkFolder;
     offPlay.resize(offPlay.find_last_of(L'\\') + 1);
     SetCurrentDirectoryW(offPlay.c_str());
     RemoveFolderTree(WorkFolder);
+}
+
+// A damaged payload: nothing of this run's extraction stays behind, neither
+// the work folder nor the temporary archive, and the user is told.
+int EndDamagedRun(LogFile* log, const wchar_t* archivePath) {
+    std::wstring package = PackagePath();
+    LogMessage(log, L"Package %s is damaged; its extracted files are removed\n", package.c_str());
+    RemoveOwnWorkFolder();
     DeleteFileInTemp(archivePath);
     return EndWithProblem(package);
+}
+
+// No client can be started: a tree that this run extracted is of no use to
+// anyone (the sweep of later runs keeps folders without a playback client),
+// so it goes, and the user is told which program could not be started.
+int EndWithoutClient(const ClientStart& client, bool extractedHere) {
+    if (extractedHere) {
+        RemoveOwnWorkFolder();
+    }
+    return EndWithProblem(client.programPath);
 }
 
 // Extracts the payload into the work folder that this run has just created.
@@ -138,7 +153,8 @@ int RunLaunchSequence(const char* commandLine) {
 
     // Fails on a fresh run, where the folder does not exist yet.
     SetCurrentDirectoryW(WorkFolder);
-    if (CreateDirectoryW(WorkFolder, nullptr) && !ExtractPayload(log, archivePath)) {
+    bool extractedHere = CreateDirectoryW(WorkFolder, nullptr) != FALSE;
+    if (extractedHere && !ExtractPayload(log, archivePath)) {
         return EndDamagedRun(log, archivePath);
     }
     // An existing work folder: no extraction, the archive stays.
@@ -154,14 +170,14 @@ int RunLaunchSequence(const char* commandLine) {
     if (std::wcslen(WorkFolder) > kMaxClientWorkFolderLength) {
         LogMessage(log, L"Work folder %s is too long to start the client from; no client started\n",
                    WorkFolder);
-        return EndWithProblem(client.programPath);
+        return EndWithoutClient(client, extractedHere);
     }
 
     // Ends the process itself when a file it must read cannot be read.
     UpdatePBCF(client.configPath.c_str(), playbackClient);
 
     if (StartClientProcess(client.commandLine.c_str(), 0) == 0) {
-        return EndWithProblem(client.programPath);
+        return EndWithoutClient(client, extractedHere);
     }
     CloseLauncherLog();
     return 0;

@@ -20,9 +20,12 @@ EXTRACTION_WIRED = re.search(r"^\s*ExtractArchive\s*\(",
 
 
 def payload(tag: str, extra=None):
-    """A small payload without a client program, told apart by media/who.txt."""
+    """A small payload, told apart by media/who.txt. Its client is the
+    alternative one (bin/launcher.exe): a run starts it, and the sweep, which
+    looks for bin/velmar.exe, treats its folder as one without a client."""
     # No tokens in the configuration file: the launch leaves it as it is.
     entries = {"properties/offlineplayback.pbrd": b"no tokens here\n",
+               "bin/launcher.exe": STANDIN.read_bytes(),
                "media/who.txt": tag.encode()}
     entries.update(extra or {})
     return entries
@@ -60,6 +63,7 @@ class CopyOutCase(unittest.TestCase):
         archive_file = self.sandbox.downloads / (name + ".zip")
         with zipfile.ZipFile(archive_file, "w", zipfile.ZIP_STORED) as archive:
             archive.writestr("properties/offlineplayback.pbrd", b"url=%local%\n")
+            archive.writestr("bin/launcher.exe", STANDIN.read_bytes())
             with archive.open("media/large.bin", "w") as member:
                 block = bytes(range(256)) * 4096
                 for _ in range(megabytes):
@@ -157,7 +161,8 @@ class FirstRunAndSweep(CopyOutCase):
         (self.rec("rec_7.zip")).write_bytes(b"an older archive")
         harness.give_to_user(self.sandbox.offplay)
         program, archive = self.package(payload("taken"))
-        self.assertEqual(self.sandbox.run(program).exit_code, 0)
+        # The reused folder holds no client: nothing can be started there.
+        self.assertEqual(self.sandbox.run(program, caption="VelmarOne").exit_code, 10)
         self.assertEqual(self.rec("rec_1.zip").read_bytes(), archive)
         self.assertFalse(self.rec("rec_7.zip").exists())
         self.assertFalse(self.rec("rec_100").exists())

@@ -101,18 +101,38 @@ class WholeLaunch(unittest.TestCase):
         self.assertIn("locale=en_US", descriptor)
         self.assertNotIn("About to update PBCF file", self.sandbox.log_lines())
 
+    def test_latin1_descriptor_keeps_every_byte_but_its_tokens(self):
+        def latin1(payload):
+            (payload / "properties" / "offlineplayback.pbrd").write_bytes(
+                b"title=Caf\xe9 \xa9 %locl%\r\nroot=%local%\r\n")
+        self.sandbox.run(self.package_from("launcher", change=latin1))
+        self.assertIsNotNone(read_report(self.work_folder()), "the client did not start")
+        url = "file:///" + harness.to_windows(self.work_folder()).replace("\\", "/")
+        self.assertEqual((self.work_folder() / "properties" / "offlineplayback.pbrd").read_bytes(),
+                         b"title=Caf\xe9 \xa9 en\r\nroot=" + url.encode("utf-8") + b"\r\n")
+
 
 class BlankInWorkFolder(WholeLaunch):
     """A user name with a blank puts one into the temporary folder."""
     temp_suffix = " Ann Lee"
 
     test_alternative_client_gets_the_descriptor_file = None
+    test_latin1_descriptor_keeps_every_byte_but_its_tokens = None
 
 
 class NonAsciiWorkFolder(WholeLaunch):
     temp_suffix = "-J\u00f6rg-Ren\u00e9e"
 
     test_alternative_client_gets_the_descriptor_file = None
+    test_latin1_descriptor_keeps_every_byte_but_its_tokens = None
+
+
+class CabInTheTemporaryFolder(WholeLaunch):
+    """".cab" in a folder name above the payload does not make it a cabinet."""
+    temp_suffix = ".cab"
+
+    test_alternative_client_gets_the_descriptor_file = None
+    test_latin1_descriptor_keeps_every_byte_but_its_tokens = None
 
 
 @unittest.skipUnless(CLIENT.exists(), "needs the stand-in client")
@@ -143,20 +163,26 @@ class FailingLaunches(unittest.TestCase):
         self.assertIn(f"Error opening/reading properties file {config}", lines)
         self.assertEqual(lines[-1], "*** Launcher Exiting ***")
 
-    def test_payload_without_a_client_logs_the_failed_start(self):
+    def assert_client_problem(self, sandbox, result):
+        """Problem 201 shown, exit code 10, exit banner; nothing of the run stays."""
+        self.assertEqual(result.exit_code, 10, result.output)
+        self.assertTrue(result.box["found"], "no problem box")
+        self.assertIn("Problem number: 201", result.box["text"])
+        lines = sandbox.log_lines()
+        self.assertEqual(lines[-1], "*** Launcher Exiting ***")
+        self.assertEqual(list(sandbox.offplay.iterdir()), [], sandbox.describe())
+        return lines
+
+    def test_payload_without_a_client_reports_problem_201(self):
         payload = harness.make_zip({"properties/offlineplayback.pbrd": b"root=%local%\n"})
-        result = self.sandbox.run(self.sandbox.place(harness.make_package(payload)))
-        self.assertEqual(result.exit_code, 0)
-        self.assertTrue(self.sandbox.log_path.exists(),
-                        f"no log; temp holds:\n{self.sandbox.describe()}\n{result.output!r}")
+        result = self.sandbox.run(self.sandbox.place(harness.make_package(payload)),
+                                  caption="VelmarOne")
         work = harness.to_windows(self.sandbox.offplay / "rec_1")
         command = f"{work}\\bin\\launcher.exe {work}\\properties\\offlineplayback.pbrd"
-        lines = self.sandbox.log_lines()
+        lines = self.assert_client_problem(self.sandbox, result)
         self.assertIn(f'CreateProcess failed. Command: "{command}" Error Code: 2', lines)
-        self.assertEqual(lines[-1], "*** Launcher Exiting ***")
         # The descriptor was still rewritten before the start was tried.
-        self.assertIn(b"root=file:///", (self.sandbox.offplay / "rec_1" / "properties" /
-                                         "offlineplayback.pbrd").read_bytes())
+        self.assertIn("Leaving UpdatePBCF", lines)
 
     def test_existing_work_folder_is_used_as_it_is(self):
         # Every number is taken by folders without a client, which the sweep
@@ -182,23 +208,19 @@ class FailingLaunches(unittest.TestCase):
         self.assertTrue((self.sandbox.offplay / "rec_1.zip").exists())
         self.assertNotIn("Done extracting all files", self.sandbox.log_lines())
 
-    def test_work_folder_too_long_for_the_client_starts_nothing(self):
+    def test_work_folder_too_long_for_the_client_reports_problem_201(self):
         # A temporary folder so long that the configuration path would not fit
         # its 260 characters, while the copy-out's names still do.
         base = len(harness.to_windows(harness.PROFILE / "Temp" / "t000000"))
         sandbox = harness.Sandbox("longtemp", "x" * (230 - len("\\OffPlay\\rec_1") - base))
         self.addCleanup(sandbox.cleanup)
         payload = harness.make_zip({"bin/velmar.exe": CLIENT.read_bytes()})
-        result = sandbox.run(sandbox.place(harness.make_package(payload)))
-        self.assertEqual(result.exit_code, 0)
-        work = sandbox.offplay / "rec_1"
-        self.assertEqual(len(harness.to_windows(work)), 230)
-        self.assertTrue((work / "bin" / "velmar.exe").exists())
-        self.assertFalse((work / "client_report.txt").exists(), "the client was started")
-        lines = sandbox.log_lines()
-        self.assertIn(f"Work folder {harness.to_windows(work)} is too long to start the client "
-                      "from; no client started", lines)
-        self.assertEqual(lines[-1], "*** Launcher Exiting ***")
+        result = sandbox.run(sandbox.place(harness.make_package(payload)), caption="VelmarOne")
+        work = harness.to_windows(sandbox.offplay / "rec_1")
+        self.assertEqual(len(work), 230)
+        lines = self.assert_client_problem(sandbox, result)
+        self.assertIn(f"Work folder {work} is too long to start the client from; no client "
+                      "started", lines)
 
 
 if __name__ == "__main__":
