@@ -72,13 +72,17 @@ int EndDamagedRun(LogFile* log, const wchar_t* archivePath) {
     return EndWithProblem(package);
 }
 
-// No client can be started: a tree that this run extracted is of no use to
-// anyone (the sweep of later runs keeps folders without a playback client),
-// so it goes, and the user is told which program could not be started.
+// No client can be started from the tree this run extracted: the tree is of
+// no use to anyone (the sweep of later runs keeps folders without a playback
+// client), so it goes, and the user is told which program could not start.
+// A work folder that existed before the run is left as it was, with only the
+// log line, as before.
 int EndWithoutClient(const ClientStart& client, bool extractedHere) {
-    if (extractedHere) {
-        RemoveOwnWorkFolder();
+    if (!extractedHere) {
+        CloseLauncherLog();
+        return 0;
     }
+    RemoveOwnWorkFolder();
     return EndWithProblem(client.programPath);
 }
 
