@@ -371,7 +371,11 @@ ZipResult ExtractEntryToFile(ZipReader* reader, int entryIndex, const wchar_t* d
     if (read != ZipOk) {
         return read;
     }
-    if ((record.fileAttributes & kDirectoryAttribute) != 0) {
+    // A name that ends in a separator cannot name a file: tools that store no
+    // directory attribute still mark folders so.
+    size_t nameLength = std::wcslen(record.entryName);
+    bool folderName = nameLength > 0 && IsSeparator(record.entryName[nameLength - 1]);
+    if ((record.fileAttributes & kDirectoryAttribute) != 0 || folderName) {
         if (!IsEntryNameInside(record.entryName)) {
             return ZipFileError;
         }

@@ -1,26 +1,64 @@
 """A package whose payload holds folders, a nested zip and a nested cabinet,
 extracted by the launcher as a user would run it."""
+import datetime
 import io
+import os
 import pathlib
 import subprocess
 import tempfile
 import unittest
 import zipfile
+import zoneinfo
 
 import harness
 
+CLIENT = harness.DIST / "velmar-client-standin.exe"
 
-def make_cabinet(files) -> bytes:
-    """A cabinet (MSZIP) made by gcab from {relative name: bytes}."""
+
+def client_entries():
+    """The alternative client and its descriptor: a payload that can be launched."""
+    return {"bin/launcher.exe": CLIENT.read_bytes(),
+            "properties/offlineplayback.pbrd": b"root=%local%\n"}
+
+
+def tool_zip(files, *options) -> bytes:
+    """A zip archive made by Info-ZIP zip with options (-Z bzip2, -P password)."""
+    with tempfile.TemporaryDirectory() as work:
+        source = pathlib.Path(work) / "src"
+        for name, data in files.items():
+            path = source / name
+            path.parent.mkdir(parents=True, exist_ok=True)
+            path.write_bytes(data)
+        subprocess.run(["zip", "-q", *options, str(pathlib.Path(work) / "out.zip"), *sorted(files)],
+                       cwd=source, check=True, capture_output=True)
+        return (pathlib.Path(work) / "out.zip").read_bytes()
+
+
+def inner_zip_with_bad_crc() -> bytes:
+    """A stored zip entry whose data no longer matches its CRC-32."""
+    data = bytearray(harness.make_zip({"media/clip.bin": b"frame" * 2000}, zipfile.ZIP_STORED))
+    data[data.find(b"frame" * 10) + 7] ^= 0x01
+    return bytes(data)
+
+
+def make_cabinet(files, times=None) -> bytes:
+    """A cabinet (MSZIP) made by gcab from {relative name: bytes}; times, when
+    given, maps names to the (naive) date and time stored for them."""
     with tempfile.TemporaryDirectory() as work:
         work = pathlib.Path(work)
         for name, data in files.items():
             path = work / "src" / name
             path.parent.mkdir(parents=True, exist_ok=True)
             path.write_bytes(data)
+            if times and name in times:
+                # gcab stores the time of day of the file's time; in UTC both
+                # readings of that (local or universal) give the same fields.
+                stamp = times[name].replace(tzinfo=datetime.timezone.utc).timestamp()
+                os.utime(path, (stamp, stamp))
         names = sorted(files)
         subprocess.run(["gcab", "-c", "-z", str(work / "out.cab"), *names],
-                       cwd=work / "src", check=True, capture_output=True)
+                       cwd=work / "src", check=True, capture_output=True,
+                       env=dict(os.environ, TZ="UTC"))
         return (work / "out.cab").read_bytes()
 
 
@@ -36,8 +74,7 @@ class PayloadExtraction(unittest.TestCase):
                                 "cab_dir/Pr\u00e4sentation.txt": b"utf-8 cabinet name",
                                 "package.properties": b"not extracted"})
         payload = harness.make_zip({
-            "bin/": None,
-            "properties/": None,
+            **client_entries(),
             "docs/guide/readme.txt": b"nested folders\r\n",
             "archives/inner.zip": inner_zip,
             "archives/extra.cab": cabinet,
@@ -53,7 +90,7 @@ class PayloadExtraction(unittest.TestCase):
         self.assertEqual((work / "top.txt").read_bytes(), b"top level")
         # Python's zipfile flags non-ASCII names as UTF-8: the name stays intact.
         self.assertEqual((work / "docs" / "Pr\u00e4sentation.pdf").read_bytes(), b"utf-8 flagged name")
-        self.assertTrue((work / "bin").is_dir())
+        self.assertTrue((work / "bin" / "launcher.exe").is_file())
         # Nested archives stay in place, their entries land in the work folder itself.
         self.assertEqual((work / "archives" / "inner.zip").read_bytes(), inner_zip)
         self.assertEqual((work / "media" / "inner.txt").read_bytes(), b"from the nested zip")
@@ -74,17 +111,134 @@ class PayloadExtraction(unittest.TestCase):
             archive.writestr("a/../../escaped2.txt", b"outside")
             archive.writestr("/absolute.txt", b"outside")
             archive.writestr("C:/drive.txt", b"outside")
+            for name, data in client_entries().items():
+                archive.writestr(name, data)
         package = self.sandbox.place(harness.make_package(buffer.getvalue()))
-        self.sandbox.run(package)
+        self.assertEqual(self.sandbox.run(package).exit_code, 0)
         work = self.sandbox.offplay / "rec_1"
         self.assertEqual((work / "ok.txt").read_bytes(), b"fine")
-        self.assertEqual(sorted(p.name for p in work.iterdir()), ["ok.txt"])
+        self.assertEqual(sorted(p.name for p in work.iterdir() if not p.name.startswith("client_")),
+                         ["bin", "ok.txt", "properties"])
         # Where the names would have led: the work folder's parents and the drive's root.
         for folder in (self.sandbox.offplay, self.sandbox.temp, self.sandbox.temp.parent,
                        harness.DRIVE_C):
             for name in ("escaped.txt", "escaped2.txt", "absolute.txt", "drive.txt"):
                 self.assertFalse((folder / name).exists(), f"{name} written to {folder}")
         self.assertEqual(sorted(p.name for p in self.sandbox.offplay.iterdir()), ["rec_1"])
+
+    def test_cab_and_zip_in_folder_names_are_not_archive_names(self):
+        inner = harness.make_zip({"from_inner.txt": b"nested zip below media.cabinet/"})
+        payload = harness.make_zip({**client_entries(), "media.cabinet/inner.zip": inner,
+                                    "x.cab/readme.txt": b"a plain file below x.cab/"})
+        result = self.sandbox.run(self.sandbox.place(harness.make_package(payload)))
+        self.assertEqual(result.exit_code, 0, self.sandbox.log_lines())
+        work = self.sandbox.offplay / "rec_1"
+        self.assertEqual((work / "from_inner.txt").read_bytes(), b"nested zip below media.cabinet/")
+        self.assertEqual((work / "x.cab" / "readme.txt").read_bytes(), b"a plain file below x.cab/")
+
+    def test_stored_local_times_take_the_offset_of_their_own_date(self):
+        zone = "America/Chicago"
+        winter = datetime.datetime(2021, 1, 15, 3, 4, 6)
+        summer = datetime.datetime(2021, 7, 15, 3, 4, 6)
+        buffer = io.BytesIO()
+        with zipfile.ZipFile(buffer, "w") as archive:
+            for name, data in client_entries().items():
+                archive.writestr(name, data)
+            for name, when in (("zip_january.txt", winter), ("zip_july.txt", summer)):
+                archive.writestr(zipfile.ZipInfo(name, when.timetuple()[:6]), b"dated")
+            archive.writestr("times.cab", make_cabinet(
+                {"cab_january.txt": b"dated", "cab_july.txt": b"dated"},
+                {"cab_january.txt": winter, "cab_july.txt": summer}))
+        package = self.sandbox.place(harness.make_package(buffer.getvalue()))
+        previous = os.environ.get("VELMAR_TZ")
+        os.environ["VELMAR_TZ"] = zone
+        try:
+            self.assertEqual(self.sandbox.run(package).exit_code, 0)
+        finally:
+            if previous is None:
+                del os.environ["VELMAR_TZ"]
+            else:
+                os.environ["VELMAR_TZ"] = previous
+        work = self.sandbox.offplay / "rec_1"
+        for name, when in (("zip_january.txt", winter), ("zip_july.txt", summer),
+                           ("cab_january.txt", winter), ("cab_july.txt", summer)):
+            expected = when.replace(tzinfo=zoneinfo.ZoneInfo(zone)).timestamp()
+            self.assertEqual((work / name).stat().st_mtime, expected, name)
+
+    def test_cabinet_below_a_temporary_folder_with_cyrillic_letters(self):
+        sandbox = harness.Sandbox("cyrillic", "-\u0412\u043b\u0430\u0434")
+        self.addCleanup(sandbox.cleanup)
+        payload = harness.make_zip({**client_entries(),
+                                    "slides.cab": make_cabinet({"slides/one.txt": b"slide one"})})
+        self.assertEqual(sandbox.run(sandbox.place(harness.make_package(payload))).exit_code, 0)
+        self.assertEqual((sandbox.offplay / "rec_1" / "slides" / "one.txt").read_bytes(),
+                         b"slide one")
+
+
+class DamagedPayloads(unittest.TestCase):
+    """A package that cannot be extracted in full: problem 201 with the
+    package's path, no client, nothing left behind, exit code 10."""
+
+    def run_damaged(self, package: bytes, reason: str, sandbox=None):
+        sandbox = sandbox or harness.Sandbox("damaged")
+        self.addCleanup(sandbox.cleanup)
+        program = sandbox.place(package)
+        result = sandbox.run(program, caption="VelmarOne")
+        self.assertEqual(result.exit_code, 10, result.output)
+        self.assertTrue(result.box["found"], "no problem box")
+        self.assertIn("Problem number: 201", result.box["text"])
+        self.assertEqual(list(sandbox.offplay.iterdir()), [], sandbox.describe())
+        lines = sandbox.log_lines()
+        self.assertTrue(any(reason in line for line in lines), f"no {reason!r} in {lines}")
+        self.assertIn(f"Package {harness.to_windows(program)} is damaged; its extracted files are "
+                      "removed", lines)
+        self.assertNotIn("Done extracting all files", lines)
+        self.assertFalse([line for line in lines if line.startswith("CreateProcess")])
+        self.assertEqual(lines[-1], "*** Launcher Exiting ***")
+
+    def payload(self, extra) -> bytes:
+        return harness.make_package(harness.make_zip({**client_entries(), **extra}))
+
+    def test_truncated_download(self):
+        package = self.payload({"media/video.bin": os.urandom(300000)})
+        self.run_damaged(package[:len(package) * 5 // 6], "Cannot open zip archive ")
+
+    def test_bzip2_entry(self):
+        archive = tool_zip({**client_entries(), "media/notes.txt": b"notes " * 500}, "-Z", "bzip2")
+        self.run_damaged(harness.make_package(archive),
+                         "its compression method is neither stored nor deflate")
+
+    def test_lzma_entry(self):
+        buffer = io.BytesIO()
+        with zipfile.ZipFile(buffer, "w") as archive:
+            for name, data in client_entries().items():
+                archive.writestr(name, data)
+            archive.writestr("media/notes.txt", b"notes " * 500, zipfile.ZIP_LZMA)
+        self.run_damaged(harness.make_package(buffer.getvalue()),
+                         "its compression method is neither stored nor deflate")
+
+    def test_password_protected_entry(self):
+        archive = tool_zip({**client_entries(), "media/notes.txt": b"secret notes"},
+                           "-P", "secret")
+        self.run_damaged(harness.make_package(archive), "it is encrypted with a password")
+
+    def test_crc_mismatch_in_a_nested_zip(self):
+        self.run_damaged(self.payload({"media/inner.zip": inner_zip_with_bad_crc()}),
+                         "Cannot extract entry media/clip.bin of ")
+
+    def test_payload_larger_than_the_free_disk_space(self):
+        if os.getuid() != 0:
+            self.skipTest("mounting a small file system needs root")
+        sandbox = harness.Sandbox("fulldisk")
+        user = harness._user
+        subprocess.run(["mount", "-t", "tmpfs", "-o",
+                        f"size=2m,uid={user.pw_uid},gid={user.pw_gid}", "tmpfs",
+                        str(sandbox.temp)], check=True)
+        self.addCleanup(subprocess.run, ["umount", str(sandbox.temp)], check=False)
+        # Zeros pack small: the archive fits, the extracted file does not.
+        self.run_damaged(self.payload({"media/large.bin": bytes(4 << 20)}),
+                         "writing its file failed", sandbox)
+
 
 if __name__ == "__main__":
     unittest.main()
