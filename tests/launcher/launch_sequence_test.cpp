@@ -60,6 +60,7 @@ TEST(WorkFolderPath, IsTheArchivePathLessItsExtension) {
 
 TEST(ClientStartCommand, PlaybackClientIsStartedUnquotedWithItsConfiguration) {
     ClientStart start = ComposeClientStart(L"C:\\Temp\\OffPlay\\rec_1", true);
+    EXPECT_EQ(start.programPath, L"C:\\Temp\\OffPlay\\rec_1\\bin\\velmar.exe");
     EXPECT_EQ(start.configPath, L"C:\\Temp\\OffPlay\\rec_1\\properties\\offlineplayback.pbcf");
     EXPECT_EQ(start.commandLine,
               L"C:\\Temp\\OffPlay\\rec_1\\bin\\velmar.exe "
@@ -68,6 +69,7 @@ TEST(ClientStartCommand, PlaybackClientIsStartedUnquotedWithItsConfiguration) {
 
 TEST(ClientStartCommand, AlternativeClientTakesTheDescriptorFile) {
     ClientStart start = ComposeClientStart(L"C:\\T\\rec_2", false);
+    EXPECT_EQ(start.programPath, L"C:\\T\\rec_2\\bin\\launcher.exe");
     EXPECT_EQ(start.configPath, L"C:\\T\\rec_2\\properties\\offlineplayback.pbrd");
     EXPECT_EQ(start.commandLine,
               L"C:\\T\\rec_2\\bin\\launcher.exe C:\\T\\rec_2\\properties\\offlineplayback.pbrd");
