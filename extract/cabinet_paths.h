@@ -4,7 +4,10 @@
 // the functions that build one refuse (return false, empty output) otherwise.
 #include <cstddef>
 
-constexpr size_t kCabinetPathCapacity = 260;
+// Room for the UTF-8 form of any 259-character wide path (up to three bytes
+// for each UTF-16 unit) and its terminator. The wide path that reaches the
+// file system must still fit 260 characters (see cabinet_file_calls.h).
+constexpr size_t kCabinetPathCapacity = 3 * 259 + 1;
 
 // A new copy of path up to, not including, its last backslash. A backslash at
 // index 0 does not count, so "\a", "abc" and "" give "". Release with delete[];

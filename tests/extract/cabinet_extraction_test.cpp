@@ -15,6 +15,7 @@
 #include "extract/cabinet_copy.h"
 #include "extract/cabinet_folders.h"
 #include "launcher/diagnostic_log.h"
+#include "launcher/process_state.h"
 
 namespace {
 
@@ -324,8 +325,8 @@ TEST_F(CabinetExtraction, HandlerRefusesHostileNamesAndPathsAtTheBufferEdge) {
     }
     EXPECT_EQ(Tree(destination_), Names{});
 
-    // destination + name of exactly 259 bytes is opened; one byte more is refused.
-    std::string name(kCabinetPathCapacity - 1 - folder.size(), 'n');
+    // destination + name of exactly 259 characters is opened; one more is refused.
+    std::string name(kPathCapacity - 1 - folder.size(), 'n');
     notification.psz1 = &name[0];
     INT_PTR file = CabinetNotify(fdintCOPY_FILE, &notification);
     ASSERT_GE(file, 0);
