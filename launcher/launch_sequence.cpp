@@ -60,13 +60,17 @@ void RemoveOwnWorkFolder() {
     offPlay.resize(offPlay.find_last_of(L'\\') + 1);
     SetCurrentDirectoryW(offPlay.c_str());
     RemoveFolderTree(WorkFolder);
+    // Read-only files, for one, are left in place by the removal.
+    if (GetFileAttributesW(WorkFolder) != INVALID_FILE_ATTRIBUTES) {
+        LogMessage(LogHandle, L"Work folder %s could not be removed completely\n", WorkFolder);
+    }
 }
 
 // A damaged payload: nothing of this run's extraction stays behind, neither
 // the work folder nor the temporary archive, and the user is told.
 int EndDamagedRun(LogFile* log, const wchar_t* archivePath) {
     std::wstring package = PackagePath();
-    LogMessage(log, L"Package %s is damaged; its extracted files are removed\n", package.c_str());
+    LogMessage(log, L"Package %s is damaged; removing what this run extracted\n", package.c_str());
     RemoveOwnWorkFolder();
     DeleteFileInTemp(archivePath);
     return EndWithProblem(package);
