@@ -61,12 +61,13 @@ prefix_problem() {
       return
     fi
   done
-  for path in "$prefix_marker" system.reg user.reg userdef.reg drive_c/windows/system32 dosdevices/c:; do
+  for path in system.reg user.reg userdef.reg drive_c/windows/system32 dosdevices/c:; do
     if [ ! -e "$prefix/$path" ]; then
-      echo "its first start did not complete ($path is missing)"
+      echo "half made or half deleted: $path is missing"
       return
     fi
   done
+  [ -e "$prefix/$prefix_marker" ] || echo "its first start did not finish"
 }
 
 # Creates the prefix as the Wine user, by Wine's first start, before anything
