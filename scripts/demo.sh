@@ -11,4 +11,4 @@ start_display
 trap 'kill "$xvfb_pid" 2>/dev/null || true' EXIT
 
 VELMAR_BUILD="$build_root/win" VELMAR_DIST="$repo/dist" VELMAR_REPO="$repo" \
-  VELMAR_DEMO_DIR="$build_root/demo" python3 "$repo/scripts/demo.py" "$@"
+  VELMAR_DEMO_DIR="${VELMAR_DEMO_DIR:-$build_root/demo}" python3 "$repo/scripts/demo.py" "$@"
