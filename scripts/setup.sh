@@ -21,9 +21,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}" >/dev/null
 fi
 
-if [ "$(id -u)" = 0 ] && ! id "$wine_user" >/dev/null 2>&1; then
-  useradd --create-home --shell /bin/bash "$wine_user"
-fi
+ensure_wine_user
 
 if [ ! -f "$deps_dir/zlib-src/contrib/minizip/unzip.c" ]; then
   echo "setup: fetching the zlib source package for minizip"

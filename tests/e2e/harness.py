@@ -13,6 +13,7 @@ import pwd
 import secrets
 import shutil
 import subprocess
+import sys
 import time
 import zipfile
 
@@ -57,6 +58,40 @@ def give_to_user(path: pathlib.Path) -> None:
         for root, dirs, files in os.walk(path):
             for name in dirs + files:
                 os.chown(os.path.join(root, name), _user.pw_uid, _user.pw_gid, follow_symlinks=False)
+
+
+_prefix_ready = False
+
+
+def ensure_prefix() -> None:
+    """Makes sure the Wine prefix exists and is the Wine user's (created or
+    rebuilt by wine-run.sh) before anything is put into it: folders made in a
+    prefix that Wine has not created yet would make it someone else's."""
+    global _prefix_ready
+    if _prefix_ready:
+        return
+    done = subprocess.run([str(WINE_RUN), "--init"], stdout=subprocess.PIPE,
+                          stderr=subprocess.STDOUT, timeout=900)
+    sys.stderr.write(done.stdout.decode("utf-8", "replace"))
+    if done.returncode != 0:
+        raise RuntimeError(f"the Wine prefix {PREFIX} could not be made ready")
+    _prefix_ready = True
+
+
+def make_user_folder(path: pathlib.Path) -> pathlib.Path:
+    """Creates path and its missing parents inside the prefix, each one the
+    Wine user's. Returns path."""
+    ensure_prefix()
+    path = pathlib.Path(path)
+    missing = []
+    folder = path
+    while not folder.exists() and not folder.is_symlink():
+        missing.append(folder)
+        folder = folder.parent
+    for folder in reversed(missing):
+        folder.mkdir()
+        give_to_user(folder)
+    return path
 
 
 def wine(program, *args, timeout=120, check=False, capture=True):
@@ -144,11 +179,8 @@ class Sandbox:
         # other through the short paths that the launcher uses.
         self.name = name
         tag = secrets.token_hex(3)
-        self.temp = PROFILE / "Temp" / f"t{tag}{temp_suffix}"
-        self.downloads = PROFILE / "Downloads" / f"d{tag}"
-        for folder in (self.temp, self.downloads):
-            folder.mkdir(parents=True, exist_ok=True)
-            give_to_user(folder)
+        self.temp = make_user_folder(PROFILE / "Temp" / f"t{tag}{temp_suffix}")
+        self.downloads = make_user_folder(PROFILE / "Downloads" / f"d{tag}")
 
     @property
     def temp_windows(self) -> str:
