@@ -2,6 +2,7 @@
 # Packing time and package size for a folder of media, against Info-ZIP's
 # "zip -r -q" (deflates everything) and "zip -r -q -n" (stores media). Not a
 # test: it prints figures.
+# VELMAR_PACK_BEFORE=PATH adds the figures of an earlier velmar-pack build.
 # Usage: benchmark-pack.sh [MEDIA_FOLDER]   (without one, a folder of about
 # 1.5 GB of incompressible "video" files and some text is made and removed)
 set -euo pipefail
@@ -41,6 +42,10 @@ measure "velmar-pack" "$work/pkg.exe" \
   "$pack" -q --launcher "$stub" --locale en_US -o "$work/pkg.exe" "$media"
 measure "velmar-pack --level 9" "$work/pkg9.exe" \
   "$pack" -q --level 9 --launcher "$stub" --locale en_US -o "$work/pkg9.exe" "$media"
+if [ -n "${VELMAR_PACK_BEFORE:-}" ]; then  # an earlier build, for comparison
+  measure "velmar-pack (before)" "$work/before.exe" "$VELMAR_PACK_BEFORE" --launcher "$stub" \
+    --locale en_US --payload "$media" --output "$work/before.exe"
+fi
 (cd "$media" && measure "zip -r -q" "$work/all.zip" zip -r -q "$work/all.zip" .)
 (cd "$media" && measure "zip -r -q -n (media stored)" "$work/n.zip" \
   zip -r -q -n .mp4:.jpg "$work/n.zip" .)

@@ -138,9 +138,9 @@ bool AlignArchiveEnd(std::streambuf& buffer) {
            WriteBytes(buffer, spaces.data(), spaces.size());
 }
 
-bool ReadStub(const PackRequest& request, std::vector<unsigned char>& launcher, bool& refused) {
+// Reads the stub and takes its signature off; false once refused.
+bool ReadStub(const PackRequest& request, std::vector<unsigned char>& launcher) {
     std::string error;
-    refused = true;
     if (!ReadLauncher(PathFromUtf8(request.launcher), launcher, error)) {
         Refuse(error);
         return false;
@@ -161,7 +161,6 @@ bool ReadStub(const PackRequest& request, std::vector<unsigned char>& launcher, 
                    " bytes), which would not fit the package: it is left out - sign the package "
                    "after packing\n");
     }
-    refused = false;
     return true;
 }
 
@@ -271,8 +270,7 @@ int BuildPackage(const PackRequest& request) {
         return Refuse(error);
     }
     std::vector<unsigned char> launcher;
-    bool refused = false;
-    if (!ReadStub(request, launcher, refused)) {
+    if (!ReadStub(request, launcher)) {
         return 1;
     }
     Payload payload;
