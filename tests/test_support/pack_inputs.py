@@ -96,4 +96,12 @@ def refused_payloads(work):
         for name, data in dict(CLIENT_FILES, **{"media/aux.txt": b"x"}).items():
             archive.writestr(name, data)
     rows.append(("device-name", target, "Windows device"))
+    target = work / "bad-crc.zip"
+    with zipfile.ZipFile(target, "w", zipfile.ZIP_STORED) as archive:
+        for name, data in CLIENT_FILES.items():
+            archive.writestr(name, data)
+    damaged = bytearray(target.read_bytes())
+    damaged[damaged.index(b"some notes")] ^= 0x20
+    target.write_bytes(bytes(damaged))
+    rows.append(("bad-crc", target, "media/notes.txt: its data does not match its CRC-32"))
     return rows

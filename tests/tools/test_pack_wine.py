@@ -188,12 +188,15 @@ class Refusals(unittest.TestCase):
     def test_payloads_that_cannot_work(self):
         work = WORK / "refused"
         work.mkdir()
-        rows = pack_inputs.refused_payloads(work)
+        rows = [(label, WORK / "launcher.exe", payload, phrase)
+                for label, payload, phrase in pack_inputs.refused_payloads(work)]
+        (work / "notes.txt").write_bytes(b"not a program\n")
+        rows.append(("text-launcher", work / "notes.txt", work / "good", "no PE headers"))
         give_to_wine_user(work)
-        for label, payload, phrase in rows:
+        for label, launcher, payload, phrase in rows:
             with self.subTest(label):
                 output = work / f"{label}.exe"
-                result = wine("--launcher", windows(WORK / "launcher.exe"), "--locale", "en_US",
+                result = wine("--launcher", windows(launcher), "--locale", "en_US",
                               "--payload", windows(payload), "--output", windows(output))
                 self.assertEqual(result.returncode, 1, result.stderr)
                 self.assertIn(phrase, result.stderr.decode())
