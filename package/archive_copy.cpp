@@ -135,7 +135,8 @@ int GetZipFromExe(wchar_t* path) {
         return 0;
     }
     LogMessage(LogHandle, L"ExeFileSize =%d\n", static_cast<int>(size));
-    int64_t archiveLength = static_cast<int64_t>(size) - PackageSource.archiveOffset;
+    uint32_t archiveEnd = PackageSource.archiveEnd > 0 ? PackageSource.archiveEnd : size;
+    int64_t archiveLength = static_cast<int64_t>(archiveEnd) - PackageSource.archiveOffset;
     if (PackageSource.archiveOffset <= 0 || archiveLength <= 0 ||
         SetFilePointer(executable, PackageSource.archiveOffset, nullptr, FILE_BEGIN) ==
             INVALID_SET_FILE_POINTER) {

@@ -20,6 +20,19 @@ bool WindowMatches(const unsigned char* block, size_t blockLength, int32_t offse
     return std::memcmp(block + start, pattern, patternLength) == 0;
 }
 
+uint32_t ReadLittle(const unsigned char* bytes, size_t width) {
+    uint32_t value = 0;
+    for (size_t i = width; i > 0; --i) {
+        value = (value << 8) | bytes[i - 1];
+    }
+    return value;
+}
+
+constexpr uint32_t kPeSignature = 0x00004550;  // "PE\0\0"
+constexpr uint32_t kOptionalHeader32 = 0x10B;
+constexpr uint32_t kOptionalHeader64 = 0x20B;
+constexpr uint32_t kSecurityDirectoryIndex = 4;
+
 }  // namespace
 
 const unsigned char* MarkerBytes() {
@@ -72,4 +85,54 @@ PackageLayout LocatePackage(const unsigned char* block, size_t blockLength) {
         }
     }
     return layout;
+}
+
+size_t SecurityDirectoryField(const unsigned char* head, size_t headLength) {
+    if (headLength < 0x40 || head[0] != 'M' || head[1] != 'Z') {
+        return 0;
+    }
+    size_t pe = ReadLittle(head + 0x3C, 4);
+    size_t optional = pe + 24;  // signature and file header
+    if (pe > headLength || headLength - pe < 24 + 2 || ReadLittle(head + pe, 4) != kPeSignature) {
+        return 0;
+    }
+    size_t optionalLength = ReadLittle(head + pe + 20, 2);
+    uint32_t magic = ReadLittle(head + optional, 2);
+    size_t countField = magic == kOptionalHeader64 ? 108 : 92;
+    if (magic != kOptionalHeader32 && magic != kOptionalHeader64) {
+        return 0;
+    }
+    size_t field = optional + countField + 4 + kSecurityDirectoryIndex * 8;
+    if (field + 8 > optional + optionalLength || field + 8 > headLength ||
+        ReadLittle(head + optional + countField, 4) <= kSecurityDirectoryIndex) {
+        return 0;
+    }
+    return field;
+}
+
+CertificateTable FindCertificateTable(const unsigned char* head, size_t headLength,
+                                      uint64_t fileSize) {
+    CertificateTable table;
+    size_t field = SecurityDirectoryField(head, headLength);
+    if (field == 0) {
+        return table;
+    }
+    uint32_t offset = ReadLittle(head + field, 4);
+    uint32_t size = ReadLittle(head + field + 4, 4);
+    if (offset == 0 || size == 0 || static_cast<uint64_t>(offset) + size != fileSize) {
+        return table;
+    }
+    table.present = true;
+    table.offset = offset;
+    table.size = size;
+    return table;
+}
+
+uint64_t ArchiveEndOffset(const PackageLayout& layout, const CertificateTable& table,
+                          uint64_t fileSize) {
+    if (layout.result == 1 && table.present &&
+        table.offset > static_cast<uint32_t>(layout.archiveOffset)) {
+        return table.offset;
+    }
+    return fileSize;
 }

@@ -24,6 +24,33 @@ struct PackageLayout {
     std::string propertyText;  // the L bytes between marker and archive, when read
 };
 
+// A certificate table (the PE security directory: Authenticode signatures).
+// Code signing appends it to the end of the file, so in a signed package it
+// lies behind the archive.
+struct CertificateTable {
+    bool present = false;
+    uint32_t offset = 0;  // file offset, as the directory entry gives it
+    uint32_t size = 0;
+};
+
+// The bytes at the start of a file that hold its PE headers.
+constexpr size_t kHeaderBlockLength = 4096;
+
+// Where the security directory entry (two 32-bit numbers: offset and size)
+// stands in the PE image whose first bytes are head; 0 when head holds no PE
+// image with such an entry.
+size_t SecurityDirectoryField(const unsigned char* head, size_t headLength);
+
+// The certificate table the PE headers in head name, when it lies whole
+// within a file of fileSize bytes and ends where the file ends.
+CertificateTable FindCertificateTable(const unsigned char* head, size_t headLength,
+                                      uint64_t fileSize);
+
+// Where the embedded archive ends: where a certificate table behind the
+// archive's start begins, otherwise at the end of the file.
+uint64_t ArchiveEndOffset(const PackageLayout& layout, const CertificateTable& table,
+                          uint64_t fileSize);
+
 // The marker bytes, decoded at run time so that they never stand in sequence
 // in the launcher's own image (the search must not find the launcher itself).
 const unsigned char* MarkerBytes();

@@ -36,6 +36,22 @@ bool ReadSearchBlock(HANDLE file, std::vector<unsigned char>& block) {
     return true;
 }
 
+// A certificate table behind the archive, found through the PE headers at
+// the start of the file; 0 when the archive runs to the end of the file.
+uint32_t ReadArchiveEnd(HANDLE file, const PackageLayout& layout) {
+    unsigned char head[kHeaderBlockLength] = {};
+    DWORD got = 0;
+    LARGE_INTEGER size = {};
+    if (layout.result != 1 || !GetFileSizeEx(file, &size) ||
+        SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+        !ReadFile(file, head, sizeof head, &got, nullptr)) {
+        return 0;
+    }
+    uint64_t fileSize = static_cast<uint64_t>(size.QuadPart);
+    uint64_t end = ArchiveEndOffset(layout, FindCertificateTable(head, got, fileSize), fileSize);
+    return end < fileSize ? static_cast<uint32_t>(end) : 0;
+}
+
 }  // namespace
 
 int ProbePackageFile(const wchar_t* path) {
@@ -59,6 +75,7 @@ int ProbePackageFile(const wchar_t* path) {
     }
     PackageSource.propertyOffset = layout.propertyOffset;
     PackageSource.archiveOffset = layout.archiveOffset;
+    PackageSource.archiveEnd = ReadArchiveEnd(PackageSource.executable, layout);
     if (layout.propertyTooLong) {
         LogMessage(LogHandle, L"property size %d over limit of ? %d\n",
                    layout.archiveOffset - layout.propertyOffset,

@@ -13,6 +13,9 @@ struct PackageSourceRecord {
     HANDLE executable = INVALID_HANDLE_VALUE;
     int32_t propertyOffset = 0;  // first byte behind the marker
     int32_t archiveOffset = 0;   // the archive signature
+    // Where the archive ends when a certificate table follows it (a signed
+    // package); 0 when the archive runs to the end of the file.
+    uint32_t archiveEnd = 0;
     char propertyText[kPropertyCapacity] = {};
 };
 extern PackageSourceRecord PackageSource;

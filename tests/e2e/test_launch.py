@@ -3,6 +3,7 @@ and what the user sees when something is wrong."""
 import json
 import os
 import pathlib
+import shutil
 import subprocess
 import tempfile
 import unittest
@@ -136,6 +137,65 @@ class CabInTheTemporaryFolder(WholeLaunch):
 
 
 @unittest.skipUnless(CLIENT.exists(), "needs the stand-in client")
+def make_certificates(folder: pathlib.Path, extra: int):
+    """A test code-signing key and certificate, and a file of extra
+    certificates that makes the signature's table that much larger."""
+    key, cert, chain = folder / "key.pem", folder / "cert.pem", folder / "chain.pem"
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
+                    "-out", cert, "-days", "2", "-subj", "/CN=Velmar test signer"],
+                   check=True, capture_output=True)
+    with open(chain, "wb") as out:
+        for serial in range(1, extra + 1):
+            out.write(subprocess.run(["openssl", "req", "-x509", "-key", key, "-days", "2",
+                                      "-subj", f"/CN=Velmar test chain {serial}",
+                                      "-set_serial", str(serial)],
+                                     check=True, capture_output=True).stdout)
+    return key, cert, chain
+
+
+@unittest.skipUnless(PACK.exists() and shutil.which("osslsigncode") and shutil.which("openssl"),
+                     "needs velmar-pack, osslsigncode and openssl")
+class SignedPackages(unittest.TestCase):
+    """Packages signed after packing, the way they are published: the
+    signature verifies, --inspect names it, and the client starts, whatever
+    the size of the signature (the zip end record must stay findable)."""
+
+    def setUp(self):
+        self.work_dir = tempfile.TemporaryDirectory()
+        self.addCleanup(self.work_dir.cleanup)
+        self.scratch = pathlib.Path(self.work_dir.name)
+
+    def test_signed_packages_start_their_client(self):
+        for extra, at_least in [(0, 1000), (100, 65536)]:
+            with self.subTest(extra_certificates=extra):
+                sandbox = harness.Sandbox("signed")
+                self.addCleanup(sandbox.cleanup)
+                folder = self.scratch / f"sign{extra}"
+                folder.mkdir()
+                key, cert, chain = make_certificates(folder, extra)
+                payload = sample_payload("playback", folder / "payload")
+                unsigned = folder / "unsigned.exe"
+                pack(payload, unsigned)
+                signed = folder / "event.exe"
+                subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key,
+                                *(["-ac", chain] if extra else []), "-n", "Velmar test",
+                                "-in", unsigned, "-out", signed], check=True, capture_output=True)
+                verified = subprocess.run(["osslsigncode", "verify", "-CAfile", cert, signed],
+                                          capture_output=True)
+                self.assertEqual(verified.returncode, 0, verified.stdout[-2000:])
+                report = json.loads(subprocess.run([str(PACK), "--inspect", signed, "--json"],
+                                                   check=True, capture_output=True).stdout)
+                self.assertEqual(report["signature"]["offset"], unsigned.stat().st_size)
+                self.assertGreater(report["signature"]["size"], at_least)
+                self.assertEqual(report["archive_offset"] + report["archive_size"],
+                                 unsigned.stat().st_size)
+                self.assertEqual(report["client"]["program"], "bin/velmar.exe")
+                result = sandbox.run(sandbox.place(signed.read_bytes()))
+                self.assertEqual(result.exit_code, 0, result.output[-3000:])
+                self.assertIsNotNone(read_report(sandbox.offplay / "rec_1"),
+                                     "the client did not start:\n" + "\n".join(sandbox.log_lines()))
+
+
 class FailingLaunches(unittest.TestCase):
     def setUp(self):
         self.sandbox = harness.Sandbox("launchfail")

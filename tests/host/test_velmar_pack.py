@@ -3,17 +3,24 @@ what --inspect reports. Every package is read back with Python's zipfile and
 by parsing the bytes, never through the tool itself."""
 import datetime
 import io
+import json
 import os
 import pathlib
 import random
 import shutil
 import stat
 import struct
+import signal
 import subprocess
+import sys
 import tempfile
+import time
 import unittest
 import zipfile
 import zoneinfo
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "test_support"))
+import pack_inputs  # noqa: E402
 
 TOOL = os.environ.get("VELMAR_PACK", "velmar-pack")
 STUB = pathlib.Path(os.environ.get("VELMAR_LAUNCHER_STUB", "/nonexistent"))
@@ -27,23 +34,18 @@ MTIME = 1614834367  # 2021-03-04 05:06:07 UTC
 ZONE = "Asia/Kolkata"
 
 
-def run_tool(*args, zone=ZONE):
+def run_tool(*args, zone=ZONE, epoch=None):
     env = dict(os.environ, TZ=zone)
+    env.pop("SOURCE_DATE_EPOCH", None)
+    if epoch is not None:
+        env["SOURCE_DATE_EPOCH"] = str(epoch)
     return subprocess.run([TOOL, *[os.fsencode(a) if isinstance(a, str) else a for a in args]],
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, timeout=120)
 
 
 def synthetic_launcher(size, seed=1):
     """Launcher stand-in bytes without the marker or a zip signature."""
-    data = bytearray(random.Random(seed).randbytes(size))
-    if size >= 2:
-        data[0:2] = b"MZ"
-    for pattern in (MARKER, SIGNATURE):
-        at = data.find(pattern)
-        while at >= 0:
-            data[at] ^= 0xFF
-            at = data.find(pattern)
-    return bytes(data)
+    return pack_inputs.synthetic_stub(size, seed)
 
 
 def folder_snapshot(folder):
@@ -92,6 +94,8 @@ class Workspace(unittest.TestCase):
         self.payload = self.root / "payload"
         (self.payload / "bin").mkdir(parents=True)
         (self.payload / "bin" / "velmar.exe").write_bytes(b"client")
+        (self.payload / "properties").mkdir()
+        (self.payload / "properties" / "offlineplayback.pbcf").write_bytes(b"url=%local%\n")
 
     def tearDown(self):
         for path, dirs, files in os.walk(self.root):
@@ -100,10 +104,10 @@ class Workspace(unittest.TestCase):
                     os.chmod(os.path.join(path, name), 0o755)
         shutil.rmtree(self.root)
 
-    def pack(self, locale="en_US", launcher=None, payload=None, output=None):
+    def pack(self, locale="en_US", launcher=None, payload=None, output=None, extra=(), **kw):
         return run_tool("--launcher", launcher or self.launcher, "--locale", locale,
                         "--payload", payload or self.payload, "--output",
-                        output or self.out / "event.exe")
+                        output or self.out / "event.exe", *extra, **kw)
 
 
 class Refusals(Workspace):
@@ -138,9 +142,9 @@ class Refusals(Workspace):
         self.assertRefused(self.pack(), "marker at offset 100000")
 
     def test_locale_texts_the_launcher_cannot_take(self):
-        for text, phrase in [("", "fewer than 5"), ("en_U", "fewer than 5"),
-                             ("x" * 260, "260 bytes long"),
-                             (b"en_US" + SIGNATURE, "zip signature")]:
+        for text, phrase in [("", "not of the form ll_CC"), ("en_U", "not of the form ll_CC"),
+                             ("english", "\"english\""), ("x" * 260, "ll_CC"),
+                             (b"en_US" + SIGNATURE, "ll_CC"), ("de-AT✓", "de-AT✓")]:
             with self.subTest(text=text[:8]):
                 self.assertRefused(self.pack(locale=text), phrase)
 
@@ -185,14 +189,14 @@ class Refusals(Workspace):
         self.assertRefused(self.pack(output=self.out / "taken"), "it is a folder", before)
         self.assertRefused(self.pack(output=self.payload / "event.exe"), "inside the payload",
                            before)
-        self.assertEqual(sorted(os.listdir(self.payload)), ["bin"])
+        self.assertEqual(sorted(os.listdir(self.payload)), ["bin", "properties"])
         inputs = self.root / "inputs"
         inputs.mkdir()
         launcher = inputs / "launcher.exe"
         shutil.copyfile(self.launcher, launcher)
         source = inputs / "payload.zip"
         with zipfile.ZipFile(source, "w") as z:
-            z.writestr("a.txt", b"a")
+            z.writestr("bin/velmar.exe", b"a")
         self.out, before = inputs, folder_snapshot(inputs)
         self.assertRefused(self.pack(launcher=launcher, output=launcher), "is the launcher itself",
                            before)
@@ -202,13 +206,43 @@ class Refusals(Workspace):
     def test_refused_run_keeps_an_existing_package(self):
         (self.out / "event.exe").write_bytes(b"the earlier package")
         before = folder_snapshot(self.out)
-        self.assertRefused(self.pack(locale="en"), "fewer than 5", before)
+        self.assertRefused(self.pack(locale="en"), "ll_CC", before)
         unreadable = self.payload / "bin" / "locked.dat"
         unreadable.write_bytes(b"x")
         os.chmod(unreadable, 0)
         if os.access(unreadable, os.R_OK):
             self.skipTest("running as a user who reads any file")
         self.assertRefused(self.pack(), "cannot open", before)
+
+
+    def test_payloads_that_cannot_work(self):
+        """Zips made by the tools people use, and folders, that would give a
+        package that starts nothing: one line naming the entry or file."""
+        for label, payload, phrase in pack_inputs.refused_payloads(self.root / "refused"):
+            with self.subTest(label):
+                self.assertRefused(self.pack(payload=payload), phrase)
+
+    def test_launchers_that_are_no_launcher_stub(self):
+        text = self.root / "notes.txt"
+        text.write_bytes(b"just text\n" * 100)
+        console = self.root / "console.exe"
+        console.write_bytes(pack_inputs.synthetic_stub(5000, subsystem=3))
+        other = self.root / "other.exe"
+        other.write_bytes(pack_inputs.synthetic_stub(5000).replace(
+            "velmar-launcher".encode("utf-16-le"), "someone-else123".encode("utf-16-le")))
+        for launcher, phrase in [(text, "no PE headers"), (console, "console"),
+                                 (other, "version information")]:
+            with self.subTest(launcher.name):
+                self.assertRefused(self.pack(launcher=launcher), phrase)
+
+    def test_over_2_gib_is_refused_before_writing(self):
+        big = self.payload / "media" / "huge.mp4"
+        big.parent.mkdir()
+        with open(big, "wb") as f:
+            f.truncate(2 ** 31)  # sparse: nothing is read before the refusal
+        started = time.monotonic()
+        self.assertRefused(self.pack(), "at most 2 GiB")
+        self.assertLess(time.monotonic() - started, 5)
 
 
 class Usage(Workspace):
@@ -221,14 +255,17 @@ class Usage(Workspace):
             (["--inspect", "a", "--locale", "en_US"], "--inspect takes no other option"),
             (["--launcher"], "--launcher needs a value"),
             (["--output="], "--output needs a value"),
-            (["stray"], "unexpected argument stray"),
+            (["p1", "p2"], "unexpected argument p2"),
+            (["--level", "12"], "--level takes a number from 0 to 9"),
+            (["-q", "--quiet"], "--quiet given twice"),
+            (["--json"], "--json goes with --inspect"),
         ]
         for args, phrase in cases:
             with self.subTest(args=args):
                 result = run_tool(*args)
                 self.assertEqual(result.returncode, 2)
                 self.assertIn(phrase, result.stderr.decode())
-                self.assertIn("usage: velmar-pack --launcher", result.stderr.decode())
+                self.assertIn("usage: velmar-pack", result.stderr.decode())
 
     def test_help_and_version(self):
         result = run_tool("--help")
@@ -237,6 +274,38 @@ class Usage(Workspace):
         result = run_tool("--version")
         self.assertEqual(result.returncode, 0)
         self.assertRegex(result.stdout.decode(), r"^velmar-pack \d+\.\d+\.\d+\n$")
+
+    def test_quiet_verbose_level_and_end_of_options(self):
+        (self.payload / "-odd").mkdir()
+        (self.payload / "-odd" / "text.txt").write_bytes(b"text " * 1000)
+        quiet = run_tool("-q", "--launcher", self.launcher, "--locale", "en_US",
+                         "-o", self.out / "q.exe", "--", self.payload)
+        self.assertEqual((quiet.returncode, quiet.stdout, quiet.stderr), (0, b"", b""))
+        verbose = run_tool("-v", "--level", "0", "--launcher", self.launcher, "--locale", "en_US",
+                           "-o", self.out / "v.exe", "--payload", self.payload)
+        self.assertEqual(verbose.returncode, 0, verbose.stderr)
+        self.assertIn("  adding: -odd/text.txt (stored)", verbose.stdout.decode())
+        with zipfile.ZipFile(self.out / "v.exe") as z:
+            self.assertEqual({i.compress_type for i in z.infolist()}, {zipfile.ZIP_STORED})
+        with zipfile.ZipFile(self.out / "q.exe") as z:
+            self.assertEqual(z.getinfo("-odd/text.txt").compress_type, zipfile.ZIP_DEFLATED)
+
+    def test_progress_and_interruption_leave_no_partial_file(self):
+        with open(self.payload / "big.dat", "wb") as f:
+            f.truncate(3 * 2 ** 30)  # deflating this takes seconds
+        for sig in (signal.SIGINT, signal.SIGTERM):
+            with self.subTest(signal=sig):
+                process = subprocess.Popen(
+                    [TOOL, "--progress", "--launcher", self.launcher, "--locale", "en_US",
+                     "-o", self.out / "big.exe", self.payload],
+                    stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                line = process.stderr.read(60)  # the first progress line
+                self.assertIn(b"files", line)
+                process.send_signal(sig)
+                _, rest = process.communicate(timeout=60)
+                self.assertEqual(process.returncode, 1)
+                self.assertIn(b"interrupted", rest)
+                self.assertEqual(os.listdir(self.out), [])
 
     def test_equals_form(self):
         result = run_tool(f"--launcher={self.launcher}", "--locale=de-AT",
@@ -247,13 +316,11 @@ class Usage(Workspace):
 class FolderPayload(Workspace):
     def make_tree(self):
         p = self.payload
-        (p / "properties").mkdir()
-        (p / "properties" / "offlineplayback.pbcf").write_bytes(b"url=%local%\n")
         (p / "media" / "deep" / "er").mkdir(parents=True)
         (p / "media" / "deep" / "er" / "clip.bin").write_bytes(bytes(range(256)) * 400)
         (p / "media" / "empty").mkdir()
         (p / "a-first.txt").write_bytes(b"")
-        os.chmod(p / "properties" / "offlineplayback.pbcf", 0o444)
+        os.chmod(p / "a-first.txt", 0o444)
         for path in [*p.rglob("*"), p]:
             os.utime(path, (MTIME, MTIME), follow_symlinks=False)
 
@@ -284,7 +351,7 @@ class FolderPayload(Workspace):
                 "properties/offlineplayback.pbcf"])
             self.assertEqual(z.read("media/deep/er/clip.bin"), bytes(range(256)) * 400)
             self.assertEqual(z.read("a-first.txt"), b"")
-            local = datetime.datetime.fromtimestamp(MTIME, zoneinfo.ZoneInfo(ZONE))
+            local = datetime.datetime.fromtimestamp(MTIME, datetime.timezone.utc)
             dos_time = (local.year, local.month, local.day, local.hour, local.minute,
                         local.second // 2 * 2)
             for info in z.infolist():
@@ -298,18 +365,35 @@ class FolderPayload(Workspace):
                     self.assertEqual(ut[0], 1)
                     self.assertEqual(struct.unpack("<i", ut[1:5])[0], MTIME)
                     self.assertEqual(info.flag_bits & 0x8, 0)  # sizes in the local header
-                    expected = zipfile.ZIP_STORED if info.is_dir() else zipfile.ZIP_DEFLATED
+                    # Only what deflating shrinks is deflated.
+                    expected = zipfile.ZIP_DEFLATED if info.filename.endswith(
+                        "clip.bin") else zipfile.ZIP_STORED
                     self.assertEqual(info.compress_type, expected)
-            pbcf = z.getinfo("properties/offlineplayback.pbcf")
-            self.assertFalse((pbcf.external_attr >> 16) & stat.S_IWUSR)
+            first = z.getinfo("a-first.txt")
+            self.assertFalse((first.external_attr >> 16) & stat.S_IWUSR)
             self.assertLess(z.getinfo("media/deep/er/clip.bin").compress_size, 102400 // 10)
 
     def test_same_tree_gives_the_same_bytes(self):
+        """Whatever the time zone; with SOURCE_DATE_EPOCH no later time is
+        stored, so a fresh checkout (new file times) gives the same bytes."""
         self.make_tree()
         self.assertEqual(self.pack(output=self.out / "one.exe").returncode, 0)
-        self.assertEqual(self.pack(output=self.out / "two.exe").returncode, 0)
+        self.assertEqual(self.pack(output=self.out / "two.exe", zone="America/Los_Angeles")
+                         .returncode, 0)
         self.assertEqual((self.out / "one.exe").read_bytes(), (self.out / "two.exe").read_bytes())
-        self.assertEqual(sorted(os.listdir(self.out)), ["one.exe", "two.exe"])
+        epoch = MTIME - 3600
+        self.assertEqual(self.pack(output=self.out / "e1.exe", epoch=epoch).returncode, 0)
+        for path in [*self.payload.rglob("*"), self.payload]:
+            os.utime(path, (MTIME + 999, MTIME + 999), follow_symlinks=False)
+        self.assertEqual(self.pack(output=self.out / "e2.exe", epoch=epoch,
+                                   zone="Pacific/Auckland").returncode, 0)
+        self.assertEqual((self.out / "e1.exe").read_bytes(), (self.out / "e2.exe").read_bytes())
+        with zipfile.ZipFile(self.out / "e1.exe") as z:
+            extra = local_header_extra((self.out / "e1.exe").read_bytes(),
+                                       z.infolist()[0].header_offset)
+            self.assertEqual(struct.unpack("<i", timestamp_blocks(extra)[0x5455][1:5])[0], epoch)
+        self.assertEqual(len((self.out / "one.exe").read_bytes()) % 8, 0)
+        self.assertEqual(sorted(os.listdir(self.out)), ["e1.exe", "e2.exe", "one.exe", "two.exe"])
 
     def test_replaces_an_existing_package(self):
         (self.out / "event.exe").write_bytes(b"old")
@@ -340,9 +424,9 @@ class FolderPayload(Workspace):
         data = bytearray(synthetic_launcher(SEARCH_START))
         data[SEARCH_START - 6:SEARCH_START] = MARKER
         self.launcher.write_bytes(bytes(data))
-        self.assertEqual(self.pack(locale="x" * 259).returncode, 0)
+        self.assertEqual(self.pack().returncode, 0)
         data, marker, archive_at = self.read_package(self.out / "event.exe")
-        self.assertEqual((marker, archive_at), (SEARCH_START, SEARCH_START + 6 + 259))
+        self.assertEqual((marker, archive_at), (SEARCH_START, SEARCH_START + 11))
 
     @unittest.skipUnless(STUB.is_file(), "no Windows launcher stub in the dist folder")
     def test_real_launcher_stub(self):
@@ -352,6 +436,29 @@ class FolderPayload(Workspace):
         stub = STUB.read_bytes()
         self.assertEqual(data[:len(stub)], stub)
         self.assertEqual(marker, max(len(stub), SEARCH_START))
+        # Linked without a time stamp: two builds give the same bytes.
+        pe = struct.unpack_from("<I", stub, 0x3C)[0]
+        self.assertEqual(struct.unpack_from("<I", stub, pe + 8)[0], 0)
+
+    @unittest.skipUnless(STUB.is_file() and shutil.which("osslsigncode"), "needs osslsigncode")
+    def test_signed_stub_is_taken_without_its_signature(self):
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
+                        self.root / "key.pem", "-out", self.root / "cert.pem", "-days", "2",
+                        "-subj", "/CN=test"], check=True, capture_output=True)
+        signed = self.root / "signed-stub.exe"
+        subprocess.run(["osslsigncode", "sign", "-certs", self.root / "cert.pem", "-key",
+                        self.root / "key.pem", "-in", STUB, "-out", signed],
+                       check=True, capture_output=True)
+        result = self.pack(launcher=signed)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("carries a code signature", result.stderr.decode())
+        self.assertIn("sign the package after packing", result.stderr.decode())
+        data = (self.out / "event.exe").read_bytes()
+        pe = struct.unpack_from("<I", data, 0x3C)[0]
+        self.assertEqual(struct.unpack_from("<II", data, pe + 24 + 112 + 32), (0, 0))
+        report = json.loads(run_tool("--inspect", self.out / "event.exe", "--json").stdout)
+        self.assertIsNone(report["signature"])
+        self.assertEqual(report["archive_offset"] + report["archive_size"], len(data))
 
 
 class ZipPayload(Workspace):
@@ -364,26 +471,32 @@ class ZipPayload(Workspace):
         result = self.pack(payload=source)
         self.assertEqual(result.returncode, 0, result.stderr)
         data = (self.out / "event.exe").read_bytes()
-        self.assertEqual(data[SEARCH_START + 11:], source.read_bytes())
-        self.assertEqual(len(data), SEARCH_START + 11 + source.stat().st_size)
+        archive_at = data.index(SIGNATURE, data.index(MARKER, SEARCH_START))
+        self.assertEqual(data[archive_at:], source.read_bytes())
+        # The filler before the marker makes the length a multiple of 8, so a
+        # signature appended later follows the archive directly.
+        self.assertEqual(len(data) % 8, 0)
+        self.assertLess(archive_at, SEARCH_START + 11 + 8)
 
 
 class Inspect(Workspace):
     def test_report_of_a_package(self):
         (self.payload / "readme.txt").write_bytes(b"read me " * 50)
         os.chmod(self.payload / "readme.txt", 0o400)
-        self.assertEqual(self.pack(locale="fr_CH-extra").returncode, 0)
+        self.assertEqual(self.pack(locale="fr_CH").returncode, 0)
         package = self.out / "event.exe"
         result = run_tool("--inspect", package)
         self.assertEqual(result.returncode, 0, result.stderr)
         values, entries = parse_report(result.stdout.decode())
         self.assertEqual(values["marker offset"], "100000")
-        self.assertEqual(values["property length"], "11")
-        self.assertEqual(values["locale text"], "fr_CH-extra")
+        self.assertEqual(values["property length"], "5")
+        self.assertEqual(values["locale text"], "fr_CH")
         self.assertEqual((values["language"], values["country"]), ("fr", "CH"))
-        self.assertEqual(values["archive offset"], "100017")
-        self.assertEqual(int(values["archive size"]), package.stat().st_size - 100017)
-        self.assertEqual(values["entries"], "3")
+        self.assertEqual(values["archive offset"], "100011")
+        self.assertEqual(int(values["archive size"]), package.stat().st_size - 100011)
+        self.assertEqual(values["signature"], "none")
+        self.assertEqual(values["client"], "bin/velmar.exe properties/offlineplayback.pbcf")
+        self.assertEqual(values["entries"], "5")
         with zipfile.ZipFile(package) as z:
             expected = [{"size": str(i.file_size), "packed": str(i.compress_size),
                          "name": i.filename} for i in z.infolist()]
@@ -391,6 +504,8 @@ class Inspect(Workspace):
                          expected)
         attributes = {e["name"]: e["attributes"] for e in entries}
         self.assertEqual(attributes, {"bin/": "0x30", "bin/velmar.exe": "0x20",
+                                      "properties/": "0x30",
+                                      "properties/offlineplayback.pbcf": "0x20",
                                       "readme.txt": "0x21"})
 
     def test_what_the_launcher_reads_from_unusual_blocks(self):

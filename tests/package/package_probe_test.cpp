@@ -112,6 +112,49 @@ TEST(PackageLayout, ShortFilesNeverMatchPastTheirEnd) {
     EXPECT_EQ(Locate(Package(100000, "en_US", Bytes())).result, 0);
 }
 
+// PE headers of a 64-bit image whose security directory names offset and size.
+Bytes PeHead(uint32_t offset, uint32_t size) {
+    Bytes head(0x200, 0);
+    auto put = [&](size_t at, uint32_t value, int width) {
+        for (int i = 0; i < width; ++i) {
+            head[at + i] = static_cast<unsigned char>(value >> (8 * i));
+        }
+    };
+    head[0] = 'M';
+    head[1] = 'Z';
+    put(0x3C, 0x80, 4);
+    put(0x80, 0x4550, 4);
+    put(0x84 + 16, 240, 2);              // optional header size
+    put(0x98, 0x20B, 2);                 // PE32+
+    put(0x98 + 108, 16, 4);              // directory count
+    put(0x98 + 112 + 4 * 8, offset, 4);  // security directory
+    put(0x98 + 112 + 4 * 8 + 4, size, 4);
+    return head;
+}
+
+TEST(PackageLayout, ArchiveEndsWhereACertificateTableBehindItBegins) {
+    PackageLayout layout;
+    layout.result = 1;
+    layout.archiveOffset = 100011;
+    struct Case {
+        uint32_t offset, size;
+        uint64_t fileSize, end;
+    };
+    const Case cases[] = {
+        {200000, 70000, 270000, 200000},  // a signed package
+        {0, 0, 270000, 270000},           // unsigned: to the end of the file
+        {200000, 1000, 270000, 270000},   // a table that does not end the file
+        {90000, 180000, 270000, 270000},  // a table before the archive
+    };
+    for (const Case& c : cases) {
+        Bytes head = PeHead(c.offset, c.size);
+        CertificateTable table = FindCertificateTable(head.data(), head.size(), c.fileSize);
+        EXPECT_EQ(ArchiveEndOffset(layout, table, c.fileSize), c.end) << c.offset;
+    }
+    Bytes text(0x200, 'x');
+    EXPECT_FALSE(FindCertificateTable(text.data(), text.size(), 270000).present);
+}
+
 class PackageProbe : public ::testing::Test {
   protected:
     ScratchFolder scratch{L"probe"};

@@ -11,45 +11,118 @@
 #include "tools/pack/archive_listing.h"
 #include "tools/pack/package_report.h"
 #include "tools/pack/package_plan.h"
+#include "tools/pack/payload_rules.h"
 #include "tools/pack/payload_zip.h"
 
-TEST(PackRules, LocaleTextsTheLauncherCannotTake) {
-    EXPECT_EQ(CheckLocaleText("en_US"), "");
-    EXPECT_EQ(CheckLocaleText(std::string(259, 'x')), "");
-    EXPECT_NE(CheckLocaleText("en_U"), "");
-    EXPECT_NE(CheckLocaleText(std::string(260, 'x')), "");
-    EXPECT_NE(CheckLocaleText(std::string("en_US\0x", 7)).find("zero byte"), std::string::npos);
-    EXPECT_NE(CheckLocaleText("en_USPK\x03\x04").find("signature"), std::string::npos);
-    EXPECT_EQ(CheckLocaleText("en_USPK\x03"), "");
+TEST(PackRules, LocaleTextsMustBeLanguageSeparatorCountry) {
+    struct Case {
+        std::string text;
+        bool taken;
+    };
+    const Case cases[] = {
+        {"en_US", true},
+        {"de-AT", true},
+        {"english", false},
+        {"en_U", false},
+        {"", false},
+        {"EN_us", false},
+        {"en US", false},
+        {"en_USx", false},
+        {"\xC3\xA9n_US", false},
+        {std::string("en_U\0", 5), false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CheckLocaleText(c.text).empty(), c.taken) << c.text;
+    }
+}
+
+TEST(PackRules, EntryNamesTheLauncherWouldRefuse) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"bin/velmar.exe", ""},
+        {"media/caf\xC3\xA9 \xE2\x98\x95.txt", ""},
+        {"bin/", ""},
+        {"../evil.txt", "leads outside"},
+        {"a/ ./b", "leads outside"},
+        {"/etc/passwd", "root"},
+        {"C:/x.txt", "':'"},
+        {"media/nul.txt", "device"},
+        {"COM1", "device"},
+        {"a//b", "empty"},
+        {std::string(160, 'x'), ""},
+        {std::string(161, 'x'), "161 characters"},
+        {"bad\xFF", "UTF-8"},
+    };
+    for (const auto& c : cases) {
+        std::string problem = EntryNameProblem(c.first);
+        if (c.second.empty()) {
+            EXPECT_EQ(problem, "") << c.first;
+        } else {
+            EXPECT_NE(problem.find(c.second), std::string::npos) << c.first << ": " << problem;
+        }
+    }
+}
+
+TEST(PackRules, ClientsTextFilesAndStoredMedia) {
+    EXPECT_EQ(ChooseClient({"BIN/Velmar.exe", "bin/launcher.exe"}).configuration,
+              "properties/offlineplayback.pbcf");
+    EXPECT_EQ(ChooseClient({"bin/launcher.exe"}).program, "bin/launcher.exe");
+    EXPECT_EQ(ChooseClient({"x/bin/velmar.exe"}).program, "");
+    EXPECT_NE(MissingClientProblem({"sample/bin/velmar.exe", "sample/a.txt"}).find("sample/"),
+              std::string::npos);
+    EXPECT_EQ(MissingClientProblem({"a/bin/velmar.exe", "b.txt"}).find("pack that"),
+              std::string::npos);
+
+    EXPECT_EQ(TextFileProblem("\xEF\xBB\xBFurl=%local%\n"), "");
+    EXPECT_NE(TextFileProblem("\xFF\xFEu\0r\0").find("UTF-16"), std::string::npos);
+    EXPECT_NE(TextFileProblem("caf\xE9"), "");
+
+    EXPECT_TRUE(IsCompressedByName("media/Clip.MP4"));
+    EXPECT_FALSE(IsCompressedByName("media/clip.txt"));
+    std::string text(100000, 'a');
+    std::string noise;
+    for (uint32_t x = 1; noise.size() < 100000;) {
+        x = x * 1103515245 + 12345;
+        noise.push_back(static_cast<char>(x >> 24));
+    }
+    EXPECT_TRUE(DeflateGainsEnough(text.data(), text.size(), 6));
+    EXPECT_FALSE(DeflateGainsEnough(noise.data(), noise.size(), 6));
 }
 
 TEST(PackRules, PlanPadsShortLaunchersAndRefusesMarkersInside) {
     PackagePlan plan;
-    ASSERT_EQ(PlanPackage(std::vector<unsigned char>(3000, 'a'), "en_US", plan), "");
+    ASSERT_EQ(PlanPackage(std::vector<unsigned char>(3000, 'a'), "en_US", 0, plan), "");
     EXPECT_EQ(plan.fillerLength, 97000u);
     EXPECT_EQ(plan.markerOffset, 100000);
     EXPECT_EQ(plan.archiveOffset, 100011);
 
-    ASSERT_EQ(PlanPackage(std::vector<unsigned char>(250000, 'a'), "en_US", plan), "");
+    ASSERT_EQ(PlanPackage(std::vector<unsigned char>(250000, 'a'), "en_US", 0, plan), "");
     EXPECT_EQ(plan.fillerLength, 0u);
     EXPECT_EQ(plan.markerOffset, 250000);
 
     std::vector<unsigned char> launcher(200000, 'a');
     const unsigned char* marker = MarkerBytes();
     std::copy(marker, marker + kMarkerLength, launcher.begin() + 99994);
-    EXPECT_EQ(PlanPackage(launcher, "en_US", plan), "");  // ends before the search starts
+    EXPECT_EQ(PlanPackage(launcher, "en_US", 0, plan), "");  // ends before the search starts
     std::copy(marker, marker + kMarkerLength, launcher.begin() + 199994);
-    EXPECT_NE(PlanPackage(launcher, "en_US", plan).find("199994"), std::string::npos);
+    EXPECT_NE(PlanPackage(launcher, "en_US", 0, plan).find("199994"), std::string::npos);
 
-    EXPECT_EQ(PlanPackage(std::vector<unsigned char>(499989, 'a'), "en_US", plan), "");
+    EXPECT_EQ(PlanPackage(std::vector<unsigned char>(499989, 'a'), "en_US", 0, plan), "");
     EXPECT_EQ(plan.archiveOffset, 500000);
-    EXPECT_NE(PlanPackage(std::vector<unsigned char>(499990, 'a'), "en_US", plan), "");
-    EXPECT_NE(PlanPackage(std::vector<unsigned char>(500001, 'a'), "en_US", plan), "");
+    EXPECT_NE(PlanPackage(std::vector<unsigned char>(499990, 'a'), "en_US", 0, plan), "");
+    EXPECT_NE(PlanPackage(std::vector<unsigned char>(500001, 'a'), "en_US", 0, plan), "");
+
+    // A known archive length moves the marker so that the package ends on a
+    // multiple of 8.
+    for (uint64_t archive : {100u, 101u, 107u}) {
+        ASSERT_EQ(PlanPackage(std::vector<unsigned char>(3000, 'a'), "en_US", archive, plan), "");
+        EXPECT_EQ((plan.archiveOffset + archive) % 8, 0u);
+        EXPECT_LT(plan.markerOffset, 100008);
+    }
 }
 
 TEST(PackRules, FinishedLayoutMustMatchThePlan) {
     PackagePlan plan;
-    ASSERT_EQ(PlanPackage(std::vector<unsigned char>(10, 'a'), "en_US", plan), "");
+    ASSERT_EQ(PlanPackage(std::vector<unsigned char>(10, 'a'), "en_US", 0, plan), "");
     PackageLayout found;
     found.result = 1;
     found.markerFound = true;
@@ -67,6 +140,12 @@ TEST(PackRules, FinishedLayoutMustMatchThePlan) {
 }
 
 TEST(PackRules, DosTimesAreEncodedAndClamped) {
+    CalendarTime utc;
+    ASSERT_TRUE(ToUtcCalendar(1614834367, utc));
+    EXPECT_EQ((std::vector<int>{utc.year, utc.month, utc.day, utc.hour, utc.minute, utc.second}),
+              (std::vector<int>{2021, 3, 4, 5, 6, 7}));
+    ASSERT_TRUE(ToUtcCalendar(951782400 - 1, utc));  // the day before 2000-02-29
+    EXPECT_EQ((std::vector<int>{utc.month, utc.day, utc.hour}), (std::vector<int>{2, 28, 23}));
     DosDateTime dos = ToDosDateTime(CalendarTime{2021, 3, 4, 10, 36, 7});
     EXPECT_EQ(dos.date, ((2021 - 1980) << 9) | (3 << 5) | 4);
     EXPECT_EQ(dos.time, (10 << 11) | (36 << 5) | 3);

@@ -7,27 +7,26 @@ import io
 import os
 import pathlib
 import pwd
-import random
 import shutil
 import struct
 import subprocess
+import sys
 import unittest
 import zipfile
-import zoneinfo
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "test_support"))
+import pack_inputs  # noqa: E402
 
 TOOL = os.environ["VELMAR_PACK_EXE"]
 WINE_RUN = os.environ["VELMAR_WINE_RUN"]
 FIXTURES = pathlib.Path(os.environ["VELMAR_PACK_FIXTURES"])
 WORK = pathlib.Path(os.environ["VELMAR_PACK_WORK"])
 STUB = pathlib.Path(os.environ.get("VELMAR_LAUNCHER_STUB", "/nonexistent"))
-ZONE = os.environ.get("VELMAR_TZ", "Asia/Kolkata")  # the zone wine-run.sh gives Wine
 WINE_USER = os.environ.get("VELMAR_WINE_USER", "velmar-test")
 
 MARKER = b"[" + b"VLMR" + b"]"
 SIGNATURE = b"PK\x03\x04"
 MTIME = 1614834367  # 2021-03-04 05:06:07 UTC, odd seconds
-# The ANSI code page of the Wine prefix, in which the launcher reads names.
-ANSI = "cp1252"
 
 PAYLOAD = WORK / "Wiedergabe-ü"
 PACKAGE = WORK / "Ereignis-ß.exe"
@@ -45,9 +44,7 @@ def wine(*args):
 def launcher_bytes() -> bytes:
     if STUB.is_file():
         return STUB.read_bytes()
-    data = bytearray(random.Random(7).randbytes(3000))
-    data[0:2] = b"MZ"
-    return bytes(data).replace(MARKER, b"-" * 6).replace(SIGNATURE, b"-" * 4)
+    return pack_inputs.synthetic_stub(3000, 7)
 
 
 def give_to_wine_user(root: pathlib.Path):
@@ -63,13 +60,14 @@ def make_payload():
     (PAYLOAD / "bin" / "velmar.exe").write_bytes(b"client")
     (PAYLOAD / "Ordner é").mkdir()
     (PAYLOAD / "Ordner é" / "Ünïcode ÅÄÖ.txt").write_bytes("grüße\n".encode())
+    (PAYLOAD / "café ☕.txt").write_bytes(b"beyond the ANSI code page")
     (PAYLOAD / "properties").mkdir()
     (PAYLOAD / "properties" / "offlineplayback.pbcf").write_bytes(b"%locl%-%locc%\n")
     (PAYLOAD / "leer").mkdir()
     for path in PAYLOAD.rglob("*"):
         os.chmod(path, 0o777 if path.is_dir() else 0o666)
     # Wine shows a file that nobody may write as read-only.
-    os.chmod(PAYLOAD / "properties" / "offlineplayback.pbcf", 0o444)
+    os.chmod(PAYLOAD / "Ordner é" / "Ünïcode ÅÄÖ.txt", 0o444)
     for path in [*PAYLOAD.rglob("*"), PAYLOAD]:
         os.utime(path, (MTIME, MTIME))
 
@@ -111,25 +109,25 @@ class FolderPackage(unittest.TestCase):
         archive = data[marker + 11:]
         self.assertEqual(archive[:4], SIGNATURE)
 
-        local = datetime.datetime.fromtimestamp(MTIME, zoneinfo.ZoneInfo(ZONE))
+        # DOS times are UTC, whatever the zone the tool runs in.
+        local = datetime.datetime.fromtimestamp(MTIME, datetime.timezone.utc)
         dos_time = (local.year, local.month, local.day, local.hour, local.minute,
                     local.second // 2 * 2)
         with zipfile.ZipFile(io.BytesIO(archive)) as z:
             self.assertIsNone(z.testzip())
             infos = z.infolist()
-            # Without the UTF-8 flag, zipfile decodes names as cp437: undo that.
-            names = [i.filename.encode("cp437").decode(ANSI) for i in infos]
+            names = [i.filename for i in infos]
             self.assertEqual(names, ["Ordner é/", "Ordner é/Ünïcode ÅÄÖ.txt", "bin/",
-                                     "bin/velmar.exe", "leer/", "properties/",
+                                     "bin/velmar.exe", "café ☕.txt", "leer/", "properties/",
                                      "properties/offlineplayback.pbcf"])
             attributes = {n: i.external_attr & 0xFF for n, i in zip(names, infos)}
             self.assertEqual(attributes["Ordner é/"] & 0x10, 0x10)
             self.assertEqual(attributes["bin/velmar.exe"] & 0x11, 0)
-            self.assertEqual(attributes["properties/offlineplayback.pbcf"] & 0x01, 0x01)
+            self.assertEqual(attributes["Ordner é/Ünïcode ÅÄÖ.txt"] & 0x01, 0x01)
             for name, info in zip(names, infos):
                 with self.subTest(name=name):
                     self.assertEqual(info.create_system, 0)
-                    self.assertEqual(info.flag_bits & 0x800, 0)
+                    self.assertEqual(bool(info.flag_bits & 0x800), not name.isascii())
                     self.assertEqual(info.date_time, dos_time)
                     at = info.header_offset
                     name_length, extra_length = struct.unpack_from("<HH", archive, at + 26)
@@ -137,6 +135,8 @@ class FolderPackage(unittest.TestCase):
                     self.assertEqual(extra[:5], b"UT\x05\x00\x01")
                     self.assertEqual(struct.unpack("<i", extra[5:9])[0], MTIME)
             self.assertEqual(z.read(infos[1]), "grüße\n".encode())
+        # Both builds write the same archive from the same folder but for the
+        # attributes' host system.
 
     def test_inspect_reports_the_package(self):
         self.assertEqual(self.result.returncode, 0, self.result.stderr)
@@ -144,9 +144,10 @@ class FolderPackage(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.stderr)
         report = result.stdout.decode()
         self.assertIn("locale text: de-AT\r\n", report)
-        self.assertIn("entries: 7\r\n", report)
-        self.assertIn("attributes=0x21 name=properties/offlineplayback.pbcf\r\n", report)
-        self.assertIn(" name=Ordner é/Ünïcode ÅÄÖ.txt\r\n", report)
+        self.assertIn("entries: 8\r\n", report)
+        self.assertIn("attributes=0x20 name=properties/offlineplayback.pbcf\r\n", report)
+        self.assertIn("attributes=0x21 name=Ordner é/Ünïcode ÅÄÖ.txt\r\n", report)
+        self.assertIn(" name=café ☕.txt\r\n", report)
 
 
 class Refusals(unittest.TestCase):
@@ -157,7 +158,13 @@ class Refusals(unittest.TestCase):
                       "--payload", windows(PAYLOAD), "--output", windows(output))
         self.assertEqual(result.returncode, 1)
         self.assertIn("de-AT✓", result.stderr.decode())
-        self.assertIn("ANSI code page", result.stderr.decode())
+        self.assertIn("not of the form ll_CC", result.stderr.decode())
+        # Windows compares paths without regard to case.
+        result = wine("--launcher", windows(WORK / "launcher.exe"), "--locale", "de-AT",
+                      "--payload", windows(PAYLOAD), "--output",
+                      windows(PAYLOAD).upper() + "\\inside.exe")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("lies inside the payload folder", result.stderr.decode())
         result = wine("--launcher", windows(WORK / "launcher.exe"), "--locale", "de-AT",
                       "--payload", windows(WORK / "fehlt-ü"), "--output", windows(output))
         self.assertEqual(result.returncode, 1)
@@ -177,6 +184,24 @@ class Refusals(unittest.TestCase):
         self.assertEqual(result.returncode, 1)
         self.assertIn("schleife is a link to a folder", result.stderr.decode())
         self.assertFalse(output.exists())
+
+    def test_payloads_that_cannot_work(self):
+        work = WORK / "refused"
+        work.mkdir()
+        rows = [(label, WORK / "launcher.exe", payload, phrase)
+                for label, payload, phrase in pack_inputs.refused_payloads(work)]
+        (work / "notes.txt").write_bytes(b"not a program\n")
+        rows.append(("text-launcher", work / "notes.txt", work / "good", "no PE headers"))
+        give_to_wine_user(work)
+        for label, launcher, payload, phrase in rows:
+            with self.subTest(label):
+                output = work / f"{label}.exe"
+                result = wine("--launcher", windows(launcher), "--locale", "en_US",
+                              "--payload", windows(payload), "--output", windows(output))
+                self.assertEqual(result.returncode, 1, result.stderr)
+                self.assertIn(phrase, result.stderr.decode())
+                self.assertEqual(len(result.stderr.decode().strip().splitlines()), 1)
+                self.assertFalse(output.exists())
 
     def test_usage_error(self):
         result = wine("--locale", "de-AT")

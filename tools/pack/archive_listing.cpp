@@ -1,6 +1,8 @@
 #include "tools/pack/archive_listing.h"
 
 #include "extract/zip_attributes.h"
+#include "tools/pack/interruption.h"
+#include "tools/pack/payload_rules.h"
 #include "tools/pack/zip_stream_io.h"
 #include "unzip.h"
 
@@ -23,12 +25,43 @@ class UnzipHandle {
     unzFile file_;
 };
 
+constexpr uLong kEncryptedFlag = 1;
+constexpr uLong kUtf8NameFlag = 1u << 11;
+
+// Reads the current entry to its end; minizip compares the CRC-32 there.
+bool ReadCurrentEntry(unzFile archive, bool keep, std::string& content, std::string& reason) {
+    if (unzOpenCurrentFile(archive) != UNZ_OK) {
+        reason = "its local header does not match the directory";
+        return false;
+    }
+    std::vector<char> chunk(64 * 1024);
+    int got = 0;
+    while ((got = unzReadCurrentFile(archive, chunk.data(), static_cast<unsigned>(chunk.size()))) >
+           0) {
+        if (keep) {
+            content.append(chunk.data(), static_cast<size_t>(got));
+        }
+        if (Interrupted()) {
+            unzCloseCurrentFile(archive);
+            reason = "interrupted";
+            return false;
+        }
+    }
+    int closed = unzCloseCurrentFile(archive);
+    if (got < 0 || closed != UNZ_OK) {
+        reason = closed == UNZ_CRCERROR ? "its data does not match its CRC-32"
+                                        : "its data cannot be read";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool ListArchive(std::streambuf& buffer, uint64_t base, std::vector<ArchiveEntry>& entries,
-                 std::string& error) {
+                 std::string& error, uint64_t end) {
     entries.clear();
-    StreamWindow window{&buffer, base};
+    StreamWindow window{&buffer, base, end};
     zlib_filefunc64_def functions;
     FillStreamFileFunctions(functions, window);
     UnzipHandle archive(unzOpen2_64("archive", &functions));
@@ -55,6 +88,11 @@ bool ListArchive(std::streambuf& buffer, uint64_t base, std::vector<ArchiveEntry
         }
         ArchiveEntry entry;
         entry.name.assign(name.data(), info.size_filename);
+        entry.utf8 = (info.flag & kUtf8NameFlag) != 0;
+        entry.method = static_cast<uint16_t>(info.compression_method);
+        entry.encrypted = (info.flag & kEncryptedFlag) != 0;
+        entry.crc = static_cast<uint32_t>(info.crc);
+        entry.dosDate = static_cast<uint32_t>(info.dosDate);
         entry.size = info.uncompressed_size;
         entry.packedSize = info.compressed_size;
         entry.attributes =
@@ -66,6 +104,47 @@ bool ListArchive(std::streambuf& buffer, uint64_t base, std::vector<ArchiveEntry
         error = "its zip directory is damaged after " + std::to_string(entries.size()) + " of " +
                 std::to_string(global.number_entry) + " entries";
         return false;
+    }
+    return true;
+}
+
+bool ReadArchiveData(std::streambuf& buffer, uint64_t base, const std::vector<std::string>& wanted,
+                     std::vector<std::string>& contents, std::string& error) {
+    contents.assign(wanted.size(), std::string());
+    StreamWindow window{&buffer, base, 0};
+    zlib_filefunc64_def functions;
+    FillStreamFileFunctions(functions, window);
+    UnzipHandle archive(unzOpen2_64("archive", &functions));
+    if (archive.get() == nullptr) {
+        error = "it does not open as a zip archive";
+        return false;
+    }
+    std::vector<char> name(65536);
+    for (int status = unzGoToFirstFile(archive.get()); status == UNZ_OK;
+         status = unzGoToNextFile(archive.get())) {
+        unz_file_info64 info;
+        if (unzGetCurrentFileInfo64(archive.get(), &info, name.data(),
+                                    static_cast<uLong>(name.size()), nullptr, 0, nullptr,
+                                    0) != UNZ_OK) {
+            error = "its zip directory cannot be read";
+            return false;
+        }
+        std::string entryName(name.data(), info.size_filename);
+        size_t slot = wanted.size();
+        for (size_t i = 0; i < wanted.size(); ++i) {
+            if (SameNameIgnoringCase(entryName, wanted[i])) {
+                slot = i;
+            }
+        }
+        std::string content;
+        std::string reason;
+        if (!ReadCurrentEntry(archive.get(), slot < wanted.size(), content, reason)) {
+            error = reason == "interrupted" ? reason : "the entry " + entryName + ": " + reason;
+            return false;
+        }
+        if (slot < wanted.size()) {
+            contents[slot] = content;
+        }
     }
     return true;
 }

@@ -1,16 +1,20 @@
 #pragma once
-// The tool's command line: which command, and its file names and locale text.
-// Arguments come in as UTF-8 on every platform.
+// The tool's command line: which command, and its file names, locale text
+// and switches. Arguments come in as UTF-8 on every platform.
 #include <string>
 #include <vector>
 
 enum class CommandMode { Pack, Inspect, Help, Version };
 
 struct PackRequest {
-    std::string launcher;  // path of the launcher stub
-    std::string locale;    // the property text, as typed
-    std::string payload;   // a folder or a zip archive
-    std::string output;    // the package to write
+    std::string launcher;   // path of the launcher stub
+    std::string locale;     // the property text, as typed
+    std::string payload;    // a folder or a zip archive
+    std::string output;     // the package to write
+    bool quiet = false;     // no notes, no progress, no summary
+    bool verbose = false;   // each entry as it is added
+    bool progress = false;  // progress even when stderr is not a terminal
+    int level = 6;          // deflate level 0-9; 0 stores every file
 };
 
 struct ParsedCommandLine {
@@ -19,6 +23,7 @@ struct ParsedCommandLine {
     CommandMode mode = CommandMode::Help;
     PackRequest pack;
     std::string inspectPath;
+    bool json = false;
 };
 
 // arguments: everything after the program name.

@@ -73,42 +73,25 @@ bool ReadFileFacts(const std::filesystem::path& path, FileFacts& facts, std::str
 #endif
 }
 
-bool ToLocalCalendar(int64_t unixTime, CalendarTime& local) {
-#ifdef _WIN32
-    // Times before 1601 have no file time; they are clamped by the caller's range.
-    if (unixTime < -kUnixEpochInFileTimeSeconds) {
-        return false;
+bool ToUtcCalendar(int64_t unixTime, CalendarTime& calendar) {
+    // Days since 1970-01-01 to a civil date (proleptic Gregorian calendar).
+    int64_t days = unixTime / 86400;
+    int64_t seconds = unixTime % 86400;
+    if (seconds < 0) {
+        seconds += 86400;
+        --days;
     }
-    uint64_t ticks =
-        static_cast<uint64_t>(unixTime + kUnixEpochInFileTimeSeconds) * kFileTimeTicksPerSecond;
-    FILETIME utc;
-    utc.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFF);
-    utc.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
-    FILETIME localTime;
-    SYSTEMTIME calendar;
-    if (!FileTimeToLocalFileTime(&utc, &localTime) ||
-        !FileTimeToSystemTime(&localTime, &calendar)) {
-        return false;
-    }
-    local.year = calendar.wYear;
-    local.month = calendar.wMonth;
-    local.day = calendar.wDay;
-    local.hour = calendar.wHour;
-    local.minute = calendar.wMinute;
-    local.second = calendar.wSecond;
+    int64_t z = days + 719468;
+    int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    int64_t dayOfEra = z - era * 146097;
+    int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    int64_t monthIndex = (5 * dayOfYear + 2) / 153;
+    calendar.day = static_cast<int>(dayOfYear - (153 * monthIndex + 2) / 5 + 1);
+    calendar.month = static_cast<int>(monthIndex < 10 ? monthIndex + 3 : monthIndex - 9);
+    calendar.year = static_cast<int>(yearOfEra + era * 400 + (calendar.month <= 2 ? 1 : 0));
+    calendar.hour = static_cast<int>(seconds / 3600);
+    calendar.minute = static_cast<int>(seconds / 60 % 60);
+    calendar.second = static_cast<int>(seconds % 60);
     return true;
-#else
-    time_t value = static_cast<time_t>(unixTime);
-    struct tm parts;
-    if (localtime_r(&value, &parts) == nullptr) {
-        return false;
-    }
-    local.year = parts.tm_year + 1900;
-    local.month = parts.tm_mon + 1;
-    local.day = parts.tm_mday;
-    local.hour = parts.tm_hour;
-    local.minute = parts.tm_min;
-    local.second = parts.tm_sec;
-    return true;
-#endif
 }

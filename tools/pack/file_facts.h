@@ -33,6 +33,7 @@ struct CalendarTime {
     int second = 0;
 };
 
-// The local time of this machine for a Unix time, the way the launcher will
-// turn it back: on Windows with the bias that LocalFileTimeToFileTime uses.
-bool ToLocalCalendar(int64_t unixTime, CalendarTime& local);
+// The UTC calendar time of a Unix time. Stored DOS times are UTC, so that a
+// package does not depend on the time zone it was made in; the exact time
+// travels in the extended timestamp, which the launcher prefers.
+bool ToUtcCalendar(int64_t unixTime, CalendarTime& calendar);

@@ -30,7 +30,7 @@ int Run(const std::vector<std::string>& arguments) {
             WriteOut(VersionText());
             return 0;
         case CommandMode::Inspect:
-            return InspectPackage(PathFromUtf8(parsed.inspectPath));
+            return InspectPackage(PathFromUtf8(parsed.inspectPath), parsed.json);
         case CommandMode::Pack:
             return BuildPackage(parsed.pack);
     }

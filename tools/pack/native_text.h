@@ -1,21 +1,19 @@
 #pragma once
-// Text between the tool (UTF-8), the file system and the launcher, which reads
-// its property text and entry names in the ANSI code page of the machine.
+// Text between the tool (UTF-8), the file system and the zip. Stored names
+// are UTF-8 on every platform, flagged as such where they are not plain
+// ASCII; names without the flag are read the launcher's way, in the ANSI
+// code page.
 #include <filesystem>
 #include <string>
 
 std::filesystem::path PathFromUtf8(const std::string& text);
 std::string PathToUtf8(const std::filesystem::path& path);
 
-// Converts UTF-8 text to the bytes the launcher reads. On Windows these are in
-// the ANSI code page; a character that page lacks is an error. Elsewhere the
-// bytes stay as they are.
-bool ToLauncherText(const std::string& utf8, std::string& bytes, std::string& error);
-// The same for a file name as the file system holds it.
-bool FileNameToLauncherText(const std::filesystem::path& name, std::string& bytes,
-                            std::string& error);
-// Whether a stored name made by FileNameToLauncherText is UTF-8 beyond ASCII,
-// which the zip marks with a flag for readers that look at it.
-bool LauncherNameIsUtf8(const std::string& bytes);
-// The other way, for showing launcher text: ANSI bytes to UTF-8 on Windows.
-std::string LauncherTextToUtf8(const std::string& bytes);
+// A file name as the file system holds it, as UTF-8. False, with the reason,
+// when it is no valid text (a lone surrogate, or bytes that are not UTF-8).
+bool FileNameToUtf8(const std::filesystem::path& name, std::string& utf8, std::string& error);
+
+// A stored name for showing: UTF-8 when flagged (or plain ASCII); otherwise
+// the ANSI code page's reading on Windows, and bytes beyond ASCII as \xNN
+// elsewhere. Invalid UTF-8 shows as \xNN too.
+std::string StoredNameToUtf8(const std::string& bytes, bool utf8Flag);

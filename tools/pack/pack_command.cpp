@@ -1,16 +1,25 @@
 #include "tools/pack/pack_command.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <system_error>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "tools/pack/archive_listing.h"
 #include "tools/pack/console_output.h"
+#include "tools/pack/interruption.h"
+#include "tools/pack/launcher_stub.h"
 #include "tools/pack/native_text.h"
 #include "tools/pack/package_report.h"
 #include "tools/pack/package_output.h"
 #include "tools/pack/package_plan.h"
 #include "tools/pack/payload_source.h"
+#include "tools/pack/payload_zip.h"
+#include "tools/pack/progress.h"
 
 namespace {
 
@@ -51,6 +60,15 @@ bool ReadLauncher(const fs::path& path, std::vector<unsigned char>& bytes, std::
     return true;
 }
 
+// Windows compares names without regard to letter case.
+bool SamePathPart(const fs::path& a, const fs::path& b) {
+#ifdef _WIN32
+    return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+#else
+    return a == b;
+#endif
+}
+
 // Whether path lies inside folder (or is it), comparing resolved paths.
 bool LiesInside(const fs::path& path, const fs::path& folder) {
     std::error_code failure;
@@ -65,7 +83,7 @@ bool LiesInside(const fs::path& path, const fs::path& folder) {
         if (folderPart->empty()) {
             continue;  // a trailing separator
         }
-        if (pathPart == resolvedPath.end() || *pathPart != *folderPart) {
+        if (pathPart == resolvedPath.end() || !SamePathPart(*pathPart, *folderPart)) {
             return false;
         }
     }
@@ -103,48 +121,96 @@ std::string VerifyPackage(std::streambuf& buffer, const PackagePlan& plan,
 
 }  // namespace
 
-int BuildPackage(const PackRequest& request) {
+namespace {
+
+// The package's length becomes a multiple of 8 through the zip comment, which
+// is part of the archive: the end record written last has none yet.
+bool AlignArchiveEnd(std::streambuf& buffer) {
+    std::streamoff end = buffer.pubseekoff(0, std::ios_base::end);
+    uint64_t pad =
+        (kPackageAlignment - static_cast<uint64_t>(end) % kPackageAlignment) % kPackageAlignment;
+    if (end < 2 || pad == 0) {
+        return end >= 0;
+    }
+    char length[2] = {static_cast<char>(pad), 0};
+    std::string spaces(static_cast<size_t>(pad), ' ');
+    return buffer.pubseekpos(end - 2) == std::streampos(end - 2) && WriteBytes(buffer, length, 2) &&
+           WriteBytes(buffer, spaces.data(), spaces.size());
+}
+
+// Reads the stub and takes its signature off; false once refused.
+bool ReadStub(const PackRequest& request, std::vector<unsigned char>& launcher) {
     std::string error;
-    std::string localeText;
-    if (!ToLauncherText(request.locale, localeText, error)) {
-        return Refuse("the locale text " + error);
+    if (!ReadLauncher(PathFromUtf8(request.launcher), launcher, error)) {
+        Refuse(error);
+        return false;
     }
-    error = CheckLocaleText(localeText);
+    error = LauncherStubProblem(launcher);
+    uint32_t removed = 0;
+    if (error.empty() && !RemoveStubSignature(launcher, removed, error)) {
+        error = "its signature cannot be removed: " + error;
+    }
     if (!error.empty()) {
-        return Refuse(error);
+        Refuse("the launcher " + request.launcher + " is not a launcher stub: " + error +
+               " - give velmar-launcher.exe");
+        return false;
     }
+    if (removed > 0 && !request.quiet) {
+        WriteError("velmar-pack: the launcher " + request.launcher + " carries a code signature (" +
+                   std::to_string(removed) +
+                   " bytes), which would not fit the package: it is left out - sign the package "
+                   "after packing\n");
+    }
+    return true;
+}
 
-    fs::path launcherPath = PathFromUtf8(request.launcher);
-    std::vector<unsigned char> launcher;
-    if (!ReadLauncher(launcherPath, launcher, error)) {
-        return Refuse(error);
+ZipWriteOptions WriteOptions(const PackRequest& request, ProgressMeter& progress) {
+    ZipWriteOptions options;
+    options.level = request.level;
+    options.verbose = request.verbose;
+    options.progress = &progress;
+    const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+    if (epoch != nullptr && *epoch != '\0') {
+        char* end = nullptr;
+        long long value = std::strtoll(epoch, &end, 10);
+        options.capTimes = end != nullptr && *end == '\0';
+        options.timeCap = value;
     }
-    PackagePlan plan;
-    error = PlanPackage(launcher, localeText, plan);
-    if (!error.empty()) {
-        return Refuse(error);
-    }
+    return options;
+}
 
-    fs::path payloadPath = PathFromUtf8(request.payload);
+std::string CheckOutputPath(const PackRequest& request, const Payload& payload) {
     fs::path outputPath = PathFromUtf8(request.output);
     std::error_code failure;
-    if (fs::is_directory(payloadPath, failure) && LiesInside(outputPath, payloadPath)) {
-        return Refuse("the output " + request.output + " lies inside the payload folder " +
-                      request.payload);
+    if (payload.kind == PayloadKind::Folder && LiesInside(outputPath, payload.path)) {
+        return "the output " + request.output + " lies inside the payload folder " +
+               request.payload;
     }
-    Payload payload;
-    if (!ReadPayload(payloadPath, payload, error)) {
-        return Refuse(error);
-    }
-    if (fs::equivalent(outputPath, launcherPath, failure)) {
-        return Refuse("the output " + request.output + " is the launcher itself");
+    if (fs::equivalent(outputPath, PathFromUtf8(request.launcher), failure)) {
+        return "the output " + request.output + " is the launcher itself";
     }
     if (payload.kind == PayloadKind::ZipArchive &&
-        fs::equivalent(outputPath, payloadPath, failure)) {
-        return Refuse("the output " + request.output + " is the payload itself");
+        fs::equivalent(outputPath, payload.path, failure)) {
+        return "the output " + request.output + " is the payload itself";
     }
+    return std::string();
+}
+
+uint64_t FileCount(const Payload& payload) {
+    uint64_t files = 0;
+    for (const PayloadEntry& entry : payload.entries) {
+        files += entry.facts.isDirectory ? 0 : 1;
+    }
+    return payload.kind == PayloadKind::Folder ? files : 1;
+}
+
+// Writes the planned package under a temporary name and puts it in place
+// once it reads back as planned.
+int WritePackage(const PackRequest& request, const std::vector<unsigned char>& launcher,
+                 const PackagePlan& plan, const Payload& payload) {
+    std::string error;
     PackageOutput output;
-    if (!output.Create(outputPath, error)) {
+    if (!output.Create(PathFromUtf8(request.output), error)) {
         return Refuse(error);
     }
     std::streambuf& buffer = *output.Stream().rdbuf();
@@ -152,11 +218,21 @@ int BuildPackage(const PackRequest& request) {
     if (!WriteBytes(buffer, reinterpret_cast<const char*>(launcher.data()), launcher.size()) ||
         !WriteBytes(buffer, filler.data(), filler.size()) ||
         !WriteBytes(buffer, reinterpret_cast<const char*>(MarkerBytes()), kMarkerLength) ||
-        !WriteBytes(buffer, localeText.data(), localeText.size())) {
+        !WriteBytes(buffer, request.locale.data(), request.locale.size())) {
         return Refuse("cannot write " + request.output + ": writing the file failed");
     }
-    if (!WritePayload(payload, buffer, static_cast<uint64_t>(plan.archiveOffset), error)) {
-        return Refuse(error);
+    ProgressMeter progress(!request.quiet && (request.progress || ErrorIsTerminal()),
+                           FileCount(payload), payload.fileBytes);
+    bool written = WritePayload(payload, buffer, static_cast<uint64_t>(plan.archiveOffset),
+                                WriteOptions(request, progress), error);
+    if (written && payload.kind == PayloadKind::Folder && !AlignArchiveEnd(buffer)) {
+        written = false;
+        error = "cannot write " + request.output + ": writing the file failed";
+    }
+    progress.Finish();
+    if (!written) {
+        return Refuse(error == "interrupted" ? "interrupted: " + request.output + " is not written"
+                                             : error);
     }
     if (buffer.pubsync() != 0) {
         return Refuse("cannot write " + request.output + ": writing the file failed");
@@ -166,17 +242,57 @@ int BuildPackage(const PackRequest& request) {
         return Refuse("the package would be " + std::to_string(size) +
                       " bytes long: the launcher reads packages of at most 2 GiB");
     }
-    error = VerifyPackage(buffer, plan, localeText, payload.entryCount);
+    error = VerifyPackage(buffer, plan, request.locale, payload.entryCount);
     if (!error.empty()) {
         return Refuse("the package is not written: " + error);
+    }
+    if (Interrupted()) {
+        return Refuse("interrupted: " + request.output + " is not written");
     }
     if (!output.Commit(error)) {
         return Refuse(error);
     }
-
-    WriteOut("velmar-pack: wrote " + request.output + ": marker at " +
-             std::to_string(plan.markerOffset) + ", archive at " +
-             std::to_string(plan.archiveOffset) + ", " + std::to_string(payload.entryCount) +
-             " entries, " + std::to_string(size) + " bytes\n");
+    if (!request.quiet) {
+        WriteOut("velmar-pack: wrote " + request.output + ": marker at " +
+                 std::to_string(plan.markerOffset) + ", archive at " +
+                 std::to_string(plan.archiveOffset) + ", " + std::to_string(payload.entryCount) +
+                 " entries, " + std::to_string(size) + " bytes\n");
+    }
     return 0;
+}
+
+}  // namespace
+
+int BuildPackage(const PackRequest& request) {
+    InstallInterruptionHandlers();
+    std::string error = CheckLocaleText(request.locale);
+    if (!error.empty()) {
+        return Refuse(error);
+    }
+    std::vector<unsigned char> launcher;
+    if (!ReadStub(request, launcher)) {
+        return 1;
+    }
+    Payload payload;
+    if (!ReadPayload(PathFromUtf8(request.payload), payload, error)) {
+        return Refuse(error);
+    }
+    error = CheckOutputPath(request, payload);
+    if (!error.empty()) {
+        return Refuse(error);
+    }
+    PackagePlan plan;
+    bool knownLength = payload.kind == PayloadKind::ZipArchive;
+    error = PlanPackage(launcher, request.locale, knownLength ? payload.fileBytes : 0, plan);
+    if (!error.empty()) {
+        return Refuse(error);
+    }
+    uint64_t least =
+        static_cast<uint64_t>(plan.archiveOffset) + SmallestArchiveSize(payload, request.level);
+    if (least > kLargestPackage) {
+        return Refuse("the package would be at least " + std::to_string(least) +
+                      " bytes long: the launcher reads packages of at most 2 GiB - split the "
+                      "payload or leave files out");
+    }
+    return WritePackage(request, launcher, plan, payload);
 }

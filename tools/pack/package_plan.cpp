@@ -1,12 +1,14 @@
 #include "tools/pack/package_plan.h"
 
+#include "tools/pack/payload_rules.h"
+
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
-constexpr size_t kMinimumLocaleLength = 5;  // language, separator, country
-constexpr unsigned char kSignature[kSignatureLength] = {0x50, 0x4B, 0x03, 0x04};
+constexpr size_t kLocaleLength = 5;  // language, separator, country
 
 std::string Number(int64_t value) {
     return std::to_string(value);
@@ -15,27 +17,20 @@ std::string Number(int64_t value) {
 }  // namespace
 
 std::string CheckLocaleText(const std::string& text) {
-    if (text.size() < kMinimumLocaleLength) {
-        return "the locale text \"" + text + "\" has " + Number(static_cast<int64_t>(text.size())) +
-               " characters, fewer than 5: the launcher takes the language from characters 1-2 "
-               "and the country from characters 4-5";
+    auto lower = [&](size_t i) { return text[i] >= 'a' && text[i] <= 'z'; };
+    auto upper = [&](size_t i) { return text[i] >= 'A' && text[i] <= 'Z'; };
+    if (text.size() == kLocaleLength && lower(0) && lower(1) &&
+        (text[2] == '_' || text[2] == '-') && upper(3) && upper(4)) {
+        return std::string();
     }
-    if (text.size() >= kPropertyCapacity) {
-        return "the locale text is " + Number(static_cast<int64_t>(text.size())) +
-               " bytes long: the launcher reads at most " +
-               Number(static_cast<int64_t>(kPropertyCapacity - 1));
+    std::string shown;
+    for (unsigned char c : text) {
+        shown += (c >= 0x20 && c != 0x7F) ? std::string(1, static_cast<char>(c)) : "?";
     }
-    if (text.find('\0') != std::string::npos) {
-        return "the locale text holds a zero byte, where the launcher would cut it short";
-    }
-    auto signature =
-        std::search(text.begin(), text.end(), std::begin(kSignature), std::end(kSignature),
-                    [](char a, unsigned char b) { return static_cast<unsigned char>(a) == b; });
-    if (signature != text.end()) {
-        return "the locale text holds the zip signature PK\\3\\4, where the launcher would take "
-               "the archive to begin";
-    }
-    return std::string();
+    shown = IsValidUtf8(shown) ? shown : std::string("(not UTF-8)");
+    return "the locale text \"" + shown +
+           "\" is not of the form ll_CC: two lowercase letters (the language), '_' or '-', and "
+           "two capital letters (the country), such as en_US";
 }
 
 std::string CheckLauncherLength(uint64_t launcherLength) {
@@ -58,7 +53,7 @@ int64_t FindMarkerInSearchRange(const std::vector<unsigned char>& data) {
 }
 
 std::string PlanPackage(const std::vector<unsigned char>& launcher, const std::string& localeText,
-                        PackagePlan& plan) {
+                        uint64_t archiveLength, PackagePlan& plan) {
     std::string lengthProblem = CheckLauncherLength(launcher.size());
     if (!lengthProblem.empty()) {
         return lengthProblem;
@@ -71,6 +66,14 @@ std::string PlanPackage(const std::vector<unsigned char>& launcher, const std::s
     PackagePlan result;
     result.launcherLength = launcher.size();
     int64_t marker = std::max<int64_t>(static_cast<int64_t>(launcher.size()), kMarkerSearchStart);
+    // A known archive length lets the filler make the package a multiple of
+    // 8 bytes long, so that a signature appended later follows it directly.
+    if (archiveLength > 0) {
+        uint64_t end =
+            static_cast<uint64_t>(marker) + kMarkerLength + localeText.size() + archiveLength;
+        marker +=
+            static_cast<int64_t>((kPackageAlignment - end % kPackageAlignment) % kPackageAlignment);
+    }
     result.fillerLength = static_cast<uint64_t>(marker) - launcher.size();
     result.markerOffset = static_cast<int32_t>(marker);
     result.propertyOffset = result.markerOffset + static_cast<int32_t>(kMarkerLength);

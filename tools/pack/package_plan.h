@@ -15,17 +15,23 @@ struct PackagePlan {
     int32_t archiveOffset = 0;   // M + 6 + length of the locale text
 };
 
-// The locale text as the launcher will read it: an empty result when the
-// launcher can take it, the reason otherwise.
+// The locale text: empty when it has the form ll_CC (en_US, de-AT), the
+// reason otherwise.
 std::string CheckLocaleText(const std::string& text);
 
 // Checks only the launcher's length; used before its bytes are read.
 std::string CheckLauncherLength(uint64_t launcherLength);
 
+// Code signing pads a file to a multiple of this before it appends the
+// signature; a package of such a length keeps its archive at the very end.
+constexpr uint64_t kPackageAlignment = 8;
+
 // The plan for the launcher's bytes and a locale text that CheckLocaleText
-// accepted. Empty result and a filled plan, or the reason for refusing.
+// accepted. With the archive's length known in advance (not 0), the marker
+// moves up to 7 bytes on so that the package's length is aligned. Empty
+// result and a filled plan, or the reason for refusing.
 std::string PlanPackage(const std::vector<unsigned char>& launcher, const std::string& localeText,
-                        PackagePlan& plan);
+                        uint64_t archiveLength, PackagePlan& plan);
 
 // Compares what the launcher's search finds in the finished bytes with the
 // plan. Empty when they agree.

@@ -5,6 +5,7 @@
 
 #include "tools/pack/console_output.h"
 #include "tools/pack/native_text.h"
+#include "tools/pack/payload_rules.h"
 
 namespace {
 
@@ -66,21 +67,97 @@ std::string EscapeForLine(const std::string& text) {
     return shown;
 }
 
-std::string FormatPackageReport(const PackageLayout& layout, uint64_t fileSize) {
+namespace {
+
+std::string EntryName(const ArchiveEntry& entry) {
+    return StoredNameToUtf8(entry.name, entry.utf8);
+}
+
+std::string ClientLine(const std::vector<ArchiveEntry>& entries, bool json) {
+    std::vector<std::string> files;
+    for (const ArchiveEntry& entry : entries) {
+        std::string name = EntryName(entry);
+        if (name.empty() || name.back() != '/') {
+            files.push_back(name);
+        }
+    }
+    ClientChoice client = ChooseClient(files);
+    if (client.program.empty()) {
+        return json ? "null" : "none";
+    }
+    if (json) {
+        return "{\"program\": " + JsonString(client.program) +
+               ", \"configuration\": " + JsonString(client.configuration) + "}";
+    }
+    return client.program + " " + client.configuration;
+}
+
+std::string MethodName(uint16_t method) {
+    return method == 0 ? "stored" : method == 8 ? "deflate" : "method " + std::to_string(method);
+}
+
+std::string DosTimeText(uint32_t dosDate) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u", 1980 + (dosDate >> 25),
+                  (dosDate >> 21) & 0xF, (dosDate >> 16) & 0x1F, (dosDate >> 11) & 0x1F,
+                  (dosDate >> 5) & 0x3F, (dosDate & 0x1F) * 2);
+    return text;
+}
+
+std::string HexCrc(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(value));
+    return text;
+}
+
+uint64_t ArchiveSize(const PackageFindings& found) {
+    uint64_t start = static_cast<uint64_t>(found.layout.archiveOffset);
+    return found.archiveEnd > start ? found.archiveEnd - start : 0;
+}
+
+}  // namespace
+
+std::string JsonString(const std::string& utf8) {
+    std::string text = IsValidUtf8(utf8) ? utf8 : std::string();
+    if (text.empty() && !utf8.empty()) {
+        for (unsigned char c : utf8) {
+            text += c < 0x80 ? std::string(1, static_cast<char>(c)) : "\xEF\xBF\xBD";
+        }
+    }
+    std::string quoted = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+            quoted += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+            quoted += escaped;
+        } else {
+            quoted += static_cast<char>(c);
+        }
+    }
+    return quoted + "\"";
+}
+
+std::string FormatPackageReport(const PackageFindings& found) {
+    const PackageLayout& layout = found.layout;
     std::string text = LauncherPropertyText(layout);
-    uint64_t archiveSize = fileSize > static_cast<uint64_t>(layout.archiveOffset)
-                               ? fileSize - static_cast<uint64_t>(layout.archiveOffset)
-                               : 0;
     std::string report;
-    report += Line("file size", std::to_string(fileSize));
+    report += Line("file size", std::to_string(found.fileSize));
     report += Line("marker offset", std::to_string(layout.markerOffset));
     report += Line("property offset", std::to_string(layout.propertyOffset));
     report += Line("property length", std::to_string(layout.archiveOffset - layout.propertyOffset));
-    report += Line("locale text", EscapeForLine(LauncherTextToUtf8(text)));
-    report += Line("language", EscapeForLine(LauncherTextToUtf8(Characters(text, 0))));
-    report += Line("country", EscapeForLine(LauncherTextToUtf8(Characters(text, 3))));
+    report += Line("locale text", EscapeForLine(StoredNameToUtf8(text, false)));
+    report += Line("language", EscapeForLine(StoredNameToUtf8(Characters(text, 0), false)));
+    report += Line("country", EscapeForLine(StoredNameToUtf8(Characters(text, 3), false)));
     report += Line("archive offset", std::to_string(layout.archiveOffset));
-    report += Line("archive size", std::to_string(archiveSize));
+    report += Line("archive size", std::to_string(ArchiveSize(found)));
+    report += Line("signature", found.signature.present
+                                    ? "offset=" + std::to_string(found.signature.offset) +
+                                          " size=" + std::to_string(found.signature.size)
+                                    : "none");
+    report += Line("client", ClientLine(found.entries, false));
     return report;
 }
 
@@ -90,12 +167,48 @@ std::string FormatEntryReport(const std::vector<ArchiveEntry>& entries) {
         report += Line("entry", "size=" + std::to_string(entry.size) +
                                     " packed=" + std::to_string(entry.packedSize) +
                                     " attributes=" + Hex(entry.attributes) +
-                                    " name=" + EscapeForLine(LauncherTextToUtf8(entry.name)));
+                                    " name=" + EscapeForLine(EntryName(entry)));
     }
     return report;
 }
 
-int InspectPackage(const std::filesystem::path& path) {
+std::string FormatJsonReport(const PackageFindings& found) {
+    const PackageLayout& layout = found.layout;
+    std::string text = LauncherPropertyText(layout);
+    std::string json = "{\n";
+    json += "  \"file_size\": " + std::to_string(found.fileSize) + ",\n";
+    json += "  \"marker_offset\": " + std::to_string(layout.markerOffset) + ",\n";
+    json += "  \"property_offset\": " + std::to_string(layout.propertyOffset) + ",\n";
+    json += "  \"locale\": " + JsonString(StoredNameToUtf8(text, false)) + ",\n";
+    json += "  \"language\": " + JsonString(StoredNameToUtf8(Characters(text, 0), false)) + ",\n";
+    json += "  \"country\": " + JsonString(StoredNameToUtf8(Characters(text, 3), false)) + ",\n";
+    json += "  \"archive_offset\": " + std::to_string(layout.archiveOffset) + ",\n";
+    json += "  \"archive_size\": " + std::to_string(ArchiveSize(found)) + ",\n";
+    json +=
+        "  \"signature\": " +
+        (found.signature.present ? "{\"offset\": " + std::to_string(found.signature.offset) +
+                                       ", \"size\": " + std::to_string(found.signature.size) + "}"
+                                 : std::string("null")) +
+        ",\n";
+    json += "  \"client\": " + ClientLine(found.entries, true) + ",\n";
+    json += "  \"entries\": [";
+    for (size_t i = 0; i < found.entries.size(); ++i) {
+        const ArchiveEntry& entry = found.entries[i];
+        json += std::string(i == 0 ? "\n" : ",\n") +
+                "    {\"name\": " + JsonString(EntryName(entry)) +
+                ", \"utf8\": " + (entry.utf8 ? "true" : "false") +
+                ", \"method\": " + JsonString(MethodName(entry.method)) +
+                ", \"encrypted\": " + (entry.encrypted ? "true" : "false") +
+                ", \"size\": " + std::to_string(entry.size) +
+                ", \"packed_size\": " + std::to_string(entry.packedSize) + ", \"crc32\": \"" +
+                HexCrc(entry.crc) + "\", \"time\": \"" + DosTimeText(entry.dosDate) +
+                "\", \"attributes\": " + std::to_string(entry.attributes) + "}";
+    }
+    json += found.entries.empty() ? "]\n}\n" : "\n  ]\n}\n";
+    return json;
+}
+
+int InspectPackage(const std::filesystem::path& path, bool json) {
     std::string shown = PathToUtf8(path);
     std::error_code failure;
     if (!std::filesystem::is_regular_file(path, failure)) {
@@ -103,11 +216,12 @@ int InspectPackage(const std::filesystem::path& path) {
         return 1;
     }
     std::ifstream input(path, std::ios::binary);
-    PackageLayout layout;
-    if (!input || !LocatePackageInStream(*input.rdbuf(), layout)) {
+    PackageFindings found;
+    if (!input || !LocatePackageInStream(*input.rdbuf(), found.layout)) {
         WriteError("velmar-pack: cannot read " + shown + "\n");
         return 1;
     }
+    const PackageLayout& layout = found.layout;
     if (layout.result != 1) {
         std::string why = layout.markerFound
                               ? "the marker at offset " + std::to_string(layout.markerOffset) +
@@ -118,16 +232,23 @@ int InspectPackage(const std::filesystem::path& path) {
         WriteError("velmar-pack: the launcher finds no package in " + shown + ": " + why + "\n");
         return 1;
     }
-    uint64_t fileSize = static_cast<uint64_t>(input.rdbuf()->pubseekoff(0, std::ios_base::end));
-    WriteOut(FormatPackageReport(layout, fileSize));
-    std::vector<ArchiveEntry> entries;
+    found.fileSize = static_cast<uint64_t>(input.rdbuf()->pubseekoff(0, std::ios_base::end));
+    std::vector<unsigned char> head(kHeaderBlockLength);
+    input.rdbuf()->pubseekpos(0);
+    std::streamsize got = input.rdbuf()->sgetn(reinterpret_cast<char*>(head.data()),
+                                               static_cast<std::streamsize>(head.size()));
+    head.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    CertificateTable table = FindCertificateTable(head.data(), head.size(), found.fileSize);
+    found.archiveEnd = ArchiveEndOffset(layout, table, found.fileSize);
+    found.signature = found.archiveEnd < found.fileSize ? table : CertificateTable();
     std::string reason;
-    if (!ListArchive(*input.rdbuf(), static_cast<uint64_t>(layout.archiveOffset), entries,
-                     reason)) {
+    if (!ListArchive(*input.rdbuf(), static_cast<uint64_t>(layout.archiveOffset), found.entries,
+                     reason, found.archiveEnd)) {
         WriteError("velmar-pack: the embedded archive of " + shown + " cannot be read: " + reason +
                    "\n");
         return 1;
     }
-    WriteOut(FormatEntryReport(entries));
+    WriteOut(json ? FormatJsonReport(found)
+                  : FormatPackageReport(found) + FormatEntryReport(found.entries));
     return 0;
 }

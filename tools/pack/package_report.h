@@ -21,9 +21,22 @@ std::string LauncherPropertyText(const PackageLayout& layout);
 // Control characters become \xNN so that every value stays on its line.
 std::string EscapeForLine(const std::string& text);
 
+// What --inspect finds in a package.
+struct PackageFindings {
+    PackageLayout layout;
+    uint64_t fileSize = 0;
+    CertificateTable signature;  // a certificate table behind the archive
+    uint64_t archiveEnd = 0;
+    std::vector<ArchiveEntry> entries;
+};
+
 // The report lines for a package the launcher finds.
-std::string FormatPackageReport(const PackageLayout& layout, uint64_t fileSize);
+std::string FormatPackageReport(const PackageFindings& found);
 std::string FormatEntryReport(const std::vector<ArchiveEntry>& entries);
+// The same as one JSON object.
+std::string FormatJsonReport(const PackageFindings& found);
+// Text as a JSON string literal; bytes that are not UTF-8 become U+FFFD.
+std::string JsonString(const std::string& utf8);
 
 // --inspect: the report on stdout and 0, or a message on stderr and 1.
-int InspectPackage(const std::filesystem::path& path);
+int InspectPackage(const std::filesystem::path& path, bool json);

@@ -4,12 +4,152 @@
 #include <system_error>
 
 #include "tools/pack/archive_listing.h"
+#include "tools/pack/interruption.h"
 #include "tools/pack/native_text.h"
 #include "tools/pack/payload_zip.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+
+constexpr uint64_t kLargestTextFile = 16 * 1024 * 1024;
+constexpr uint32_t kReadOnlyAttribute = 0x01;
+// Local header and directory record without the name, plus the "UT" block.
+constexpr uint64_t kEntryOverhead = 30 + 46 + 2 * 9;
+constexpr uint64_t kEndRecordLength = 22;
+
+std::string MethodName(uint16_t method) {
+    switch (method) {
+        case 9:
+            return "Deflate64";
+        case 12:
+            return "bzip2";
+        case 14:
+            return "LZMA";
+        case 93:
+            return "Zstandard";
+        case 95:
+            return "xz";
+        case 98:
+            return "PPMd";
+        default:
+            return "method " + std::to_string(method);
+    }
+}
+
+// The refusal for an entry the launcher cannot extract, or empty.
+std::string ZipEntryProblem(const ArchiveEntry& entry) {
+    std::string shown = StoredNameToUtf8(entry.name, entry.utf8);
+    std::string nameProblem = EntryNameProblem(shown);
+    if (!nameProblem.empty()) {
+        return "the launcher would not extract " + shown + ": " + nameProblem + " - rename it";
+    }
+    if (entry.encrypted || entry.method == 99) {
+        return "the entry " + shown +
+               " is encrypted, and the launcher has no password - zip it without one";
+    }
+    if (entry.method != 0 && entry.method != 8) {
+        return "the entry " + shown + " is compressed with " + MethodName(entry.method) +
+               ", which the launcher cannot extract - zip it again with Deflate (zip -Z deflate, "
+               "7z -mm=Deflate) or give the folder";
+    }
+    return std::string();
+}
+
+// The launcher rewrites these files in place: they must be writable UTF-8.
+std::string RewrittenFileProblem(const std::string& name, bool readOnly, const std::string& bytes) {
+    if (readOnly) {
+        return name +
+               " is read-only, but the launcher rewrites it: every user would get "
+               "problem 201 - make it writable";
+    }
+    std::string problem = TextFileProblem(bytes);
+    return problem.empty() ? problem : name + ": " + problem;
+}
+
+std::vector<std::string> RewrittenNames(const std::vector<std::string>& names,
+                                        const ClientChoice& client) {
+    std::vector<std::string> rewritten;
+    for (const std::string& name : names) {
+        if (IsRewrittenFile(name, client)) {
+            rewritten.push_back(name);
+        }
+    }
+    return rewritten;
+}
+
+bool CheckClient(const std::vector<std::string>& fileNames, Payload& payload, std::string& error) {
+    payload.client = ChooseClient(fileNames);
+    if (payload.client.program.empty()) {
+        error = MissingClientProblem(fileNames);
+        return false;
+    }
+    return true;
+}
+
+bool CheckFolderPayload(Payload& payload, std::string& error) {
+    std::vector<std::string> fileNames;
+    for (const PayloadEntry& entry : payload.entries) {
+        if (!entry.facts.isDirectory) {
+            fileNames.push_back(entry.name);
+            payload.fileBytes += entry.facts.size;
+        }
+    }
+    if (!CheckClient(fileNames, payload, error)) {
+        return false;
+    }
+    for (const PayloadEntry& entry : payload.entries) {
+        if (entry.facts.isDirectory || !IsRewrittenFile(entry.name, payload.client)) {
+            continue;
+        }
+        std::string bytes;
+        if (entry.facts.size <= kLargestTextFile) {
+            std::ifstream input(entry.source, std::ios::binary);
+            bytes.assign(std::istreambuf_iterator<char>(input), std::istreambuf_iterator<char>());
+        }
+        error = RewrittenFileProblem(
+            entry.name, (entry.facts.externalAttributes & kReadOnlyAttribute) != 0, bytes);
+        if (!error.empty()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CheckZipEntries(std::streambuf& buffer, const std::vector<ArchiveEntry>& entries,
+                     Payload& payload, std::string& error) {
+    std::vector<std::string> fileNames;
+    for (const ArchiveEntry& entry : entries) {
+        error = ZipEntryProblem(entry);
+        if (!error.empty()) {
+            return false;
+        }
+        if (entry.name.empty() || entry.name.back() != '/') {
+            fileNames.push_back(entry.name);
+        }
+    }
+    if (!CheckClient(fileNames, payload, error)) {
+        return false;
+    }
+    std::vector<std::string> rewritten = RewrittenNames(fileNames, payload.client);
+    std::vector<std::string> contents;
+    if (!ReadArchiveData(buffer, 0, rewritten, contents, error)) {
+        error = error == "interrupted" ? error : "the payload zip cannot be extracted: " + error;
+        return false;
+    }
+    for (size_t i = 0; i < rewritten.size(); ++i) {
+        for (const ArchiveEntry& entry : entries) {
+            if (entry.name == rewritten[i]) {
+                error = RewrittenFileProblem(
+                    entry.name, (entry.attributes & kReadOnlyAttribute) != 0, contents[i]);
+            }
+        }
+        if (!error.empty()) {
+            return false;
+        }
+    }
+    return true;
+}
 
 bool CheckZipPayload(const fs::path& path, Payload& payload, std::string& error) {
     std::string shown = PathToUtf8(path);
@@ -42,7 +182,8 @@ bool CheckZipPayload(const fs::path& path, Payload& payload, std::string& error)
         return false;
     }
     payload.entryCount = entries.size();
-    return true;
+    payload.fileBytes = static_cast<uint64_t>(input.rdbuf()->pubseekoff(0, std::ios_base::end));
+    return CheckZipEntries(*input.rdbuf(), entries, payload, error);
 }
 
 bool CopyZipPayload(const fs::path& path, std::streambuf& buffer, uint64_t base,
@@ -55,6 +196,10 @@ bool CopyZipPayload(const fs::path& path, std::streambuf& buffer, uint64_t base,
     }
     std::vector<char> chunk(64 * 1024);
     for (;;) {
+        if (Interrupted()) {
+            error = "interrupted";
+            return false;
+        }
         std::streamsize got =
             input.rdbuf()->sgetn(chunk.data(), static_cast<std::streamsize>(chunk.size()));
         if (got <= 0) {
@@ -94,7 +239,7 @@ bool ReadPayload(const fs::path& path, Payload& payload, std::string& error) {
             return false;
         }
         payload.entryCount = payload.entries.size();
-        return true;
+        return CheckFolderPayload(payload, error);
     }
     if (!fs::is_regular_file(status)) {
         error = "the payload " + shown + " is neither a folder nor a file";
@@ -104,10 +249,24 @@ bool ReadPayload(const fs::path& path, Payload& payload, std::string& error) {
     return CheckZipPayload(path, payload, error);
 }
 
+uint64_t SmallestArchiveSize(const Payload& payload, int level) {
+    if (payload.kind == PayloadKind::ZipArchive) {
+        return payload.fileBytes;
+    }
+    uint64_t total = kEndRecordLength;
+    for (const PayloadEntry& entry : payload.entries) {
+        total += kEntryOverhead + 2 * entry.name.size();
+        if (!entry.facts.isDirectory && (level == 0 || IsCompressedByName(entry.name))) {
+            total += entry.facts.size;
+        }
+    }
+    return total;
+}
+
 bool WritePayload(const Payload& payload, std::streambuf& buffer, uint64_t base,
-                  std::string& error) {
+                  const ZipWriteOptions& options, std::string& error) {
     if (payload.kind == PayloadKind::Folder) {
-        return WritePayloadZip(payload.entries, buffer, base, error);
+        return WritePayloadZip(payload.entries, buffer, base, options, error);
     }
     return CopyZipPayload(payload.path, buffer, base, error);
 }

@@ -1,31 +1,41 @@
 #pragma once
 // The payload given on the command line: a folder that the tool zips, or a
-// zip archive that it takes byte for byte once it has checked that the
-// launcher can read it.
+// zip archive that it takes byte for byte. Either is refused when the
+// launcher could not start its client from it.
 #include <cstdint>
 #include <filesystem>
 #include <streambuf>
 #include <string>
 #include <vector>
 
+#include "tools/pack/payload_rules.h"
 #include "tools/pack/payload_tree.h"
 
 enum class PayloadKind { Folder, ZipArchive };
+
+struct ZipWriteOptions;
 
 struct Payload {
     PayloadKind kind = PayloadKind::Folder;
     std::filesystem::path path;
     std::vector<PayloadEntry> entries;  // a folder's content
     size_t entryCount = 0;              // entries the archive will hold
+    uint64_t fileBytes = 0;             // a folder's file sizes, or the zip's size
+    ClientChoice client;
 };
 
-// Reads the folder's list, or checks the zip archive. False, with the reason,
-// when the payload is missing, empty or not something the launcher can read.
+// Reads the folder's list, or checks the zip archive entry by entry. False,
+// with the reason, when the payload is missing, empty or not something the
+// launcher can extract and start.
 bool ReadPayload(const std::filesystem::path& path, Payload& payload, std::string& error);
+
+// The fewest bytes the payload's archive can take with a deflate level: a
+// zip's own size; for a folder the headers and the files that are stored.
+uint64_t SmallestArchiveSize(const Payload& payload, int level);
 
 // Writes the payload's archive into buffer at base.
 bool WritePayload(const Payload& payload, std::streambuf& buffer, uint64_t base,
-                  std::string& error);
+                  const ZipWriteOptions& options, std::string& error);
 
 // Whether bytes begin with the local file header signature PK\3\4.
 bool StartsWithLocalHeader(const std::string& firstBytes);

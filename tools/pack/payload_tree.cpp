@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "tools/pack/native_text.h"
+#include "tools/pack/payload_rules.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ bool CollectFolder(const fs::path& folder, const std::string& folderName,
         Child child;
         child.path = item.path();
         std::string nameError;
-        if (!FileNameToLauncherText(child.path.filename(), child.storedName, nameError)) {
+        if (!FileNameToUtf8(child.path.filename(), child.storedName, nameError)) {
             error = "the name of " + PathToUtf8(child.path) + " cannot be stored: " + nameError;
             return false;
         }
@@ -57,12 +58,12 @@ bool CollectFolder(const fs::path& folder, const std::string& folderName,
             return false;
         }
         entry.name = ChildEntryName(folderName, child.storedName, isDirectory);
-        entry.nameIsUtf8 = LauncherNameIsUtf8(entry.name);
+        entry.nameIsUtf8 = NeedsUtf8Flag(entry.name);
         entry.source = child.path;
-        if (entry.name.size() > kMaximumEntryNameLength) {
-            error = "the entry name " + LauncherTextToUtf8(entry.name) + " is " +
-                    std::to_string(entry.name.size()) + " bytes long: the launcher reads at most " +
-                    std::to_string(kMaximumEntryNameLength);
+        std::string nameProblem = EntryNameProblem(entry.name);
+        if (!nameProblem.empty()) {
+            error = "the launcher would not extract " + entry.name + ": " + nameProblem +
+                    " - rename it";
             return false;
         }
         if (entries.size() >= kMaximumEntryCount) {

@@ -9,15 +9,14 @@
 #include "tools/pack/file_facts.h"
 
 struct PayloadEntry {
-    std::string name;         // stored name: "/" separators, a folder's ends in "/"
-    bool nameIsUtf8 = false;  // the name holds UTF-8 beyond ASCII
+    std::string name;         // stored name, UTF-8: "/" separators, a folder's ends in "/"
+    bool nameIsUtf8 = false;  // the name goes beyond ASCII, so the zip flags it
     std::filesystem::path source;
     FileFacts facts;
 };
 
-// The launcher reads names of at most 259 bytes, and minizip writes the
-// plain (not 64-bit) end record for fewer than 65535 entries.
-constexpr size_t kMaximumEntryNameLength = 259;
+// minizip writes the plain (not 64-bit) end record for fewer than 65535
+// entries.
 constexpr size_t kMaximumEntryCount = 65534;
 
 // Joins the stored name of a child from its folder's name and its own.

@@ -1,9 +1,14 @@
 #include "tools/pack/payload_zip.h"
 
+#include <algorithm>
 #include <fstream>
 #include <limits>
 
+#include "tools/pack/console_output.h"
+#include "tools/pack/interruption.h"
 #include "tools/pack/native_text.h"
+#include "tools/pack/payload_rules.h"
+#include "tools/pack/progress.h"
 #include "tools/pack/zip_stream_io.h"
 #include "zip.h"
 
@@ -44,7 +49,25 @@ class ZipHandle {
     zipFile file_;
 };
 
-bool CopyFileIntoEntry(zipFile zip, const PayloadEntry& entry, std::string& error) {
+constexpr size_t kSampleLength = 1024 * 1024;
+constexpr uint64_t kLeastGainPercent = 3;
+
+// Whether the file is stored as it is: by level, by name, or because its
+// first part does not deflate well.
+bool StoreAsIs(const PayloadEntry& entry, const ZipWriteOptions& options) {
+    if (options.level == 0 || IsCompressedByName(entry.name)) {
+        return true;
+    }
+    std::ifstream input(entry.source, std::ios::binary);
+    std::vector<char> sample(
+        static_cast<size_t>(std::min<uint64_t>(entry.facts.size, kSampleLength)));
+    input.read(sample.data(), static_cast<std::streamsize>(sample.size()));
+    size_t got = static_cast<size_t>(input.gcount());
+    return !DeflateGainsEnough(sample.data(), got, options.level);
+}
+
+bool CopyFileIntoEntry(zipFile zip, const PayloadEntry& entry, ProgressMeter* progress,
+                       std::string& error) {
     std::ifstream input(entry.source, std::ios::binary);
     if (!input) {
         error = "cannot open " + PathToUtf8(entry.source);
@@ -53,6 +76,10 @@ bool CopyFileIntoEntry(zipFile zip, const PayloadEntry& entry, std::string& erro
     std::vector<char> chunk(kCopyChunk);
     uint64_t total = 0;
     while (input) {
+        if (Interrupted()) {
+            error = "interrupted";
+            return false;
+        }
         input.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
         std::streamsize got = input.gcount();
         if (got <= 0) {
@@ -66,6 +93,9 @@ bool CopyFileIntoEntry(zipFile zip, const PayloadEntry& entry, std::string& erro
         if (zipWriteInFileInZip(zip, chunk.data(), static_cast<unsigned>(got)) != ZIP_OK) {
             error = "cannot write the archive";
             return false;
+        }
+        if (progress != nullptr) {
+            progress->AddBytes(static_cast<uint64_t>(got));
         }
     }
     if (input.bad()) {
@@ -106,8 +136,79 @@ uint16_t VersionMadeBy(uint16_t hostSystem) {
     return static_cast<uint16_t>((hostSystem << 8) | kZipVersion20);
 }
 
+bool DeflateGainsEnough(const char* sample, size_t length, int level) {
+    if (length == 0) {
+        return false;
+    }
+    z_stream stream = {};
+    if (deflateInit2(&stream, level, Z_DEFLATED, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY) !=
+        Z_OK) {
+        return true;
+    }
+    std::vector<unsigned char> packed(deflateBound(&stream, static_cast<uLong>(length)));
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(sample));
+    stream.avail_in = static_cast<uInt>(length);
+    stream.next_out = packed.data();
+    stream.avail_out = static_cast<uInt>(packed.size());
+    int result = deflate(&stream, Z_FINISH);
+    uint64_t packedLength = stream.total_out;
+    deflateEnd(&stream);
+    return result != Z_STREAM_END ||
+           packedLength * 100 <= static_cast<uint64_t>(length) * (100 - kLeastGainPercent);
+}
+
+namespace {
+
+int64_t StoredTime(const PayloadEntry& entry, const ZipWriteOptions& options) {
+    int64_t time = entry.facts.modifiedUnixTime;
+    return options.capTimes && time > options.timeCap ? options.timeCap : time;
+}
+
+bool AddEntry(zipFile zip, const PayloadEntry& entry, const ZipWriteOptions& options,
+              std::string& error) {
+    if (entry.facts.size > kLargestEntry) {
+        error = PathToUtf8(entry.source) + " is 4 GiB or larger, more than a zip entry holds";
+        return false;
+    }
+    zip_fileinfo info = {};
+    int64_t time = StoredTime(entry, options);
+    CalendarTime calendar;
+    ToUtcCalendar(time, calendar);
+    DosDateTime dos = ToDosDateTime(calendar);
+    info.dosDate = (static_cast<uLong>(dos.date) << 16) | dos.time;
+    info.external_fa = entry.facts.externalAttributes;
+    std::string timestamp = ExtendedTimestampBlock(time);
+    bool isDirectory = entry.facts.isDirectory;
+    bool stored = isDirectory || StoreAsIs(entry, options);
+    int opened = zipOpenNewFileInZip4_64(
+        zip, entry.name.c_str(), &info, timestamp.data(), static_cast<uInt>(timestamp.size()),
+        timestamp.data(), static_cast<uInt>(timestamp.size()), nullptr, stored ? 0 : Z_DEFLATED,
+        stored ? 0 : options.level, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0,
+        VersionMadeBy(entry.facts.hostSystem), entry.nameIsUtf8 ? kUtf8NameFlag : 0, 0);
+    if (opened != ZIP_OK) {
+        error = "cannot add " + entry.name + " to the archive";
+        return false;
+    }
+    if (!isDirectory && !CopyFileIntoEntry(zip, entry, options.progress, error)) {
+        return false;
+    }
+    if (zipCloseFileInZip(zip) != ZIP_OK) {
+        error = "cannot finish " + entry.name + " in the archive";
+        return false;
+    }
+    if (options.verbose) {
+        WriteOut("  adding: " + entry.name + (stored ? " (stored)\n" : " (deflated)\n"));
+    }
+    if (options.progress != nullptr) {
+        options.progress->FileDone();
+    }
+    return true;
+}
+
+}  // namespace
+
 bool WritePayloadZip(const std::vector<PayloadEntry>& entries, std::streambuf& buffer,
-                     uint64_t base, std::string& error) {
+                     uint64_t base, const ZipWriteOptions& options, std::string& error) {
     StreamWindow window{&buffer, base};
     zlib_filefunc64_def functions;
     FillStreamFileFunctions(functions, window);
@@ -117,36 +218,7 @@ bool WritePayloadZip(const std::vector<PayloadEntry>& entries, std::streambuf& b
         return false;
     }
     for (const PayloadEntry& entry : entries) {
-        if (entry.facts.size > kLargestEntry) {
-            error = PathToUtf8(entry.source) + " is 4 GiB or larger, more than a zip entry holds";
-            return false;
-        }
-        zip_fileinfo info = {};
-        CalendarTime local;
-        if (!ToLocalCalendar(entry.facts.modifiedUnixTime, local)) {
-            local = CalendarTime();
-        }
-        DosDateTime dos = ToDosDateTime(local);
-        info.dosDate = (static_cast<uLong>(dos.date) << 16) | dos.time;
-        info.external_fa = entry.facts.externalAttributes;
-        std::string timestamp = ExtendedTimestampBlock(entry.facts.modifiedUnixTime);
-        bool isDirectory = entry.facts.isDirectory;
-        int opened = zipOpenNewFileInZip4_64(
-            zip.get(), entry.name.c_str(), &info, timestamp.data(),
-            static_cast<uInt>(timestamp.size()), timestamp.data(),
-            static_cast<uInt>(timestamp.size()), nullptr, isDirectory ? 0 : Z_DEFLATED,
-            isDirectory ? 0 : Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, DEF_MEM_LEVEL,
-            Z_DEFAULT_STRATEGY, nullptr, 0, VersionMadeBy(entry.facts.hostSystem),
-            entry.nameIsUtf8 ? kUtf8NameFlag : 0, 0);
-        if (opened != ZIP_OK) {
-            error = "cannot add " + LauncherTextToUtf8(entry.name) + " to the archive";
-            return false;
-        }
-        if (!isDirectory && !CopyFileIntoEntry(zip.get(), entry, error)) {
-            return false;
-        }
-        if (zipCloseFileInZip(zip.get()) != ZIP_OK) {
-            error = "cannot finish " + LauncherTextToUtf8(entry.name) + " in the archive";
+        if (!AddEntry(zip.get(), entry, options, error)) {
             return false;
         }
     }

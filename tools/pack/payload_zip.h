@@ -1,7 +1,7 @@
 #pragma once
-// Zipping a folder payload with minizip: deflated files, stored folder
-// entries, DOS times in local time plus an exact "UT" timestamp, and the
-// attributes of the machine that made it.
+// Zipping a folder payload with minizip: files deflated, or stored when they
+// are compressed already; folder entries stored; DOS times in UTC plus an
+// exact "UT" timestamp; the attributes of the machine that made it.
 #include <cstdint>
 #include <streambuf>
 #include <string>
@@ -15,7 +15,21 @@ struct DosDateTime {
     uint16_t time = 0;
 };
 
-// A local calendar time in DOS form (two-second steps), clamped to the years
+class ProgressMeter;
+
+struct ZipWriteOptions {
+    int level = 6;          // deflate level; 0 stores every file
+    bool verbose = false;   // a line on stdout for each entry
+    bool capTimes = false;  // no stored time later than timeCap
+    int64_t timeCap = 0;    // SOURCE_DATE_EPOCH
+    ProgressMeter* progress = nullptr;
+};
+
+// Whether deflating this first part of a file gains enough (3 % or more) to
+// be worth it; files that gain less are stored.
+bool DeflateGainsEnough(const char* sample, size_t length, int level);
+
+// A calendar time in DOS form (two-second steps), clamped to the years
 // DOS times can hold, 1980 to 2107.
 DosDateTime ToDosDateTime(const CalendarTime& local);
 
@@ -29,4 +43,4 @@ uint16_t VersionMadeBy(uint16_t hostSystem);
 // Writes the zip archive of entries into buffer, starting at base. False,
 // with the reason, when a file cannot be read or the archive not written.
 bool WritePayloadZip(const std::vector<PayloadEntry>& entries, std::streambuf& buffer,
-                     uint64_t base, std::string& error);
+                     uint64_t base, const ZipWriteOptions& options, std::string& error);

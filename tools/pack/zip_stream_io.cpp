@@ -1,5 +1,6 @@
 #include "tools/pack/zip_stream_io.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ios>
 
@@ -19,6 +20,14 @@ voidpf ZCALLBACK OpenWindow(voidpf opaque, const void*, int) {
 }
 
 uLong ZCALLBACK ReadWindow(voidpf, voidpf stream, void* data, uLong size) {
+    StreamWindow& window = WindowOf(stream);
+    if (window.end != 0) {
+        std::streamoff position = window.buffer->pubseekoff(0, std::ios_base::cur);
+        uint64_t left = position < 0 || static_cast<uint64_t>(position) >= window.end
+                            ? 0
+                            : window.end - static_cast<uint64_t>(position);
+        size = static_cast<uLong>(std::min<uint64_t>(size, left));
+    }
     std::streamsize got = WindowOf(stream).buffer->sgetn(static_cast<char*>(data),
                                                          static_cast<std::streamsize>(size));
     return got > 0 ? static_cast<uLong>(got) : 0;
@@ -51,7 +60,9 @@ long ZCALLBACK SeekWindow(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
                      static_cast<std::streamoff>(offset);
             break;
         case ZLIB_FILEFUNC_SEEK_END:
-            target = window.buffer->pubseekoff(0, std::ios_base::end) +
+            target = (window.end != 0
+                          ? static_cast<std::streamoff>(window.end)
+                          : std::streamoff(window.buffer->pubseekoff(0, std::ios_base::end))) +
                      static_cast<std::streamoff>(offset);
             break;
         default:

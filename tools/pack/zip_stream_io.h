@@ -11,6 +11,7 @@
 struct StreamWindow {
     std::streambuf* buffer = nullptr;
     uint64_t base = 0;
+    uint64_t end = 0;  // where the file ends for minizip; 0: the buffer's end
 };
 
 // Fills functions so that minizip works on window; window must outlive the

@@ -1,0 +1,107 @@
+"""Inputs for the packaging tool's tests: a stand-in launcher stub, and
+payloads that the tool must refuse, made at test time by the real tools
+people use (Info-ZIP, 7-Zip, Python's zipfile)."""
+import os
+import pathlib
+import random
+import shutil
+import struct
+import subprocess
+import zipfile
+
+MARKER = b"[" + b"VLMR" + b"]"
+SIGNATURE = b"PK\x03\x04"
+
+
+def synthetic_stub(size, seed=1, subsystem=2):
+    """Bytes that pass for a launcher stub: PE headers of a GUI program, the
+    launcher's name as UTF-16, then random bytes without marker or signature."""
+    header = bytearray(0x200)
+    header[0:2] = b"MZ"
+    struct.pack_into("<I", header, 0x3C, 0x80)
+    header[0x80:0x84] = b"PE\0\0"
+    struct.pack_into("<HHIIIHH", header, 0x84, 0x8664, 0, 0, 0, 0, 240, 0x22)
+    struct.pack_into("<H", header, 0x98, 0x20B)
+    struct.pack_into("<H", header, 0x98 + 68, subsystem)
+    struct.pack_into("<I", header, 0x98 + 108, 16)
+    body = bytearray(random.Random(seed).randbytes(max(size - 0x200 - 30, 0)))
+    for pattern in (MARKER, SIGNATURE):
+        at = body.find(pattern)
+        while at >= 0:
+            body[at] ^= 0xFF
+            at = body.find(pattern)
+    return bytes(header + "velmar-launcher".encode("utf-16-le") + body)[:size]
+
+
+def tree(folder, files):
+    """Writes {name: bytes} below folder; returns folder."""
+    folder = pathlib.Path(folder)
+    for name, data in files.items():
+        path = folder / name
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_bytes(data)
+    return folder
+
+
+CLIENT_FILES = {"bin/velmar.exe": b"MZ client " * 50,
+                "properties/offlineplayback.pbcf": b"url=%local%\n",
+                "media/notes.txt": b"some notes to compress " * 200}
+
+
+def refused_payloads(work):
+    """(label, payload path, phrase of the refusal) for every payload the
+    tool must refuse; rows whose tool is missing are left out."""
+    work = pathlib.Path(work)
+    rows = []
+    good = tree(work / "good", CLIENT_FILES)
+
+    def zip_with(label, phrase, *options):
+        target = work / f"{label}.zip"
+        if shutil.which("zip"):
+            subprocess.run(["zip", "-q", "-r", *options, target, "."], cwd=good, check=True)
+            rows.append((label, target, phrase))
+
+    zip_with("infozip-bzip2", "bzip2", "-Z", "bzip2")
+    zip_with("infozip-password", "encrypted", "-P", "secret")
+    if shutil.which("7z"):
+        target = work / "7z-deflate64.zip"
+        subprocess.run(["7z", "a", "-tzip", "-mm=Deflate64", "-bd", "-bso0", target, "."],
+                       cwd=good, check=True)
+        rows.append(("7z-deflate64", target, "Deflate64"))
+    target = work / "python-lzma.zip"
+    with zipfile.ZipFile(target, "w", zipfile.ZIP_LZMA) as archive:
+        for name, data in CLIENT_FILES.items():
+            archive.writestr(name, data)
+    rows.append(("python-lzma", target, "LZMA"))
+    if shutil.which("zip"):
+        (work / "outer").mkdir()
+        shutil.copytree(good, work / "outer" / "sample")
+        target = work / "one-folder.zip"
+        subprocess.run(["zip", "-q", "-r", target, "sample"], cwd=work / "outer", check=True)
+        rows.append(("zip-r-one-folder", target, "pack that folder"))
+    rows.append(("no-client", tree(work / "noclient", {"media/a.txt": b"a"}),
+                 "no bin/velmar.exe and no bin/launcher.exe"))
+    utf16 = tree(work / "utf16", dict(CLIENT_FILES, **{
+        "properties/offlineplayback.pbcf": "url=%local%\n".encode("utf-16")}))
+    rows.append(("utf16-configuration", utf16, "UTF-16"))
+    latin = tree(work / "latin1", dict(CLIENT_FILES, **{"eventname.prop": b"key=Caf\xe9\n"}))
+    rows.append(("latin1-event-name", latin, "not UTF-8"))
+    readonly = tree(work / "readonly", CLIENT_FILES)
+    os.chmod(readonly / "properties" / "offlineplayback.pbcf", 0o444)
+    rows.append(("read-only-configuration", readonly, "read-only"))
+    long_name = tree(work / "longname", dict(CLIENT_FILES, **{"media/" + "n" * 220: b"x"}))
+    rows.append(("name-of-226-bytes", long_name, "226 characters"))
+    target = work / "device.zip"
+    with zipfile.ZipFile(target, "w") as archive:
+        for name, data in dict(CLIENT_FILES, **{"media/aux.txt": b"x"}).items():
+            archive.writestr(name, data)
+    rows.append(("device-name", target, "Windows device"))
+    target = work / "bad-crc.zip"
+    with zipfile.ZipFile(target, "w", zipfile.ZIP_STORED) as archive:
+        for name, data in CLIENT_FILES.items():
+            archive.writestr(name, data)
+    damaged = bytearray(target.read_bytes())
+    damaged[damaged.index(b"some notes")] ^= 0x20
+    target.write_bytes(bytes(damaged))
+    rows.append(("bad-crc", target, "media/notes.txt: its data does not match its CRC-32"))
+    return rows
