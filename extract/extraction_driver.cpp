@@ -1,7 +1,6 @@
 #include "extract/extraction_driver.h"
 
 #include <windows.h>
-#include <shlobj.h>
 
 #include <cstring>
 #include <cwchar>
@@ -13,6 +12,7 @@
 #include "extract/zip_reader.h"
 #include "launcher/diagnostic_log.h"
 #include "launcher/process_state.h"
+#include "launcher/system_libraries.h"
 
 namespace {
 
@@ -96,7 +96,7 @@ void ExtractEntry(ZipReader* reader, int index, const ZipEntryInfo& entry,
         wchar_t folderPath[kPathCapacity];
         if (WorkFolderPath(folder.get(), folderPath) &&
             GetFileAttributesW(folderPath) == INVALID_FILE_ATTRIBUTES) {
-            SHCreateDirectoryExW(nullptr, folderPath, nullptr);
+            SystemSHCreateDirectoryExW(nullptr, folderPath, nullptr);
         }
     }
     ExtractEntryToFile(reader, index, name);
