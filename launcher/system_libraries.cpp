@@ -4,20 +4,17 @@
 
 namespace {
 
-// What a box and the shell load by name on the platforms the launcher runs on.
+// What a message box, the visual styles and the shell load by name on the
+// platforms the launcher runs on. Loading one that a system lacks just fails.
+// clang-format off
 constexpr const wchar_t* kInterfaceLibraries[] = {
-    L"uxtheme.dll",         L"version.dll",
-    L"dwmapi.dll",          L"cryptbase.dll",
-    L"shcore.dll",          L"propsys.dll",
-    L"windows.storage.dll", L"kernel.appcore.dll",
-    L"profapi.dll",         L"textinputframework.dll",
-    L"coremessaging.dll",   L"coreuicomponents.dll",
-    L"wintypes.dll",        L"ntmarta.dll",
-    L"cfgmgr32.dll",        L"bcryptprimitives.dll",
-    L"sspicli.dll",         L"userenv.dll",
-    L"edputil.dll",         L"wldp.dll",
-    L"powrprof.dll",        L"umpdc.dll",
+    L"uxtheme.dll", L"version.dll", L"dwmapi.dll", L"cryptbase.dll", L"shcore.dll",
+    L"propsys.dll", L"msimg32.dll", L"usp10.dll", L"windows.storage.dll", L"kernel.appcore.dll",
+    L"profapi.dll", L"textinputframework.dll", L"coremessaging.dll", L"coreuicomponents.dll",
+    L"wintypes.dll", L"ntmarta.dll", L"cfgmgr32.dll", L"bcryptprimitives.dll", L"sspicli.dll",
+    L"userenv.dll", L"edputil.dll", L"wldp.dll", L"powrprof.dll", L"umpdc.dll",
 };
+// clang-format on
 
 template <typename Function>
 Function SystemFunction(const wchar_t* dllName, const char* name) {
