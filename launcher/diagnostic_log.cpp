@@ -40,7 +40,8 @@ UniqueFileHandle OpenWithoutFollowing(const std::wstring& path, DWORD access, DW
 // meanwhile; it is not shared for deletion, so that no rotation removes a log
 // that a launcher still writes to.
 UniqueFileHandle OpenForAppending(const std::wstring& path) {
-    constexpr DWORD access = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+    // Reading is asked for only because the append lock needs it.
+    constexpr DWORD access = FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
     constexpr DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
     for (DWORD disposition : {OPEN_EXISTING, CREATE_NEW, OPEN_EXISTING}) {
         UniqueFileHandle file = OpenWithoutFollowing(path, access, share, disposition);
@@ -50,6 +51,37 @@ UniqueFileHandle OpenForAppending(const std::wstring& path) {
         }
     }
     return UniqueFileHandle();
+}
+
+// Some platforms (Wine) find the end of the file and write there in two steps,
+// even for an append-only handle: two launchers may then write at the same
+// place. Every launcher takes a lock on one byte far past the end of the log
+// around its write, which makes the two steps one. A lock held by someone
+// else for long is given up once, and later lines go without it.
+constexpr DWORD kAppendLockOffsetHigh = 0x7FFFFFFF;
+constexpr int kAppendLockAttempts = 2000;  // about two seconds
+
+bool TakeAppendLock(LogFile& log) {
+    OVERLAPPED at = {};
+    at.OffsetHigh = kAppendLockOffsetHigh;
+    for (int attempt = 0; log.locking && attempt < kAppendLockAttempts; ++attempt) {
+        if (LockFileEx(log.file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                       &at)) {
+            return true;
+        }
+        if (GetLastError() != ERROR_LOCK_VIOLATION) {
+            break;
+        }
+        Sleep(1);
+    }
+    log.locking = false;
+    return false;
+}
+
+void ReleaseAppendLock(LogFile& log) {
+    OVERLAPPED at = {};
+    at.OffsetHigh = kAppendLockOffsetHigh;
+    UnlockFileEx(log.file.get(), 0, 1, 0, &at);
 }
 
 enum class OldLogState { Gone, Kept, Linked };
@@ -211,9 +243,13 @@ int LogMessage(LogFile* handle, const wchar_t* format, ...) {
     va_end(args);
     // The whole line in one write: concurrent launchers never split it.
     std::string bytes = NarrowLogText(line);
+    bool locked = TakeAppendLock(*handle);
     DWORD written = 0;
     BOOL done = WriteFile(handle->file.get(), bytes.data(), static_cast<DWORD>(bytes.size()),
                           &written, nullptr);
+    if (locked) {
+        ReleaseAppendLock(*handle);
+    }
     return done && written == bytes.size() ? 0 : -1;
 }
 

@@ -11,6 +11,8 @@ struct LogFile {
     // file even while other launchers write to it; empty when the file could
     // not be opened.
     UniqueFileHandle file;
+    // Whether writes still take the append lock (see LogMessage).
+    bool locking = true;
 };
 
 // The process's one log, set by OpenLauncherLog.

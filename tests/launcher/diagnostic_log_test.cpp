@@ -156,6 +156,7 @@ TEST_F(LogFolder, LaunchersAppendingAtOnceKeepEveryLineWhole) {
         LogMessage(first, L"first %d\n", i);
         LogMessage(second, L"second %d\n", i);
     }
+    EXPECT_TRUE(first->locking && second->locking) << "the append lock was given up";
     delete first;
     delete second;
     std::string log = ReadText(logPath);

@@ -1,0 +1,151 @@
+"""Concurrent launches against one temporary folder, observed from outside.
+
+Each round starts LAUNCHERS packages at once, each with a payload of its own
+(an id file, data files, an end file, and entries whose names the launcher
+refuses, one log line each, so that every launch writes lines that name it).
+After the round the log is read and taken away (so that no rotation mixes
+rounds) and the work folders of the round are checked.
+
+Figures: log lines expected, whole, broken (not one prefixed line each) and
+lost; work folders expected, complete, incomplete, missing; collisions (two
+launches of a round on one rec_N); temporary archives left behind.
+"""
+import argparse
+import collections
+import pathlib
+import re
+import sys
+import time
+import zipfile
+import io
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tests" / "e2e"))
+import harness  # noqa: E402
+
+PREFIX = re.compile(rb"^\[\d\d/\d\d/\d\d \d\d:\d\d:\d\d\] ")
+REFUSED_PER_LAUNCH = 40
+DATA_FILES = 12
+# One line each per launch, in every run that extracts and fails to start the
+# (absent) client; the refused entries add REFUSED_PER_LAUNCH more.
+FIXED_MESSAGES = ["*** Launcher Started ***", "HasSelfExtractMarker",
+                  "GetZipFrom Exe Generated filename =", "ExeFileSize =", "Created zip file ",
+                  "Done extracting all files", "CreateProcess failed.", "*** Launcher Exiting ***"]
+
+
+def tag(round_number, package):
+    return f"r{round_number}p{package}"
+
+
+def data_files(name):
+    return {f"data/{name}_f{j}.txt": (f"{name} file {j}\n" * (j + 1)).encode()
+            for j in range(DATA_FILES)}
+
+
+def payload(name):
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as archive:
+        archive.writestr("id.txt", name)
+        for entry, data in data_files(name).items():
+            archive.writestr(entry, data)
+        for i in range(REFUSED_PER_LAUNCH):
+            # Long names make long lines: a torn write would show.
+            archive.writestr(f"../{name}e{i}_" + "x" * 120 + ".txt", b"refused")
+        archive.writestr("end.txt", name)
+    return buffer.getvalue()
+
+
+def check_log(raw, round_number, launchers, figures):
+    lines = raw.split(b"\r\n")
+    if lines and lines[-1] == b"":
+        lines.pop()
+    counts = collections.Counter()
+    for line in lines:
+        if not PREFIX.match(line) or PREFIX.search(line, 1) or b"\n" in line or b"\r" in line:
+            figures["broken lines"] += 1
+            continue
+        message = line[20:].decode("latin-1")
+        refused = re.search(r"(r\d+p\d+)e(\d+)_x+\.txt$", message)
+        if refused:
+            counts[("refused", refused.group(1), int(refused.group(2)))] += 1
+            continue
+        known = next((m for m in FIXED_MESSAGES if message.startswith(m)), None)
+        counts[("fixed", known)] += 1
+    expected = launchers * (len(FIXED_MESSAGES) + REFUSED_PER_LAUNCH)
+    whole = 0
+    for message in FIXED_MESSAGES:
+        whole += min(counts[("fixed", message)], launchers)
+    for package in range(launchers):
+        for i in range(REFUSED_PER_LAUNCH):
+            whole += min(counts[("refused", tag(round_number, package), i)], 1)
+    figures["lines expected"] += expected
+    figures["lines whole"] += whole
+    figures["lines lost"] += expected - whole
+    figures["unexpected lines"] += counts[("fixed", None)]
+
+
+def check_work_folders(offplay, round_number, launchers, figures):
+    seen = collections.Counter()
+    for folder in offplay.glob("rec_*"):
+        if not folder.is_dir():
+            continue
+        id_file = folder / "id.txt"
+        name = id_file.read_text() if id_file.exists() else ""
+        if not name.startswith(f"r{round_number}p"):
+            continue
+        seen[name] += 1
+        complete = (folder / "end.txt").exists() and all(
+            (folder / entry).exists() and (folder / entry).read_bytes() == data
+            for entry, data in data_files(name).items())
+        figures["work folders complete" if complete else "work folders incomplete"] += 1
+    figures["work folders expected"] += launchers
+    for package in range(launchers):
+        count = seen[tag(round_number, package)]
+        if count == 0:
+            figures["work folders missing"] += 1
+        figures["collisions"] += max(count - 1, 0)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--rounds", type=int, default=20)
+    parser.add_argument("--launchers", type=int, default=10)
+    args = parser.parse_args()
+
+    figures = collections.Counter()
+    sandbox = harness.Sandbox("soak")
+    started = time.monotonic()
+    try:
+        for round_number in range(args.rounds):
+            programs = [sandbox.place(harness.make_package(payload(tag(round_number, k))),
+                                      f"r{round_number}p{k}.exe")
+                        for k in range(args.launchers)]
+            processes = [sandbox.start(program) for program in programs]
+            for process in processes:
+                process.communicate(timeout=600)
+            log = sandbox.log_path
+            raw = log.read_bytes() if log.exists() else b""
+            for leftover in (log, log.with_suffix(".old")):
+                if leftover.exists():
+                    leftover.unlink()
+            check_log(raw, round_number, args.launchers, figures)
+            check_work_folders(sandbox.offplay, round_number, args.launchers, figures)
+            print(f"round {round_number + 1}/{args.rounds}: " + ", ".join(
+                f"{key} {figures[key]}" for key in ("lines lost", "broken lines", "collisions",
+                                                    "work folders incomplete")), flush=True)
+        figures["temporary archives left"] = len(list(sandbox.offplay.glob("rec_*.zip")))
+    finally:
+        sandbox.cleanup()
+    seconds = time.monotonic() - started
+    print(f"\n{args.rounds} rounds x {args.launchers} launchers in {seconds:.0f} s")
+    for key in ("lines expected", "lines whole", "lines lost", "broken lines", "unexpected lines",
+                "work folders expected", "work folders complete", "work folders incomplete",
+                "work folders missing", "collisions", "temporary archives left"):
+        print(f"{key:>24}: {figures[key]}")
+    bad = sum(figures[key] for key in ("lines lost", "broken lines", "unexpected lines",
+                                         "work folders incomplete", "work folders missing",
+                                         "collisions"))
+    return 1 if bad else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
