@@ -12,12 +12,13 @@ launches of a round on one rec_N); temporary archives left behind.
 """
 import argparse
 import collections
+import io
 import pathlib
 import re
+import shutil
 import sys
 import time
 import zipfile
-import io
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tests" / "e2e"))
 import harness  # noqa: E402
@@ -104,6 +105,14 @@ def calibrate():
         sandbox.cleanup()
 
 
+def place(folder, data, name):
+    path = folder / name
+    path.write_bytes(data)
+    path.chmod(0o755)
+    harness.give_to_user(path)
+    return path
+
+
 def check_work_folders(offplay, round_number, launchers, figures):
     seen = collections.Counter()
     for folder in offplay.glob("rec_*"):
@@ -136,11 +145,15 @@ def main():
     print(f"one launch writes {sum(per_launch.values()) + REFUSED_PER_LAUNCH} lines", flush=True)
     figures = collections.Counter()
     sandbox = harness.Sandbox("soak")
+    # Inside the prefix: Wine may make the profile's Downloads a link to a
+    # home folder that other programs tidy up.
+    packages = harness.PROFILE / ("packages-" + sandbox.temp.name)
+    packages.mkdir()
     started = time.monotonic()
     try:
         for round_number in range(args.rounds):
-            programs = [sandbox.place(harness.make_package(payload(tag(round_number, k))),
-                                      f"r{round_number}p{k}.exe")
+            programs = [place(packages, harness.make_package(payload(tag(round_number, k))),
+                              f"r{round_number}p{k}.exe")
                         for k in range(args.launchers)]
             processes = [sandbox.start(program) for program in programs]
             for process in processes:
@@ -158,6 +171,7 @@ def main():
         figures["temporary archives left"] = len(list(sandbox.offplay.glob("rec_*.zip")))
     finally:
         sandbox.cleanup()
+        shutil.rmtree(packages, ignore_errors=True)
     seconds = time.monotonic() - started
     print(f"\n{args.rounds} rounds x {args.launchers} launchers in {seconds:.0f} s")
     for key in ("lines expected", "lines whole", "lines lost", "broken lines",
