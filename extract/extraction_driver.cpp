@@ -1,7 +1,6 @@
 #include "extract/extraction_driver.h"
 
 #include <windows.h>
-#include <shlobj.h>
 
 #include <cstring>
 #include <cwchar>
@@ -15,6 +14,7 @@
 #include "extract/zip_reader.h"
 #include "launcher/diagnostic_log.h"
 #include "launcher/process_state.h"
+#include "launcher/system_libraries.h"
 #include "launcher/text_conversion.h"
 
 namespace {
@@ -90,7 +90,7 @@ bool WriteEntry(ZipReader* reader, int index, const wchar_t* name, const wchar_t
         wchar_t folderPath[kPathCapacity];
         if (WorkFolderPath(folder.get(), folderPath) &&
             GetFileAttributesW(folderPath) == INVALID_FILE_ATTRIBUTES) {
-            SHCreateDirectoryExW(nullptr, folderPath, nullptr);
+            SystemSHCreateDirectoryExW(nullptr, folderPath, nullptr);
         }
     }
     ZipResult written = ExtractEntryToFile(reader, index, name);

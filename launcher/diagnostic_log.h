@@ -2,11 +2,17 @@
 // The diagnostic log: one timestamped, flushed line per step of a launch.
 #include <windows.h>
 
-#include <cstdio>
 #include <string>
 
+#include "launcher/unique_handle.h"
+
 struct LogFile {
-    FILE* stream = nullptr;  // empty when the file could not be opened
+    // Open for appending only, so that each line lands whole at the end of the
+    // file even while other launchers write to it; empty when the file could
+    // not be opened.
+    UniqueFileHandle file;
+    // Whether writes still take the append lock (see LogMessage).
+    bool locking = true;
 };
 
 // The process's one log, set by OpenLauncherLog.
@@ -26,13 +32,16 @@ void CloseLauncherLog();
 // The prefix of the line being written, filled with the current local time.
 const wchar_t* GetLogTimestamp();
 
-// Builds a LogFile for a path: rotates a log above the threshold, then opens it.
+// Builds a LogFile for a path: rotates a log above the threshold, then opens
+// it. Neither the folder, the log nor its .old is used through a link: one in
+// their place leaves the LogFile empty.
 LogFile* CreateLogFile(const wchar_t* path);
 
 // Text logic, kept apart from the file system.
 std::wstring FormatLogPrefix(const SYSTEMTIME& time);
 // The path of the rotated log: cut at the last "." and ".old" appended.
 std::wstring RotatedLogPath(const std::wstring& logPath);
-// The log stores one byte per character: characters above 255 become "?",
-// so that the rest of the line and the lines after it are still written.
+// The bytes of a log line: one byte per character, where characters above 255
+// become "?" so that the rest of the line and the lines after it are still
+// written, and each "\n" stored as CR LF.
 std::string NarrowLogText(const std::wstring& text);

@@ -11,6 +11,7 @@
 #include "launcher/diagnostic_log.h"
 #include "launcher/problem_report.h"
 #include "launcher/process_state.h"
+#include "launcher/system_libraries.h"
 #include "launcher/system_paths.h"
 #include "launcher/text_conversion.h"
 #include "package/archive_copy.h"
@@ -150,7 +151,7 @@ int RunLaunchSequence(const char* commandLine) {
     // Copy-out. Its failure ends the run without the exit banner.
     wchar_t archivePath[kPathCapacity] = {};
     if (GetZipFromExe(archivePath) == 0) {
-        MessageBoxW(nullptr, kCopyOutFailedText, nullptr, 0);
+        SystemMessageBoxW(nullptr, kCopyOutFailedText, nullptr, 0);
         return 0;
     }
 

@@ -1,11 +1,12 @@
 #include "launcher/problem_report.h"
 
 #include "launcher/message_catalogue.h"
+#include "launcher/system_libraries.h"
 #include "launcher/wide_format.h"
 
 #include <vector>
 
-ProblemBoxFunction ProblemBoxDisplay = MessageBoxW;
+ProblemBoxFunction ProblemBoxDisplay = SystemMessageBoxW;
 
 namespace {
 

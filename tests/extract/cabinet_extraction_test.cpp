@@ -128,9 +128,6 @@ class CapturedLog {
     ~CapturedLog() { Finish(); }
     std::string Finish() {
         if (LogHandle != saved_) {
-            if (LogHandle != nullptr && LogHandle->stream != nullptr) {
-                fclose(LogHandle->stream);
-            }
             delete LogHandle;
             LogHandle = saved_;
         }

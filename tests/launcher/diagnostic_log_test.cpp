@@ -58,7 +58,7 @@ TEST(LogText, RotatedNameReplacesTheExtension) {
 
 TEST(LogText, CharactersAbove255BecomeQuestionMarksAndTheLineGoesOn) {
     EXPECT_EQ(NarrowLogText(L"C:\\Temp\\\x5F71\x50CF\\caf\xE9 end\n"),
-              "C:\\Temp\\??\\caf\xE9 end\n");
+              "C:\\Temp\\??\\caf\xE9 end\r\n");
 }
 
 class LogFolder : public ::testing::Test {
@@ -72,7 +72,7 @@ class LogFolder : public ::testing::Test {
 
 TEST_F(LogFolder, OpenCreatesTheFolderAndWritesBanners) {
     ASSERT_NE(OpenLauncherLog(folder.c_str()), nullptr);
-    EXPECT_EQ(LogHandle->stream != nullptr, true);
+    EXPECT_TRUE(LogHandle->file.valid());
     LogMessage(LogHandle, L"Created zip file %s\n", L"C:\\Temp\\OffPlay\\rec_1.zip");
     LogMessage(LogHandle, L"ExeFileSize =%d\n", 123456);
     LogMessage(LogHandle, L"path with \x4E2D\x6587 and more %s\n", L"\x4E2D tail");
@@ -137,13 +137,46 @@ TEST_F(LogFolder, LogThatCannotBeOpenedAnywhereSwallowsEveryLine) {
     ASSERT_TRUE(locked.valid());
     LogFile* log = OpenLauncherLog(folder.c_str());
     ASSERT_NE(log, nullptr);
-    EXPECT_EQ(log->stream, nullptr);
+    EXPECT_FALSE(log->file.valid());
     EXPECT_EQ(LogMessage(log, L"nothing %s\n", L"written"), 0);
     CloseLauncherLog();
     EXPECT_EQ(LogHandle, nullptr);
     locked.reset();
     EXPECT_EQ(ReadText(fallback), "");
     DeleteFileW(fallback.c_str());
+}
+
+TEST_F(LogFolder, LaunchersAppendingAtOnceKeepEveryLineWhole) {
+    CreateDirectoryW(folder.c_str(), nullptr);
+    WriteFileText(logPath, "earlier\r\n");
+    LogFile* first = CreateLogFile(logPath.c_str());
+    LogFile* second = CreateLogFile(logPath.c_str());
+    ASSERT_TRUE(first->file.valid() && second->file.valid());
+    for (int i = 0; i < 3; ++i) {
+        LogMessage(first, L"first %d\n", i);
+        LogMessage(second, L"second %d\n", i);
+    }
+    EXPECT_TRUE(first->locking && second->locking) << "the append lock was given up";
+    delete first;
+    delete second;
+    std::string log = ReadText(logPath);
+    EXPECT_EQ(log.substr(0, 9), "earlier\r\n");
+    EXPECT_EQ(Messages(log.substr(9)),
+              (std::vector<std::string>{"first 0", "second 0", "first 1", "second 1", "first 2",
+                                        "second 2"}));
+}
+
+TEST_F(LogFolder, LogWithASecondNameIsNotWrittenThrough) {
+    // A hard link in place of the log: writing would change the file elsewhere.
+    CreateDirectoryW(folder.c_str(), nullptr);
+    std::wstring elsewhere = scratch / L"elsewhere.txt";
+    WriteFileText(elsewhere, std::string(512001, 'x'));
+    ASSERT_TRUE(CreateHardLinkW(logPath.c_str(), elsewhere.c_str(), nullptr));
+    LogFile* log = CreateLogFile(logPath.c_str());
+    EXPECT_FALSE(log->file.valid());
+    delete log;
+    EXPECT_EQ(ReadText(elsewhere), std::string(512001, 'x'));
+    EXPECT_FALSE(FileExists(folder + L"\\launcher_log.old"));
 }
 
 TEST(LogMessageGuard, NullHandleWritesNothing) {

@@ -16,13 +16,8 @@ class LogCapture {
         LogHandle = CreateLogFile(path_.c_str());
     }
     ~LogCapture() {
-        if (LogHandle != nullptr) {
-            if (LogHandle->stream != nullptr) {
-                fclose(LogHandle->stream);
-            }
-            delete LogHandle;
-            LogHandle = nullptr;
-        }
+        delete LogHandle;
+        LogHandle = nullptr;
         DeleteFileW(path_.c_str());
     }
     LogCapture(const LogCapture&) = delete;
