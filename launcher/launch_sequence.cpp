@@ -36,6 +36,19 @@ void CopyCode(const std::wstring& text, size_t from, wchar_t (&code)[3]) {
     code[n] = L'\0';
 }
 
+// A client is started only from a work folder that this run made itself: one
+// that exists already holds some other run's content. Then this run's
+// archive goes, and the run ends as a failed copy-out.
+bool CreateWorkFolder(LogFile* log) {
+    if (CreateDirectoryW(WorkFolder, nullptr)) {
+        return true;
+    }
+    LogMessage(log, L"Can't create the work folder %s (error %d); no client started from it\n",
+               WorkFolder, static_cast<int>(GetLastError()));
+    DeleteTemporaryArchive();
+    return false;
+}
+
 }  // namespace
 
 std::wstring LogFolderFromTempPath(const std::wstring& tempPath) {
@@ -96,12 +109,13 @@ int RunLaunchSequence(const char* commandLine) {
 
     // Fails on a fresh run, where the folder does not exist yet.
     SetCurrentDirectoryW(WorkFolder);
-    if (CreateDirectoryW(WorkFolder, nullptr)) {
-        ExtractArchive(archivePath, WorkFolder);
-        LogMessage(log, L"Done extracting all files\n");
-        DeleteFileW(archivePath);
+    if (!CreateWorkFolder(log)) {
+        MessageBoxW(nullptr, kCopyOutFailedText, nullptr, 0);
+        return 0;
     }
-    // An existing work folder: no extraction, the archive stays.
+    ExtractArchive(archivePath, WorkFolder);
+    LogMessage(log, L"Done extracting all files\n");
+    DeleteTemporaryArchive();
 
     if (std::wcslen(WorkFolder) > kMaxClientWorkFolderLength) {
         LogMessage(log, L"Work folder %s is too long to start the client from; no client started\n",
