@@ -330,6 +330,58 @@ class FirstRunAndSweep(CopyOutCase):
         self.assertEqual(self.chosen_names(), ["rec_4.zip"])
 
 
+class LinksInPlaceOfNames(CopyOutCase):
+    """Links planted where the copy-out creates its archive, its claims or
+    its folder: nothing outside the temporary folder is written or deleted."""
+
+    def outside_snapshot(self, folder):
+        return {str(p.relative_to(folder)): (p.read_bytes() if p.is_file() else None)
+                for p in sorted(folder.rglob("*"))}
+
+    def test_linked_archive_and_claim_names_are_passed_over(self):
+        outside = self.sandbox.downloads / "outside"
+        outside.mkdir()
+        (outside / "victim.zip").write_bytes(b"outside archive")
+        (outside / "victim.lock").write_bytes(b"outside lock")
+        harness.give_to_user(outside)
+        self.sandbox.offplay.mkdir()
+        os.symlink(outside / "planted.zip", self.rec("rec_1.zip"))  # dangling
+        os.symlink(outside / "victim.zip", self.rec("rec_2.zip"))
+        os.symlink(outside / "victim.lock", self.rec("rec_3.lock"))
+        os.symlink(outside / "planted.lock", self.rec("rec_4.lock"))  # dangling
+        harness.give_to_user(self.sandbox.offplay)
+        before = self.outside_snapshot(outside)
+
+        entries = payload("beside links")
+        program, _ = self.package(entries)
+        self.assertEqual(self.sandbox.run(program).exit_code, 0)
+        self.assertEqual(self.chosen_names(), ["rec_5.zip"])
+        self.assert_complete_work_folder(self.rec("rec_5"), entries)
+        self.assertEqual(self.outside_snapshot(outside), before)
+        for name in ("rec_1.zip", "rec_2.zip", "rec_3.lock", "rec_4.lock"):
+            self.assertTrue(self.rec(name).is_symlink(), f"the link {name} was not left alone")
+
+    def test_offplay_linked_to_an_outside_folder_shows_the_copy_out_box(self):
+        outside = self.sandbox.downloads / "outside"
+        outside.mkdir()
+        (outside / "rec_1").mkdir()
+        (outside / "rec_1" / "bin").mkdir()
+        (outside / "rec_1" / "bin" / "velmar.exe").write_bytes(b"MZ outside client")
+        (outside / "rec_1.zip").write_bytes(b"outside archive")
+        harness.give_to_user(outside)
+        os.symlink(outside, self.sandbox.offplay)
+        harness.give_to_user(self.sandbox.offplay)
+        before = self.outside_snapshot(outside)
+
+        program, _ = self.package(payload("linked"))
+        result = self.sandbox.run(program, box=True)
+        self.assertEqual(result.exit_code, 0)
+        self.assertTrue(result.box["found"], "no message box appeared")
+        self.assertEqual(result.box["text"], "Failed to extract the exe file.")
+        self.assertEqual(self.outside_snapshot(outside), before)
+        self.assertTrue(self.sandbox.offplay.is_symlink())
+
+
 class ManyRuns(CopyOutCase):
     def test_105_runs_each_start_their_own_content_and_leave_at_most_two_folders(self):
         # Alternating: the alternative client, and a client with read-only
