@@ -383,7 +383,10 @@ class LinksInPlaceOfNames(CopyOutCase):
 class LaunchersAtTheSameTime(CopyOutCase):
     def test_simultaneous_launchers_end_in_distinct_complete_work_folders(self):
         tags = ["A", "B", "C"]
-        packages = {tag: self.package(payload(tag, {f"media/{tag}.bin": tag.encode() * 50000}),
+        # Each client keeps running a while, so no launcher sweeps another's folder.
+        running = {"bin/launcher.exe": STANDIN.read_bytes(), "stay_running.txt": b"15"}
+        packages = {tag: self.package(payload(tag, {f"media/{tag}.bin": tag.encode() * 50000,
+                                                    **running}),
                                       f"event-{tag}.exe") for tag in tags}
         processes = [self.sandbox.start(program) for program, _ in packages.values()]
         for process in processes:
@@ -403,7 +406,7 @@ class LaunchersAtTheSameTime(CopyOutCase):
                 owners[who] = self.rec(f"rec_{number}")
             self.assertEqual(sorted(owners), tags)
             for tag, folder in owners.items():
-                entries = payload(tag, {f"media/{tag}.bin": tag.encode() * 50000})
+                entries = payload(tag, {f"media/{tag}.bin": tag.encode() * 50000, **running})
                 self.assert_complete_work_folder(folder, entries)
 
     def test_a_run_that_has_chosen_its_number_keeps_it(self):

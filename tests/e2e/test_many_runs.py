@@ -33,7 +33,8 @@ class ManyRuns(CopyOutCase):
             self.assertTrue(harness.wait_for(report.exists, timeout=30), f"run {run}: no client")
             config = json.loads(report.read_text(encoding="utf-8"))["config_hex"]
             self.assertEqual(bytes.fromhex(config), f"event={event}\n".encode(), f"run {run}")
-            program.unlink()
+            self.assertTrue(program.exists(), f"run {run}: its package is gone: "
+                            f"{sorted(p.name for p in self.sandbox.downloads.iterdir())}")
         folders = [p.name for p in self.sandbox.offplay.iterdir() if p.is_dir()]
         self.assertLessEqual(len(folders), 2, folders)
 
