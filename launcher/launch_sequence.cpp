@@ -39,6 +39,19 @@ void CopyCode(const std::wstring& text, size_t from, wchar_t (&code)[3]) {
     code[n] = L'\0';
 }
 
+// A client is started only from a work folder that this run made itself: one
+// that exists already holds some other run's content. Then this run's
+// archive goes, and the run ends as a failed copy-out.
+bool CreateWorkFolder(LogFile* log) {
+    if (CreateDirectoryW(WorkFolder, nullptr)) {
+        return true;
+    }
+    LogMessage(log, L"Can't create the work folder %s (error %d); no client started from it\n",
+               WorkFolder, static_cast<int>(GetLastError()));
+    DeleteTemporaryArchive();
+    return false;
+}
+
 // The running package's own full path, the insert of the problem it reports.
 std::wstring PackagePath() {
     wchar_t path[kPathCapacity] = {};
@@ -60,8 +73,9 @@ void RemoveOwnWorkFolder() {
     std::wstring offPlay = WorkFolder;
     offPlay.resize(offPlay.find_last_of(L'\\') + 1);
     SetCurrentDirectoryW(offPlay.c_str());
-    RemoveFolderTree(WorkFolder);
-    // Read-only files, for one, are left in place by the removal.
+    // The folder is this run's own: read-only entries it extracted go too.
+    RemoveFolderTree(WorkFolder, ReadOnlyEntries::Clear);
+    // A file held open by another program keeps it.
     if (GetFileAttributesW(WorkFolder) != INVALID_FILE_ATTRIBUTES) {
         LogMessage(LogHandle, L"Work folder %s could not be removed completely\n", WorkFolder);
     }
@@ -69,24 +83,18 @@ void RemoveOwnWorkFolder() {
 
 // A damaged payload: nothing of this run's extraction stays behind, neither
 // the work folder nor the temporary archive, and the user is told.
-int EndDamagedRun(LogFile* log, const wchar_t* archivePath) {
+int EndDamagedRun(LogFile* log) {
     std::wstring package = PackagePath();
     LogMessage(log, L"Package %s is damaged; removing what this run extracted\n", package.c_str());
     RemoveOwnWorkFolder();
-    DeleteFileInTemp(archivePath);
+    DeleteTemporaryArchive();
     return EndWithProblem(package);
 }
 
 // No client can be started from the tree this run extracted: the tree is of
-// no use to anyone (the sweep of later runs keeps folders without a playback
-// client), so it goes, and the user is told which program could not start.
-// A work folder that existed before the run is left as it was, with only the
-// log line, as before.
-int EndWithoutClient(const ClientStart& client, bool extractedHere) {
-    if (!extractedHere) {
-        CloseLauncherLog();
-        return 0;
-    }
+// no use to anyone, so it goes, and the user is told which program could not
+// start.
+int EndWithoutClient(const ClientStart& client) {
     RemoveOwnWorkFolder();
     return EndWithProblem(client.programPath);
 }
@@ -98,7 +106,7 @@ bool ExtractPayload(LogFile* log, const wchar_t* archivePath) {
         return false;
     }
     LogMessage(log, L"Done extracting all files\n");
-    DeleteFileW(archivePath);
+    DeleteTemporaryArchive();
     return true;
 }
 
@@ -162,11 +170,13 @@ int RunLaunchSequence(const char* commandLine) {
 
     // Fails on a fresh run, where the folder does not exist yet.
     SetCurrentDirectoryW(WorkFolder);
-    bool extractedHere = CreateDirectoryW(WorkFolder, nullptr) != FALSE;
-    if (extractedHere && !ExtractPayload(log, archivePath)) {
-        return EndDamagedRun(log, archivePath);
+    if (!CreateWorkFolder(log)) {
+        SystemMessageBoxW(nullptr, kCopyOutFailedText, nullptr, 0);
+        return 0;
     }
-    // An existing work folder: no extraction, the archive stays.
+    if (!ExtractPayload(log, archivePath)) {
+        return EndDamagedRun(log);
+    }
 
     // The probe path is the work folder, "\" and the client fragment; the
     // doubled backslash and the trailing blank are ignored by the platform.
@@ -179,14 +189,14 @@ int RunLaunchSequence(const char* commandLine) {
     if (std::wcslen(WorkFolder) > kMaxClientWorkFolderLength) {
         LogMessage(log, L"Work folder %s is too long to start the client from; no client started\n",
                    WorkFolder);
-        return EndWithoutClient(client, extractedHere);
+        return EndWithoutClient(client);
     }
 
     // Ends the process itself when a file it must read cannot be read.
     UpdatePBCF(client.configPath.c_str(), playbackClient);
 
     if (StartClientProcess(client.commandLine.c_str(), 0) == 0) {
-        return EndWithoutClient(client, extractedHere);
+        return EndWithoutClient(client);
     }
     CloseLauncherLog();
     return 0;

@@ -49,22 +49,6 @@ class FileStreams : public ArchiveCopyStreams {
     HANDLE target_;
 };
 
-// An archive name may be written through only when whatever stands there
-// already is a plain file in its place, not a link that leads elsewhere.
-bool MayReplace(const wchar_t* path) {
-    DWORD attributes = GetFileAttributesW(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        return true;
-    }
-    if ((attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
-        return false;
-    }
-    UniqueFileHandle existing(CreateFileW(
-        path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    return !existing || IsHandleInTemp(existing.get(), path);
-}
-
 // Copies text into a 260-character path buffer; false when it does not fit.
 bool StorePath(wchar_t* path, const std::wstring& text) {
     if (text.size() >= kPathCapacity) {
@@ -74,6 +58,12 @@ bool StorePath(wchar_t* path, const std::wstring& text) {
     std::wmemcpy(path, text.c_str(), text.size() + 1);
     return true;
 }
+
+// The temporary archive once copied, pinned by a handle that neither reads,
+// writes nor deletes, so that the extraction may open it by name.
+UniqueFileHandle heldArchive;
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 }  // namespace
 
@@ -119,12 +109,26 @@ int GetZipFromExe(wchar_t* path) {
     wchar_t folder[kPathCapacity] = {};
     StorePath(folder, offPlay);
     CreateFolderPath(folder);
-
-    OffPlayRuns runs(namePrefix);
-    RunChoice choice = ChooseRunNumber(runs);
-    if (choice.claimed) {
-        HoldRunClaim(runs.TakeClaim(choice.number));
+    // Nothing is claimed or created below OffPlay unless it is a plain folder
+    // in its place; held open, it stays one while the run number is chosen.
+    UniqueFileHandle offPlayFolder = HoldFolderInTemp(offPlay.c_str());
+    if (!offPlayFolder) {
+        LogMessage(LogHandle, L"Refusing the folder %s: it is not a plain folder in its place\n",
+                   offPlay.c_str());
+        return 0;
     }
+
+    OffPlayRuns runs(namePrefix, std::move(offPlayFolder));
+    RunChoice choice = ChooseRunNumber(runs);
+    if (!choice.found) {
+        LogMessage(LogHandle,
+                   L"No number for the temporary archive: every one from %d to %d is in use "
+                   L"or its archive cannot be created\n",
+                   kFirstRunNumber, kLastRunNumber);
+        return 0;
+    }
+    HoldRunClaim(runs.TakeClaim(choice.number));
+    UniqueFileHandle output = runs.TakeArchive();
     StorePath(path, RunPath(namePrefix, choice.number, kArchiveExtension));
     LogMessage(LogHandle, L"GetZipFrom Exe Generated filename =%s\n", path);
 
@@ -132,6 +136,7 @@ int GetZipFromExe(wchar_t* path) {
     DWORD size = GetFileSize(executable, nullptr);
     if (size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) {
         LogMessage(LogHandle, L"Can't get size of exe file\n");
+        DeleteThroughHandle(output.get());  // nothing of this run is left
         return 0;
     }
     LogMessage(LogHandle, L"ExeFileSize =%d\n", static_cast<int>(size));
@@ -148,22 +153,9 @@ int GetZipFromExe(wchar_t* path) {
         LogMessage(LogHandle, L"Can't allocate the copy buffer\n");
         return 0;
     }
+    LogMessage(LogHandle, L"Created zip file %s\n", path);
 
     int result = 1;
-    UniqueFileHandle output;
-    // Without the claim the number belongs to a run in progress: its archive
-    // is not to be touched.
-    if (choice.claimed && MayReplace(path)) {
-        output.reset(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                 CREATE_ALWAYS, 0, nullptr));
-    }
-    if (!output) {
-        LogMessage(LogHandle, L"Can't create zip file %s\n", path);
-        result = 0;
-    } else {
-        LogMessage(LogHandle, L"Created zip file %s\n", path);
-    }
-
     FileStreams streams(executable, output.get());
     switch (CopyArchiveBytes(streams, static_cast<uint32_t>(archiveLength), buffer.get())) {
         case CopyOutcome::Complete:
@@ -177,5 +169,19 @@ int GetZipFromExe(wchar_t* path) {
             result = 0;
             break;
     }
+    if (result != 0) {
+        // Pinned by a handle reopened from the writing one: the archive that
+        // is deleted later is this file, whatever its name then leads to.
+        heldArchive.reset(ReOpenFile(output.get(), FILE_READ_ATTRIBUTES, kShareAll, 0));
+    }
     return result;
+}
+
+bool DeleteTemporaryArchive() {
+    if (!heldArchive) {
+        return false;
+    }
+    UniqueFileHandle deleter(ReOpenFile(heldArchive.get(), DELETE, kShareAll, 0));
+    heldArchive.reset();
+    return deleter && DeleteThroughHandle(deleter.get());
 }

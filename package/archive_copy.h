@@ -13,8 +13,14 @@ constexpr DWORD kCopyBufferSize = 8194;  // bytes of the transfer buffer
 // path (also when the copy fails). Returns 1 when the whole archive was
 // copied, 0 otherwise. Needs the executable that the package probe left open
 // (PackageSource). On return this process holds the claim on the chosen
-// number (see offplay_runs.h) until it ends.
+// number (see offplay_runs.h) until it ends. The archive written is created
+// in place (never through a link); a number whose archive cannot be created
+// is passed over for the next.
 int GetZipFromExe(wchar_t* path);
+
+// Deletes the temporary archive that GetZipFromExe wrote in this run, through
+// the handle it kept on it, never by its name. True when it was deleted.
+bool DeleteTemporaryArchive();
 
 // The two ends of the copy, as the copy loop sees them.
 class ArchiveCopyStreams {

@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "launcher/diagnostic_log.h"
 #include "launcher/process_state.h"
 #include "package/workspace_folders.h"
 
@@ -27,30 +28,24 @@ UniqueFileHandle ClaimRunNumber(const std::wstring& namePrefix, int number) {
         return UniqueFileHandle();
     }
     // Not shared at all: a second opener, in this process or another, fails.
-    UniqueFileHandle claim(
-        CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
-                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!claim) {
-        return claim;
-    }
-    FILE_DISPOSITION_INFO disposition = {};
-    disposition.DeleteFile = TRUE;
-    if (!IsHandleInTemp(claim.get(), path.c_str()) ||
-        !SetFileInformationByHandle(claim.get(), FileDispositionInfo, &disposition,
-                                    sizeof(disposition))) {
+    bool created = false;
+    UniqueFileHandle claim =
+        OpenFileInTemp(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, &created);
+    if (claim && !DeleteThroughHandle(claim.get())) {
         claim.reset();
     }
     return claim;
 }
 
-OffPlayRuns::OffPlayRuns(std::wstring namePrefix) : namePrefix_(std::move(namePrefix)) {}
+OffPlayRuns::OffPlayRuns(std::wstring namePrefix, UniqueFileHandle offPlay)
+    : namePrefix_(std::move(namePrefix)), offPlay_(std::move(offPlay)) {}
 
 bool OffPlayRuns::NameExists(int number) {
     return GetFileAttributesW(RunPath(namePrefix_, number, L"").c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool OffPlayRuns::Claim(int number) {
-    if (!IsRunNumber(number)) {
+    if (!IsRunNumber(number) || !offPlay_) {
         return false;
     }
     claims_[number] = ClaimRunNumber(namePrefix_, number);
@@ -63,20 +58,50 @@ void OffPlayRuns::Release(int number) {
     }
 }
 
-bool OffPlayRuns::DeleteClient(int number) {
-    return DeleteFileInTemp(RunPath(namePrefix_, number, kRunClientPath).c_str());
+bool OffPlayRuns::DeleteClients(int number) {
+    for (const wchar_t* client : {kRunClientPath, kAlternativeClientPath}) {
+        std::wstring path = RunPath(namePrefix_, number, client);
+        if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES &&
+            !DeleteFileInTemp(path.c_str(), ReadOnlyEntries::Clear)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 void OffPlayRuns::RemoveRunFolder(int number) {
-    RemoveFolderTree(RunPath(namePrefix_, number, L"").c_str());
+    RemoveFolderTree(RunPath(namePrefix_, number, L"").c_str(), ReadOnlyEntries::Clear);
 }
 
 void OffPlayRuns::DeleteArchive(int number) {
     DeleteFileInTemp(RunPath(namePrefix_, number, kArchiveExtension).c_str());
 }
 
+bool OffPlayRuns::CreateArchive(int number) {
+    std::wstring path = RunPath(namePrefix_, number, kArchiveExtension);
+    bool created = false;
+    archive_ = offPlay_ ? OpenFileInTemp(path.c_str(), GENERIC_WRITE | DELETE,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE, &created)
+                        : UniqueFileHandle();
+    FILE_END_OF_FILE_INFO empty = {};
+    if (archive_ && !created &&
+        !SetFileInformationByHandle(archive_.get(), FileEndOfFileInfo, &empty, sizeof(empty))) {
+        archive_.reset();
+    }
+    if (!archive_) {
+        LogMessage(LogHandle, L"Can't create zip file %s (error %d); trying another number\n",
+                   path.c_str(), static_cast<int>(GetLastError()));
+        return false;
+    }
+    return true;
+}
+
 UniqueFileHandle OffPlayRuns::TakeClaim(int number) {
     return IsRunNumber(number) ? std::move(claims_[number]) : UniqueFileHandle();
+}
+
+UniqueFileHandle OffPlayRuns::TakeArchive() {
+    return std::move(archive_);
 }
 
 void HoldRunClaim(UniqueFileHandle claim) {

@@ -19,33 +19,40 @@ constexpr const wchar_t* kRunNamePrefix = L"rec_";
 constexpr const wchar_t* kArchiveExtension = L".zip";
 constexpr const wchar_t* kClaimExtension = L".lock";
 constexpr const wchar_t* kRunClientPath = L"\\bin\\velmar.exe";
+constexpr const wchar_t* kAlternativeClientPath = L"\\bin\\launcher.exe";
 
 // namePrefix + decimal number + suffix, e.g. "...\OffPlay\rec_" 7 ".zip".
 std::wstring RunPath(const std::wstring& namePrefix, int number, const wchar_t* suffix);
 
 // Claims a number: opens its lock file exclusively and marks it for deletion
 // on close. No handle when another launcher holds it, or when the lock file
-// is not a plain file inside the temporary folder.
+// is not a plain file inside the temporary folder (a link is left alone).
 UniqueFileHandle ClaimRunNumber(const std::wstring& namePrefix, int number);
 
 class OffPlayRuns : public RunFolderOperations {
   public:
-    // namePrefix: the temporary folder, "OffPlay\" and "rec_".
-    explicit OffPlayRuns(std::wstring namePrefix);
+    // namePrefix: the temporary folder, "OffPlay\" and "rec_". offPlay: that
+    // folder, held open after it was checked to be a plain folder in its
+    // place; without it nothing is claimed or created.
+    OffPlayRuns(std::wstring namePrefix, UniqueFileHandle offPlay);
 
     bool NameExists(int number) override;
     bool Claim(int number) override;
     void Release(int number) override;
-    bool DeleteClient(int number) override;
+    bool DeleteClients(int number) override;
     void RemoveRunFolder(int number) override;
     void DeleteArchive(int number) override;
+    bool CreateArchive(int number) override;
 
-    // Hands the claim of number over to the caller.
+    // Hand the claim and the open archive of number over to the caller.
     UniqueFileHandle TakeClaim(int number);
+    UniqueFileHandle TakeArchive();
 
   private:
     std::wstring namePrefix_;
+    UniqueFileHandle offPlay_;
     UniqueFileHandle claims_[kLastRunNumber + 1];
+    UniqueFileHandle archive_;
 };
 
 // The claim of this process's run. Held until the process ends (the launcher

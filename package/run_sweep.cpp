@@ -3,21 +3,30 @@
 namespace {
 
 // Clears away an earlier run's leftovers under a number this run holds. A
-// folder whose client cannot be deleted (it is running) is kept.
+// folder from which a client still runs is kept.
 void SweepNumber(RunFolderOperations& runs, int number) {
-    if (runs.DeleteClient(number)) {
+    if (runs.DeleteClients(number)) {
         runs.RemoveRunFolder(number);
     }
     runs.DeleteArchive(number);
+}
+
+// Under the claim of number: takes it when nothing exists under its name and
+// its archive can be created. The claim stays only when it is taken.
+bool TakeIfFree(RunFolderOperations& runs, int number) {
+    if (!runs.NameExists(number) && runs.CreateArchive(number)) {
+        return true;
+    }
+    runs.Release(number);
+    return false;
 }
 
 }  // namespace
 
 RunChoice ChooseRunNumber(RunFolderOperations& runs) {
     RunChoice choice;
-    int chosen = 0;
     for (int number = kFirstRunNumber; number <= kLastRunNumber; ++number) {
-        if (chosen != 0 && !runs.NameExists(number)) {
+        if (choice.found && !runs.NameExists(number)) {
             continue;  // nothing to sweep and nothing to choose
         }
         if (!runs.Claim(number)) {
@@ -25,27 +34,22 @@ RunChoice ChooseRunNumber(RunFolderOperations& runs) {
         }
         // Looked at again under the claim: it may have appeared meanwhile.
         if (!runs.NameExists(number)) {
-            if (chosen == 0) {
-                chosen = number;
-                continue;  // the claim stays
+            if (!choice.found && TakeIfFree(runs, number)) {
+                choice.number = number;
+                choice.found = true;
+            } else if (choice.found) {
+                runs.Release(number);
             }
-            runs.Release(number);
             continue;
         }
         SweepNumber(runs, number);
         runs.Release(number);
     }
-    if (chosen != 0) {
-        choice.number = chosen;
-        choice.claimed = true;
-        return choice;
-    }
-    // Every number was taken: reuse the lowest one that no run in progress holds.
-    for (int number = kFirstRunNumber; number <= kLastRunNumber; ++number) {
-        if (runs.Claim(number)) {
+    // No number was free before the sweep: the lowest one it cleared.
+    for (int number = kFirstRunNumber; !choice.found && number <= kLastRunNumber; ++number) {
+        if (runs.Claim(number) && TakeIfFree(runs, number)) {
             choice.number = number;
-            choice.claimed = true;
-            return choice;
+            choice.found = true;
         }
     }
     return choice;

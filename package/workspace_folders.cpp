@@ -45,6 +45,30 @@ std::wstring FinalPathOf(HANDLE handle) {
     return path;
 }
 
+// The handle's path below its volume's root, which the file system itself
+// keeps (also where the volume has no DOS name the platform can resolve).
+std::wstring VolumePathOf(HANDLE handle) {
+    constexpr DWORD kUnits = 2 * kPathCapacity;
+    union {
+        FILE_NAME_INFO info;
+        wchar_t room[kUnits];
+    } name = {};
+    if (!GetFileInformationByHandleEx(handle, FileNameInfo, &name, sizeof(name)) ||
+        name.info.FileNameLength / sizeof(wchar_t) >= kUnits - 2) {
+        return std::wstring();
+    }
+    return std::wstring(name.info.FileName, name.info.FileNameLength / sizeof(wchar_t));
+}
+
+class PlatformPlaces : public HandlePlaces {
+  public:
+    std::wstring FinalPath(HANDLE handle) override { return FinalPathOf(handle); }
+    std::wstring VolumePath(HANDLE handle) override { return VolumePathOf(handle); }
+};
+
+PlatformPlaces platformPlaces;
+HandlePlaces* places = &platformPlaces;
+
 DWORD HandleAttributes(HANDLE handle) {
     FILE_ATTRIBUTE_TAG_INFO tag = {};
     if (GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof(tag))) {
@@ -55,78 +79,193 @@ DWORD HandleAttributes(HANDLE handle) {
                                                      : INVALID_FILE_ATTRIBUTES;
 }
 
-// The final path of the temporary folder, without a trailing backslash, the
-// anchor against which everything that is deleted is checked.
-std::wstring TempFinalPath(const wchar_t* temp) {
-    UniqueFileHandle folder(CreateFileW(
-        temp, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+// text without its trailing separators, then exactly one backslash; empty
+// text stays empty (unknown).
+std::wstring AsFolderPrefix(std::wstring text) {
+    if (text.empty()) {
+        return text;
+    }
+    while (!text.empty() && IsPathSeparator(text.back())) {
+        text.pop_back();
+    }
+    return text + L"\\";
+}
+
+// The temporary folder and where it lies: everything that is written or
+// deleted is checked against it.
+struct TempAnchor {
+    std::wstring temp;        // as GetTempPathW gives it, ending in a backslash
+    std::wstring finalPath;   // its final path and a backslash; empty when unknown
+    std::wstring volumePath;  // its path below the volume root and a backslash; may be empty
+};
+
+bool AnchorTemp(TempAnchor& anchor) {
+    anchor.temp = TemporaryFolderPath();
+    if (anchor.temp.empty()) {
+        return false;
+    }
+    UniqueFileHandle folder(CreateFileW(anchor.temp.c_str(), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                        nullptr));
     if (!folder) {
-        return std::wstring();
+        return false;
     }
-    std::wstring path = FinalPathOf(folder.get());
-    while (!path.empty() && path.back() == L'\\') {
-        path.pop_back();
-    }
-    return path;
+    anchor.finalPath = AsFolderPrefix(places->FinalPath(folder.get()));
+    anchor.volumePath = AsFolderPrefix(places->VolumePath(folder.get()));
+    return true;
 }
 
-// Where a path inside the temporary folder must resolve to: the temporary
-// folder's final path plus the rest of the name.
-std::wstring ExpectedFinalPath(const std::wstring& tempFinal, const wchar_t* rest) {
-    std::wstring expected = tempFinal + L"\\" + rest;
-    while (!expected.empty() && IsPathSeparator(expected.back())) {
-        expected.pop_back();
+// The part of path below the temporary folder, without trailing separators.
+std::wstring RestBelowTemp(const TempAnchor& anchor, const wchar_t* path) {
+    std::wstring rest(path + anchor.temp.size());
+    while (!rest.empty() && IsPathSeparator(rest.back())) {
+        rest.pop_back();
     }
-    return expected;
+    return rest;
 }
 
-// Opens path without following a link at its end, and only when it resolves
-// to expectedFinal and is a folder (or a file, as asked): a name that leads
-// somewhere else gives no handle.
-UniqueFileHandle OpenInPlace(const std::wstring& path, const std::wstring& expectedFinal,
-                             DWORD access, DWORD share, bool folder) {
+// Every component from the temporary folder down to rest exists and none is
+// a link: the place of rest is the one its name says.
+bool NoLinkOnTheWay(const TempAnchor& anchor, const std::wstring& rest) {
+    for (size_t end = 0; end <= rest.size(); ++end) {
+        if (end < rest.size() && !IsPathSeparator(rest[end])) {
+            continue;
+        }
+        DWORD attributes = GetFileAttributesW((anchor.temp + rest.substr(0, end)).c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES ||
+            (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// handle, opened on path, is the file or folder that path names below the
+// temporary folder. Where final paths are known, they must agree; where they
+// are not, the path below the volume (when known) must agree and no
+// component on the way may be a link.
+bool LiesAt(const TempAnchor& anchor, HANDLE handle, const wchar_t* path) {
+    std::wstring rest = RestBelowTemp(anchor, path);
+    if (rest.empty()) {
+        return false;
+    }
+    if (!anchor.finalPath.empty()) {
+        std::wstring finalPath = places->FinalPath(handle);
+        if (!finalPath.empty()) {
+            return SameIgnoringAsciiCase(finalPath, anchor.finalPath + rest);
+        }
+    }
+    if (!anchor.volumePath.empty()) {
+        std::wstring volumePath = places->VolumePath(handle);
+        if (!volumePath.empty() && !SameIgnoringAsciiCase(volumePath, anchor.volumePath + rest)) {
+            return false;
+        }
+    }
+    return NoLinkOnTheWay(anchor, rest);
+}
+
+// handle is a plain file (or folder, as asked) at the place its path names.
+bool IsPlainInPlace(const TempAnchor& anchor, HANDLE handle, const wchar_t* path, bool folder) {
+    DWORD attributes = HandleAttributes(handle);
+    bool isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && isFolder == folder &&
+           LiesAt(anchor, handle, path);
+}
+
+// Opens path without following a link at its end, and only when it is a
+// folder (or a file, as asked) in its place: a name that leads somewhere
+// else gives no handle.
+UniqueFileHandle OpenInPlace(const TempAnchor& anchor, const std::wstring& path, DWORD access,
+                             DWORD share, bool folder) {
     DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | (folder ? FILE_FLAG_BACKUP_SEMANTICS : 0);
     UniqueFileHandle handle(
         CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr));
-    if (!handle) {
-        return handle;
-    }
-    DWORD attributes = HandleAttributes(handle.get());
-    bool isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
-        isFolder != folder || !SameIgnoringAsciiCase(FinalPathOf(handle.get()), expectedFinal)) {
+    if (handle && !IsPlainInPlace(anchor, handle.get(), path.c_str(), folder)) {
         handle.reset();
+        SetLastError(ERROR_BAD_PATHNAME);
     }
     return handle;
 }
 
+bool SetReadOnly(HANDLE handle, bool readOnly) {
+    FILE_BASIC_INFO basic = {};
+    if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof(basic))) {
+        return false;
+    }
+    basic.FileAttributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_NORMAL);
+    basic.FileAttributes |= readOnly ? FILE_ATTRIBUTE_READONLY : 0;
+    if (basic.FileAttributes == 0) {
+        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    }
+    return SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof(basic)) != 0;
+}
+
 // Deletes a file through a handle that was checked to be the file itself.
-bool DeleteInPlace(const std::wstring& path, const std::wstring& expectedFinal) {
-    UniqueFileHandle file =
-        OpenInPlace(path, expectedFinal, DELETE | FILE_READ_ATTRIBUTES,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, false);
+bool DeleteInPlace(const TempAnchor& anchor, const std::wstring& path, ReadOnlyEntries readOnly) {
+    constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    DWORD access = DELETE | FILE_READ_ATTRIBUTES;
+    UniqueFileHandle file;
+    if (readOnly == ReadOnlyEntries::Clear) {
+        file = OpenInPlace(anchor, path, access | FILE_WRITE_ATTRIBUTES, kShareAll, false);
+    }
+    if (!file) {
+        // Wine refuses the right to write attributes on a read-only file, and
+        // changes them through any handle.
+        file = OpenInPlace(anchor, path, access, kShareAll, false);
+    }
     if (!file) {
         return false;
     }
-    FILE_DISPOSITION_INFO disposition = {};
-    disposition.DeleteFile = TRUE;
-    return SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition,
-                                      sizeof(disposition)) != 0;
+    if (DeleteThroughHandle(file.get())) {
+        return true;
+    }
+    if (readOnly == ReadOnlyEntries::Keep ||
+        (HandleAttributes(file.get()) & FILE_ATTRIBUTE_READONLY) == 0 ||
+        !SetReadOnly(file.get(), false)) {
+        return false;
+    }
+    if (DeleteThroughHandle(file.get())) {
+        return true;
+    }
+    // Still refused (in use): the file stays as it was.
+    SetReadOnly(file.get(), true);
+    return false;
 }
 
-void RemoveTree(const std::wstring& folder, const std::wstring& expectedFinal,
-                const wchar_t* temp) {
-    if (!BeginsWithFolder(folder.c_str(), temp)) {
+// A link found in a folder that is being removed: the link itself may go,
+// never what it leads to. It is opened as a link and must be one, at its own
+// place; where the platform opens the target instead (Wine's symbolic links),
+// the check fails and the link stays.
+void RemoveLink(const TempAnchor& anchor, const std::wstring& path, DWORD attributes) {
+    DWORD folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FILE_FLAG_BACKUP_SEMANTICS : 0;
+    UniqueFileHandle link(CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | folder,
+                                      nullptr));
+    if (link && (HandleAttributes(link.get()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+        LiesAt(anchor, link.get(), path.c_str())) {
+        DeleteThroughHandle(link.get());
+    }
+}
+
+void RemoveTree(const TempAnchor& anchor, const std::wstring& folder, ReadOnlyEntries readOnly) {
+    if (!BeginsWithFolder(folder.c_str(), anchor.temp.c_str())) {
         return;
     }
+    bool clear = readOnly == ReadOnlyEntries::Clear;
     // Held open while the folder is worked on: it cannot be renamed or
     // replaced by a link meanwhile.
-    UniqueFileHandle hold =
-        OpenInPlace(folder, expectedFinal, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE, true);
+    UniqueFileHandle hold = OpenInPlace(
+        anchor, folder,
+        FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | (clear ? FILE_WRITE_ATTRIBUTES : 0),
+        FILE_SHARE_READ | FILE_SHARE_WRITE, true);
     if (!hold) {
         return;
+    }
+    if (clear && (HandleAttributes(hold.get()) & FILE_ATTRIBUTE_READONLY) != 0) {
+        SetReadOnly(hold.get(), false);
     }
     std::wstring prefix = folder;
     if (prefix.back() != L'\\') {
@@ -141,37 +280,39 @@ void RemoveTree(const std::wstring& folder, const std::wstring& expectedFinal,
     if (find) {
         do {
             std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..") {
-                continue;
-            }
             std::wstring entryPath = prefix + name;
-            if (entryPath.size() >= kPathCapacity) {
-                continue;  // too long to name: left in place
-            }
             DWORD attributes = entry.dwFileAttributes;
-            if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+            if (name == L"." || name == L".." || entryPath.size() >= kPathCapacity) {
+                continue;  // an entry too long to name is left in place
+            }
+            if (!clear && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
                 continue;
             }
             if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-                // A link: the link itself may go, never what it leads to.
-                if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-                    RemoveDirectoryW(entryPath.c_str());
-                } else {
-                    DeleteFileW(entryPath.c_str());
-                }
-                continue;
-            }
-            std::wstring entryFinal = expectedFinal + L"\\" + name;
-            if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-                RemoveTree(entryPath, entryFinal, temp);
+                RemoveLink(anchor, entryPath, attributes);
+            } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+                RemoveTree(anchor, entryPath, readOnly);
             } else {
-                DeleteInPlace(entryPath, entryFinal);
+                DeleteInPlace(anchor, entryPath, readOnly);
             }
         } while (FindNextFileW(find.get(), &entry));
     }
     find.reset();
     hold.reset();
-    RemoveDirectoryW(folder.c_str());
+    // Checked once more, then removed through that handle; a folder that is
+    // not empty stays.
+    UniqueFileHandle emptied =
+        OpenInPlace(anchor, folder, DELETE | FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true);
+    if (emptied) {
+        DeleteThroughHandle(emptied.get());
+    }
+}
+
+// The checks every public operation starts with: the temporary folder is
+// known and path lies strictly inside it.
+bool AnchorFor(const wchar_t* path, TempAnchor& anchor) {
+    return AnchorTemp(anchor) && IsRemovableInTemp(path, anchor.temp.c_str());
 }
 
 }  // namespace
@@ -263,9 +404,9 @@ bool IsRemovableInTemp(const wchar_t* path, const wchar_t* tempFolder) {
     return patternLength < kPathCapacity;
 }
 
-void RemoveFolderTree(const wchar_t* path) {
-    std::wstring temp = TemporaryFolderPath();
-    if (temp.empty() || !IsRemovableInTemp(path, temp.c_str())) {
+void RemoveFolderTree(const wchar_t* path, ReadOnlyEntries readOnly) {
+    TempAnchor anchor;
+    if (!AnchorFor(path, anchor)) {
         return;
     }
     DWORD attributes = GetFileAttributesW(path);
@@ -275,36 +416,75 @@ void RemoveFolderTree(const wchar_t* path) {
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         // The folder is itself a link: remove the link, never enter it.
         if ((attributes & FILE_ATTRIBUTE_READONLY) == 0) {
-            RemoveDirectoryW(path);
+            RemoveLink(anchor, path, attributes);
         }
         return;
     }
-    std::wstring tempFinal = TempFinalPath(temp.c_str());
-    if (tempFinal.empty()) {
-        return;
-    }
-    RemoveTree(path, ExpectedFinalPath(tempFinal, path + temp.size()), temp.c_str());
+    RemoveTree(anchor, path, readOnly);
 }
 
-bool DeleteFileInTemp(const wchar_t* path) {
-    std::wstring temp = TemporaryFolderPath();
-    if (temp.empty() || !IsRemovableInTemp(path, temp.c_str())) {
-        return false;
-    }
-    std::wstring tempFinal = TempFinalPath(temp.c_str());
-    if (tempFinal.empty()) {
-        return false;
-    }
-    return DeleteInPlace(path, ExpectedFinalPath(tempFinal, path + temp.size()));
+bool DeleteFileInTemp(const wchar_t* path, ReadOnlyEntries readOnly) {
+    TempAnchor anchor;
+    return AnchorFor(path, anchor) && DeleteInPlace(anchor, path, readOnly);
 }
 
 bool IsHandleInTemp(HANDLE handle, const wchar_t* path) {
-    std::wstring temp = TemporaryFolderPath();
-    if (temp.empty() || !IsRemovableInTemp(path, temp.c_str())) {
-        return false;
+    TempAnchor anchor;
+    return AnchorFor(path, anchor) && LiesAt(anchor, handle, path);
+}
+
+UniqueFileHandle OpenFileInTemp(const wchar_t* path, DWORD access, DWORD share, bool* created) {
+    *created = false;
+    TempAnchor anchor;
+    if (!AnchorFor(path, anchor)) {
+        SetLastError(ERROR_BAD_PATHNAME);
+        return UniqueFileHandle();
     }
-    std::wstring tempFinal = TempFinalPath(temp.c_str());
-    return !tempFinal.empty() &&
-           SameIgnoringAsciiCase(FinalPathOf(handle),
-                                 ExpectedFinalPath(tempFinal, path + temp.size()));
+    access |= FILE_READ_ATTRIBUTES;
+    // Fails on anything under the name, a dangling link included: nothing is
+    // ever created at a link's target.
+    UniqueFileHandle file(CreateFileW(path, access, share, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                      nullptr));
+    if (!file) {
+        DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+            return file;
+        }
+        return OpenInPlace(anchor, path, access, share, false);
+    }
+    if (!IsPlainInPlace(anchor, file.get(), path, false)) {
+        // Made somewhere else than its name says: taken back at once.
+        DeleteThroughHandle(file.get());
+        file.reset();
+        SetLastError(ERROR_BAD_PATHNAME);
+        return file;
+    }
+    *created = true;
+    return file;
+}
+
+UniqueFileHandle HoldFolderInTemp(const wchar_t* path) {
+    TempAnchor anchor;
+    if (!AnchorFor(path, anchor)) {
+        SetLastError(ERROR_BAD_PATHNAME);
+        return UniqueFileHandle();
+    }
+    return OpenInPlace(anchor, path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, true);
+}
+
+bool DeleteThroughHandle(HANDLE handle) {
+    FILE_DISPOSITION_INFO disposition = {};
+    disposition.DeleteFile = TRUE;
+    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                      sizeof(disposition)) != 0;
+}
+
+HandlePlaces& PlatformHandlePlaces() {
+    return platformPlaces;
+}
+
+void UseHandlePlaces(HandlePlaces* replacement) {
+    places = replacement != nullptr ? replacement : &platformPlaces;
 }

@@ -1,12 +1,15 @@
 #pragma once
 // Folder operations below the user's temporary folder: making sure the
-// OffPlay folder exists, and removing what earlier runs left there. Removal
-// never reaches outside the temporary folder: paths elsewhere, paths with "."
-// or ".." components and links (junctions, symbolic links, anything that
-// resolves to another place than its name says) are left alone.
+// OffPlay folder exists, and removing what earlier runs left there. Nothing
+// outside the temporary folder is ever written or removed: paths elsewhere,
+// paths with "." or ".." components and links (junctions, symbolic links,
+// anything that resolves to another place than its name says) are left alone.
 #include <windows.h>
 
 #include <cstddef>
+#include <string>
+
+#include "launcher/unique_handle.h"
 
 // Creates path and its missing ancestors. path normally ends in a backslash;
 // without one, its last component is created too. The text is modified while
@@ -14,19 +17,57 @@
 // are refused. No result, no log.
 void CreateFolderPath(wchar_t* path);
 
-// Deletes the folder path with everything in it, depth first, except read-only
-// files and folders (and the folders on their way up). Does nothing unless
-// path lies strictly inside the temporary folder (GetTempPathW, compared
-// ignoring the case of ASCII letters). No result, no log.
-void RemoveFolderTree(const wchar_t* path);
+enum class ReadOnlyEntries {
+    Keep,   // read-only files and folders stay, with the folders above them
+    Clear,  // the attribute is cleared and they are removed too
+};
+
+// Deletes the folder path with everything in it, depth first. Does nothing
+// unless path lies strictly inside the temporary folder (GetTempPathW,
+// compared ignoring the case of ASCII letters). Links are removed as links,
+// never entered. No result, no log.
+void RemoveFolderTree(const wchar_t* path, ReadOnlyEntries readOnly = ReadOnlyEntries::Keep);
 
 // Deletes one file strictly inside the temporary folder, only when it is the
-// file that its name says (no link on the way). True when it was deleted.
-bool DeleteFileInTemp(const wchar_t* path);
+// file that its name says (no link on the way). True when it was deleted. A
+// read-only file whose attribute may be cleared keeps it when the deletion is
+// refused all the same (the file is in use).
+bool DeleteFileInTemp(const wchar_t* path, ReadOnlyEntries readOnly = ReadOnlyEntries::Keep);
 
 // True when path lies strictly inside the temporary folder and handle, opened
-// on it, resolves to exactly that place (no link on the way).
+// on it, is exactly that file or folder (no link on the way).
 bool IsHandleInTemp(HANDLE handle, const wchar_t* path);
+
+// Opens the file path inside the temporary folder, creating it when nothing
+// exists under the name, never through a link: a name that is a link, a
+// folder, or that resolves to another place gives no handle, and nothing is
+// written there. created tells whether the file is new. access should hold
+// DELETE, so that a file made in the wrong place can be taken back.
+UniqueFileHandle OpenFileInTemp(const wchar_t* path, DWORD access, DWORD share, bool* created);
+
+// Opens the folder path inside the temporary folder for as long as the handle
+// lives, without sharing its deletion: while it is held, the folder cannot be
+// renamed, removed or replaced by a link. No handle when it is not a plain
+// folder in its place.
+UniqueFileHandle HoldFolderInTemp(const wchar_t* path);
+
+// Marks the open file for deletion when its last handle closes.
+bool DeleteThroughHandle(HANDLE handle);
+
+// Where open handles lie, as the platform tells. Volumes where final paths
+// cannot be resolved (some RAM disks and virtual drives) answer with empty
+// text, and the checks fall back on the names themselves.
+class HandlePlaces {
+  public:
+    virtual ~HandlePlaces() = default;
+    // The final path in DOS form, e.g. "\\?\C:\Temp\x"; empty when unknown.
+    virtual std::wstring FinalPath(HANDLE handle) = 0;
+    // The path below the volume's root, e.g. "\Temp\x"; empty when unknown.
+    virtual std::wstring VolumePath(HANDLE handle) = 0;
+};
+// Replaces the platform's answers (null: back to the platform's). For tests.
+void UseHandlePlaces(HandlePlaces* places);
+HandlePlaces& PlatformHandlePlaces();
 
 // Text logic, kept apart from the file system.
 

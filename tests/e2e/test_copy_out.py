@@ -107,10 +107,16 @@ class CopyOutCase(unittest.TestCase):
 
     def freeze_when_logged(self, process, program, line_start: str):
         """Pauses the launcher running program once the log holds a line that
-        starts with line_start; returns its Linux process ids. The launcher is
-        paused as soon as it is seen and then let run in steps of a few
-        milliseconds, so that it is caught right behind that line however
-        busy the machine is."""
+        starts with line_start; returns its Linux process ids."""
+        return self.freeze_when(
+            process, program, lambda: any(l.startswith(line_start)
+                                          for l in self.sandbox.log_lines()), repr(line_start))
+
+    def freeze_when(self, process, program, reached, what: str):
+        """Pauses the launcher running program once reached() is true; returns
+        its Linux process ids. The launcher is paused as soon as it is seen
+        and then let run in steps of a few milliseconds, so that it is caught
+        right behind that point however busy the machine is."""
         windows = harness.to_windows(program)
         self.assertTrue(harness.wait_for(lambda: harness.windows_process_ids(windows),
                                          timeout=60, interval=0.002), "the launcher did not start")
@@ -118,8 +124,8 @@ class CopyOutCase(unittest.TestCase):
         self.addCleanup(self.thaw, pids)
         self.signal(pids, signal.SIGSTOP)
         deadline = time.monotonic() + 60
-        while not any(l.startswith(line_start) for l in self.sandbox.log_lines()):
-            self.assertLess(time.monotonic(), deadline, f"no {line_start!r} line")
+        while not reached():
+            self.assertLess(time.monotonic(), deadline, f"never reached: {what}")
             self.signal(pids, signal.SIGCONT)
             time.sleep(0.002)
             self.signal(pids, signal.SIGSTOP)
@@ -154,29 +160,32 @@ class FirstRunAndSweep(CopyOutCase):
         # After extraction the archive is deleted; the claim ended with the process.
         self.assertEqual(sorted(p.name for p in self.sandbox.offplay.iterdir()), ["rec_1"])
 
-    def test_all_numbers_taken_reuses_one_and_copies_the_archive_byte_for_byte(self):
+    def test_all_numbers_taken_by_finished_runs_clears_them_and_takes_one(self):
         for number in range(1, 100):
             self.make_run(number)
         (self.rec("rec_1.zip")).write_bytes(b"an older archive")
         (self.rec("rec_7.zip")).write_bytes(b"an older archive")
         harness.give_to_user(self.sandbox.offplay)
-        program, archive = self.package(payload("taken"))
+        entries = payload("taken")
+        program, _ = self.package(entries)
         self.assertEqual(self.sandbox.run(program).exit_code, 0)
-        self.assertEqual(self.rec("rec_1.zip").read_bytes(), archive)
-        self.assertFalse(self.rec("rec_7.zip").exists())
-        self.assertFalse(self.rec("rec_100").exists())
-        self.assertTrue((self.rec("rec_1") / "left.txt").exists())
-        lines = self.sandbox.log_lines()
-        self.assertNotIn("Done extracting all files", lines)
-        self.assert_lines_in_order(self.copy_lines("rec_1.zip", program))
+        # Runs that never got as far as a client are finished: all swept. No
+        # number was free before the sweep, so the lowest one it cleared is taken.
+        self.assertEqual(sorted(p.name for p in self.sandbox.offplay.iterdir()), ["rec_1"])
+        self.assertFalse((self.rec("rec_1") / "left.txt").exists())
+        self.assert_complete_work_folder(self.rec("rec_1"), entries)
+        self.assert_lines_in_order([*self.copy_lines("rec_1.zip", program),
+                                    "Done extracting all files"])
 
     def test_failed_copy_out_shows_the_plain_box_and_ends_without_the_exit_banner(self):
-        # An archive left read-only by someone else, without a folder: the
-        # sweep leaves it, number 1 is chosen and its archive cannot be made.
+        # Archives left read-only by someone else, without folders, under
+        # every number: the sweep leaves them and none can be made.
         self.sandbox.offplay.mkdir()
-        self.rec("rec_1.zip").write_bytes(b"read-only leftover")
+        for number in range(1, 100):
+            self.rec(f"rec_{number}.zip").write_bytes(b"read-only leftover")
         harness.give_to_user(self.sandbox.offplay)
-        self.rec("rec_1.zip").chmod(0o444)
+        for number in range(1, 100):
+            self.rec(f"rec_{number}.zip").chmod(0o444)
         program, _ = self.package(payload("fails"))
         result = self.sandbox.run(program, box=True)
 
@@ -187,30 +196,74 @@ class FirstRunAndSweep(CopyOutCase):
         self.assertNotEqual(box["caption"], "VelmarOne")
         self.assertFalse(box["icon"], "the box shows an icon")
         self.assertEqual([b["id"] for b in box["buttons"]], [1])
-        path = self.rec_windows("rec_1.zip")
         lines = self.sandbox.log_lines()
-        self.assertEqual(lines[-2:], [f"Can't create zip file {path}",
-                                      "Could not extract the current file."])
+        refused = f"Can't create zip file {self.rec_windows('rec_1.zip')} "
+        self.assertTrue(any(line.startswith(refused) for line in lines), lines)
+        self.assertTrue(lines[-1].startswith("No number for the temporary archive"), lines[-1])
         self.assertNotIn("*** Launcher Exiting ***", lines)
         self.assertEqual(self.rec("rec_1.zip").read_bytes(), b"read-only leftover")
-        self.assertFalse(self.rec("rec_1").exists())
+        self.assertEqual(sorted(p.name for p in self.sandbox.offplay.iterdir()),
+                         sorted(f"rec_{n}.zip" for n in range(1, 100)))
 
     def test_sweep_removes_finished_runs_but_their_numbers_stay_taken(self):
         self.make_run(1, client=b"MZ finished client")
-        self.make_run(2)  # no client: never removed
+        self.make_run(2)  # never got as far as its client
         self.make_run(4, client=b"MZ finished client")
+        alternative = self.make_run(6)
+        (alternative / "bin" / "launcher.exe").write_bytes(b"MZ finished alternative client")
+        # Read-only client, media file and folder (mode 0555, as extracted).
+        locked = self.make_run(8, client=b"MZ read-only client")
+        (locked / "media").mkdir()
+        (locked / "media" / "clip.bin").write_bytes(b"media")
         for name in ("rec_2.zip", "rec_5.zip"):
             self.rec(name).write_bytes(b"stale")
         harness.give_to_user(self.sandbox.offplay)
+        for path in (locked / "bin" / "velmar.exe", locked / "media" / "clip.bin"):
+            path.chmod(0o444)
+        (locked / "media").chmod(0o555)
         program, _ = self.package(payload("third"))
         self.assertEqual(self.sandbox.run(program).exit_code, 0)
         self.assertEqual(self.chosen_names(), ["rec_3.zip"])
-        self.assertFalse(self.rec("rec_1").exists())
-        self.assertFalse(self.rec("rec_4").exists())
-        self.assertTrue((self.rec("rec_2") / "left.txt").exists())
-        self.assertFalse(self.rec("rec_2.zip").exists())
+        for gone in ("rec_1", "rec_2", "rec_2.zip", "rec_4", "rec_6", "rec_8"):
+            self.assertFalse(self.rec(gone).exists(), f"{gone} was kept")
         self.assertTrue(self.rec("rec_5.zip").exists(), "an archive without a folder was deleted")
         self.assertTrue(self.rec("rec_3").is_dir())
+
+    def test_unusable_archive_names_and_held_files(self):
+        # rec_1.zip a folder, rec_2.zip a file in use by a running program;
+        # rec_3 a finished run one of whose files another program holds open.
+        self.sandbox.offplay.mkdir()
+        self.rec("rec_1.zip").mkdir()
+        self.rec("rec_2.zip").write_bytes(STANDIN.read_bytes())
+        held = self.make_run(3, client=b"MZ finished client")
+        (held / "media").mkdir()
+        (held / "media" / "scanner.exe").write_bytes(STANDIN.read_bytes())
+        for folder in (self.sandbox.temp, held):
+            (folder / "stay_running.txt").write_bytes(b"8")
+        harness.give_to_user(self.sandbox.temp)
+        holders = [self.sandbox.start(self.rec("rec_2.zip")),
+                   self.sandbox.start(held / "media" / "scanner.exe")]
+        for holder in holders:
+            self.addCleanup(lambda h=holder: h.returncode is None and h.communicate(timeout=60))
+        for folder in (self.sandbox.temp, held):
+            self.assertTrue(harness.wait_for(lambda f=folder: (f / "client_report.txt").exists(),
+                                             timeout=60), "a holder did not start")
+
+        entries = payload("elsewhere")
+        program, archive = self.package(entries)
+        self.assertEqual(self.sandbox.run(program).exit_code, 0)
+        self.assertEqual(self.chosen_names(), ["rec_4.zip"])
+        self.assert_complete_work_folder(self.rec("rec_4"), entries)
+        self.assertTrue(self.rec("rec_1.zip").is_dir())
+        self.assertEqual(self.rec("rec_2.zip").read_bytes(), STANDIN.read_bytes())
+        self.assertFalse((held / "bin" / "velmar.exe").exists())
+        self.assertTrue((held / "media" / "scanner.exe").exists())
+
+        # Once released, the first run after it removes the folder.
+        for holder in holders:
+            holder.communicate(timeout=60)
+        self.assertEqual(self.sandbox.run(program).exit_code, 0)
+        self.assertFalse(held.exists())
 
     def test_folder_of_a_running_client_is_kept_until_it_ends(self):
         folder = self.make_run(1, client=STANDIN.read_bytes())
@@ -245,9 +298,17 @@ class FirstRunAndSweep(CopyOutCase):
         (keep / "bin" / "velmar.exe").write_bytes(b"MZ outside client")
         harness.give_to_user(keep)
 
+        (keep / "readonly.txt").write_bytes(b"outside, read-only")
+        (keep / "readonly.txt").chmod(0o444)
+        empty = self.sandbox.downloads / "empty"
+        empty.mkdir()
+        harness.give_to_user(empty)
+
         run1 = self.make_run(1, client=b"MZ finished client")
         os.symlink(keep, run1 / "folderlink")
         os.symlink(keep / "file.txt", run1 / "filelink")
+        os.symlink(keep / "readonly.txt", run1 / "readonlylink")
+        os.symlink(empty, run1 / "emptylink")
         self.sandbox.offplay.mkdir(exist_ok=True)
         os.symlink(keep, self.rec("rec_2"))  # a whole run folder that is a link
         run3 = self.rec("rec_3")
@@ -262,16 +323,74 @@ class FirstRunAndSweep(CopyOutCase):
         self.assertEqual((keep / "sub" / "deep.txt").read_bytes(), b"outside")
         self.assertEqual((keep / "file.txt").read_bytes(), b"outside")
         self.assertEqual((keep / "bin" / "velmar.exe").read_bytes(), b"MZ outside client")
+        self.assertEqual((keep / "readonly.txt").read_bytes(), b"outside, read-only")
+        self.assertEqual((keep / "readonly.txt").stat().st_mode & 0o777, 0o444)
+        self.assertTrue(empty.is_dir(), "an empty folder behind a link was removed")
         # What really was inside rec_1 is gone; at most the links themselves remain.
         self.assertFalse((run1 / "left.txt").exists())
         self.assertFalse((run1 / "bin").exists())
         self.assertEqual(self.chosen_names(), ["rec_4.zip"])
 
 
+class LinksInPlaceOfNames(CopyOutCase):
+    """Links planted where the copy-out creates its archive, its claims or
+    its folder: nothing outside the temporary folder is written or deleted."""
+
+    def outside_snapshot(self, folder):
+        return {str(p.relative_to(folder)): (p.read_bytes() if p.is_file() else None)
+                for p in sorted(folder.rglob("*"))}
+
+    def test_linked_archive_and_claim_names_are_passed_over(self):
+        outside = self.sandbox.downloads / "outside"
+        outside.mkdir()
+        (outside / "victim.zip").write_bytes(b"outside archive")
+        (outside / "victim.lock").write_bytes(b"outside lock")
+        harness.give_to_user(outside)
+        self.sandbox.offplay.mkdir()
+        os.symlink(outside / "planted.zip", self.rec("rec_1.zip"))  # dangling
+        os.symlink(outside / "victim.zip", self.rec("rec_2.zip"))
+        os.symlink(outside / "victim.lock", self.rec("rec_3.lock"))
+        os.symlink(outside / "planted.lock", self.rec("rec_4.lock"))  # dangling
+        harness.give_to_user(self.sandbox.offplay)
+        before = self.outside_snapshot(outside)
+
+        entries = payload("beside links")
+        program, _ = self.package(entries)
+        self.assertEqual(self.sandbox.run(program).exit_code, 0)
+        self.assertEqual(self.chosen_names(), ["rec_5.zip"])
+        self.assert_complete_work_folder(self.rec("rec_5"), entries)
+        self.assertEqual(self.outside_snapshot(outside), before)
+        for name in ("rec_1.zip", "rec_2.zip", "rec_3.lock", "rec_4.lock"):
+            self.assertTrue(self.rec(name).is_symlink(), f"the link {name} was not left alone")
+
+    def test_offplay_linked_to_an_outside_folder_shows_the_copy_out_box(self):
+        outside = self.sandbox.downloads / "outside"
+        outside.mkdir()
+        (outside / "rec_1").mkdir()
+        (outside / "rec_1" / "bin").mkdir()
+        (outside / "rec_1" / "bin" / "velmar.exe").write_bytes(b"MZ outside client")
+        (outside / "rec_1.zip").write_bytes(b"outside archive")
+        harness.give_to_user(outside)
+        os.symlink(outside, self.sandbox.offplay)
+        harness.give_to_user(self.sandbox.offplay)
+        before = self.outside_snapshot(outside)
+
+        program, _ = self.package(payload("linked"))
+        result = self.sandbox.run(program, box=True)
+        self.assertEqual(result.exit_code, 0)
+        self.assertTrue(result.box["found"], "no message box appeared")
+        self.assertEqual(result.box["text"], "Failed to extract the exe file.")
+        self.assertEqual(self.outside_snapshot(outside), before)
+        self.assertTrue(self.sandbox.offplay.is_symlink())
+
+
 class LaunchersAtTheSameTime(CopyOutCase):
     def test_simultaneous_launchers_end_in_distinct_complete_work_folders(self):
         tags = ["A", "B", "C"]
-        packages = {tag: self.package(payload(tag, {f"media/{tag}.bin": tag.encode() * 50000}),
+        # Each client keeps running a while, so no launcher sweeps another's folder.
+        running = {"bin/launcher.exe": STANDIN.read_bytes(), "stay_running.txt": b"15"}
+        packages = {tag: self.package(payload(tag, {f"media/{tag}.bin": tag.encode() * 50000,
+                                                    **running}),
                                       f"event-{tag}.exe") for tag in tags}
         processes = [self.sandbox.start(program) for program, _ in packages.values()]
         for process in processes:
@@ -291,7 +410,7 @@ class LaunchersAtTheSameTime(CopyOutCase):
                 owners[who] = self.rec(f"rec_{number}")
             self.assertEqual(sorted(owners), tags)
             for tag, folder in owners.items():
-                entries = payload(tag, {f"media/{tag}.bin": tag.encode() * 50000})
+                entries = payload(tag, {f"media/{tag}.bin": tag.encode() * 50000, **running})
                 self.assert_complete_work_folder(folder, entries)
 
     def test_a_run_that_has_chosen_its_number_keeps_it(self):
@@ -311,34 +430,44 @@ class LaunchersAtTheSameTime(CopyOutCase):
         self.assertEqual(self.sandbox.log_lines().count("Done extracting all files"), 2)
 
     def test_run_in_progress_survives_a_second_launchers_sweep(self):
-        for number in range(1, 100):
-            self.make_run(number)
         first, first_archive = self.large_package("first.exe", 300)
         running = self.sandbox.start(first)
-        pids = self.freeze_when_logged(running, first, "Created zip file ")
-        # What the paused run has extracted so far: a client not yet started.
         progress = self.rec("rec_1")
+        pids = self.freeze_when(running, first, progress.exists, "the work folder")
+        # What the paused run has extracted so far: a client not yet started.
+        (progress / "bin").mkdir()
         (progress / "bin" / "velmar.exe").write_bytes(b"MZ extracted, not started")
         (progress / "extracted.txt").write_bytes(b"extracted so far")
         harness.give_to_user(progress)
 
         second, second_archive = self.package(payload("second"), "second.exe")
         self.assertEqual(self.sandbox.run(second).exit_code, 0)
+        self.assertTrue((progress / "bin" / "velmar.exe").exists(), "a run in progress was swept")
+        self.assertTrue(self.rec("rec_1.zip").exists(), "a run in progress lost its archive")
         self.thaw(pids)
         running.communicate(timeout=300)
         self.assertEqual(running.returncode, 0)
 
-        self.assertTrue((progress / "bin" / "velmar.exe").exists(), "a run in progress was swept")
         self.assertTrue((progress / "extracted.txt").exists())
         self.assertEqual(sorted(self.chosen_names()), ["rec_1.zip", "rec_2.zip"])
-        self.assertEqual(self.rec("rec_2.zip").read_bytes(), second_archive)
-        self.assertEqual(self.rec("rec_1.zip").stat().st_size, first_archive.stat().st_size)
-        with open(self.rec("rec_1.zip"), "rb") as copied, open(first_archive, "rb") as original:
-            while True:
-                a, b = copied.read(1 << 20), original.read(1 << 20)
-                self.assertEqual(a, b, "the first run's archive was clobbered")
-                if not a:
-                    break
+        self.assertEqual(self.sandbox.log_lines().count("Done extracting all files"), 2)
+        self.assertEqual((progress / "media" / "large.bin").stat().st_size, 300 << 20)
+
+    def test_launcher_killed_during_extraction_leaves_a_folder_the_next_run_sweeps(self):
+        first, _ = self.large_package("first.exe", 64)
+        running = self.sandbox.start(first)
+        pids = self.freeze_when(running, first, self.rec("rec_1").exists, "the work folder")
+        self.signal(pids, signal.SIGKILL)
+        running.communicate(timeout=60)
+        self.assertTrue(self.rec("rec_1").is_dir())
+
+        entries = payload("after")
+        second, _ = self.package(entries, "second.exe")
+        self.assertEqual(self.sandbox.run(second).exit_code, 0)
+        self.assertEqual(self.chosen_names()[-1], "rec_2.zip")
+        self.assertFalse(self.rec("rec_1").exists(), "the killed run's folder was kept")
+        self.assertFalse(self.rec("rec_1.zip").exists())
+        self.assert_complete_work_folder(self.rec("rec_2"), entries)
 
 
 if __name__ == "__main__":

@@ -251,29 +251,42 @@ class FailingLaunches(unittest.TestCase):
         # The descriptor was still rewritten before the start was tried.
         self.assertIn("Leaving UpdatePBCF", lines)
 
-    def test_existing_work_folder_is_used_as_it_is(self):
-        # Every number is taken by folders without a client, which the sweep
-        # keeps: the run falls back on rec_1, which already holds a client.
+    def test_old_content_is_never_started_and_no_number_left_shows_the_copy_out_box(self):
+        # Every number is taken by the folder of a finished run; rec_2.zip to
+        # rec_99.zip cannot be created. The sweep clears every folder and the
+        # run takes 1, extracting its own payload: the old client never starts.
         for number in range(1, 100):
-            (self.sandbox.offplay / f"rec_{number}").mkdir(parents=True)
+            (self.sandbox.offplay / f"rec_{number}" / "bin").mkdir(parents=True)
+            if number > 1:
+                (self.sandbox.offplay / f"rec_{number}.zip").mkdir()
         existing = self.sandbox.offplay / "rec_1"
-        (existing / "bin").mkdir()
         (existing / "bin" / "launcher.exe").write_bytes(CLIENT.read_bytes())
         (existing / "properties").mkdir()
-        (existing / "properties" / "offlineplayback.pbrd").write_bytes(b"old=%locl%\n")
+        (existing / "properties" / "offlineplayback.pbrd").write_bytes(b"event=OLD EVENT 1\n")
         harness.give_to_user(self.sandbox.offplay)
 
-        payload = harness.make_zip({"bin/launcher.exe": b"never extracted",
-                                    "new.txt": b"never extracted"})
-        result = self.sandbox.run(self.sandbox.place(harness.make_package(payload)))
-        self.assertEqual(result.exit_code, 0)
+        payload = harness.make_zip({"bin/launcher.exe": CLIENT.read_bytes(),
+                                    "properties/offlineplayback.pbrd": b"event=NEW EVENT\n"})
+        package = self.sandbox.place(harness.make_package(payload))
+        self.assertEqual(self.sandbox.run(package).exit_code, 0)
         report = read_report(existing)
-        self.assertIsNotNone(report, "the client in the existing folder did not start")
-        self.assertFalse((existing / "new.txt").exists())
-        self.assertEqual((existing / "properties" / "offlineplayback.pbrd").read_bytes(), b"old=en\n")
-        # Nothing was extracted, so the temporary archive stays.
-        self.assertTrue((self.sandbox.offplay / "rec_1.zip").exists())
-        self.assertNotIn("Done extracting all files", self.sandbox.log_lines())
+        self.assertIsNotNone(report, "the client did not start")
+        self.assertEqual(bytes.fromhex(report["config_hex"]), b"event=NEW EVENT\n")
+        self.assertIn("Done extracting all files", self.sandbox.log_lines())
+        self.assertEqual(sorted(p.name for p in self.sandbox.offplay.glob("rec_*[0-9]")), ["rec_1"])
+
+        # rec_1.zip cannot be created either: no number is left. The plain
+        # box shows, nothing new appears below OffPlay, no client starts.
+        (existing / "client_report.txt").unlink()
+        (self.sandbox.offplay / "rec_1.zip").mkdir()
+        harness.give_to_user(self.sandbox.offplay)
+        before = {p.name for p in self.sandbox.offplay.iterdir()}
+        result = self.sandbox.run(package, box=True)
+        self.assertEqual(result.exit_code, 0)
+        self.assertTrue(result.box["found"])
+        self.assertEqual(result.box["text"], "Failed to extract the exe file.")
+        self.assertLessEqual({p.name for p in self.sandbox.offplay.iterdir()}, before)
+        self.assertEqual(list(self.sandbox.offplay.rglob("client_report.txt")), [])
 
     def test_work_folder_too_long_for_the_client_reports_problem_201(self):
         # A temporary folder so long that the configuration path would not fit

@@ -14,6 +14,7 @@
 #include "package/package_layout.h"
 #include "package/package_probe.h"
 #include "package/temp_redirect.h"
+#include "package/workspace_folders.h"
 #include "test_support/scratch_folder.h"
 
 namespace {
@@ -69,6 +70,10 @@ Bytes Pattern(size_t size) {
 }
 
 unsigned char buffer[kCopyBufferSize];
+
+std::string Narrow(const std::wstring& text) {
+    return std::string(text.begin(), text.end());
+}
 
 }  // namespace
 
@@ -198,7 +203,7 @@ TEST_F(CopyOut, ArchivesOnEitherSideOfAChunkAreCopiedWhole) {
         ASSERT_EQ(GetZipFromExe(path), 1) << name;
         EXPECT_EQ(ReadFileBytes(path), archive) << name;
         ReleaseRunClaim();
-        DeleteFileW(path);
+        DeleteTemporaryArchive();
     }
 }
 
@@ -224,20 +229,79 @@ TEST_F(CopyOut, SecondLauncherTakesAnotherNumberWhileTheFirstRuns) {
     EXPECT_TRUE(FileExists(OffPlay(L"rec_1\\data.txt")));
 }
 
-TEST_F(CopyOut, ArchiveThatCannotBeCreatedFails) {
-    ProbePackage(ReadFixture(L"package\\copy_8193.zip"));
+TEST_F(CopyOut, ArchiveThatCannotBeCreatedPassesItsNumberOn) {
+    Bytes archive = ReadFixture(L"package\\copy_8193.zip");
+    ProbePackage(archive);
     CreateDirectoryW(OffPlay(L"").c_str(), nullptr);
     WriteFileText(OffPlay(L"rec_1.zip"), "read-only leftover");
     SetFileAttributesW(OffPlay(L"rec_1.zip").c_str(), FILE_ATTRIBUTE_READONLY);
+    CreateDirectoryW(OffPlay(L"rec_2.zip").c_str(), nullptr);
     wchar_t path[260] = {};
+    ASSERT_EQ(GetZipFromExe(path), 1);
+    EXPECT_EQ(std::wstring(path), OffPlay(L"rec_3.zip"));
+    EXPECT_EQ(ReadFileBytes(path), archive);
+    EXPECT_EQ(ReadFileBytes(OffPlay(L"rec_1.zip")),
+              Bytes({'r', 'e', 'a', 'd', '-', 'o', 'n', 'l', 'y', ' ', 'l', 'e', 'f', 't', 'o', 'v',
+                     'e', 'r'}));
+    EXPECT_EQ(CopyLines()[0].rfind("Can't create zip file " + Narrow(OffPlay(L"rec_1.zip")), 0),
+              0u);
+    ReleaseRunClaim();
+
+    // No number left: nothing is written, and the caller shows the failure.
+    // Deleted through the handle kept on it, as the launch does after extraction.
+    EXPECT_TRUE(DeleteTemporaryArchive());
+    EXPECT_FALSE(FileExists(path));
+    for (int n = 3; n <= 99; ++n) {
+        CreateDirectoryW(OffPlay(L"rec_" + std::to_wstring(n) + L".zip").c_str(), nullptr);
+    }
+    probeLines = log.Lines().size();
     EXPECT_EQ(GetZipFromExe(path), 0);
-    EXPECT_EQ(std::wstring(path), OffPlay(L"rec_1.zip"));
-    std::vector<std::string> lines = CopyLines();
-    ASSERT_EQ(lines.size(), 4u);
-    std::wstring expected = OffPlay(L"rec_1.zip");
-    EXPECT_EQ(lines[2], "Can't create zip file " + std::string(expected.begin(), expected.end()));
-    EXPECT_EQ(lines[3], "Could not extract the current file.");
+    EXPECT_EQ(path[0], L'\0');
+    ASSERT_FALSE(CopyLines().empty());
+    EXPECT_EQ(CopyLines().back().rfind("No number for the temporary archive", 0), 0u);
+    EXPECT_FALSE(HoldsRunClaim());
     SetFileAttributesW(OffPlay(L"rec_1.zip").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// A volume where final paths cannot be resolved (some RAM disks and virtual
+// drives), with or without the path below the volume root.
+class UnresolvedVolume : public HandlePlaces {
+  public:
+    explicit UnresolvedVolume(bool volumePaths) : volumePaths_(volumePaths) {
+        UseHandlePlaces(this);
+    }
+    ~UnresolvedVolume() override { UseHandlePlaces(nullptr); }
+    std::wstring FinalPath(HANDLE) override { return std::wstring(); }
+    std::wstring VolumePath(HANDLE handle) override {
+        return volumePaths_ ? PlatformHandlePlaces().VolumePath(handle) : std::wstring();
+    }
+
+  private:
+    bool volumePaths_;
+};
+
+TEST_F(CopyOut, ClaimsAndTheSweepWorkWhereFinalPathsCannotBeResolved) {
+    Bytes archive = ReadFixture(L"package\\copy_8193.zip");
+    ProbePackage(archive);
+    for (bool volumePaths : {true, false}) {
+        UnresolvedVolume volume(volumePaths);
+        MakeRun(1, true);
+        MakeRun(2, false);
+        WriteFileText(OffPlay(L"rec_1\\bin\\keep.txt"), "read-only");
+        SetFileAttributesW(OffPlay(L"rec_1\\bin\\keep.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+        wchar_t path[260] = {};
+        ASSERT_EQ(GetZipFromExe(path), 1) << volumePaths;
+        EXPECT_EQ(std::wstring(path), OffPlay(L"rec_3.zip"));
+        EXPECT_EQ(ReadFileBytes(path), archive);
+        EXPECT_FALSE(FileExists(OffPlay(L"rec_1"))) << volumePaths;
+        EXPECT_FALSE(FileExists(OffPlay(L"rec_2"))) << volumePaths;
+        // The claim holds: a second claim of 3 fails, 4 can be claimed.
+        EXPECT_FALSE(ClaimRunNumber(OffPlay(L"rec_"), 3).valid());
+        EXPECT_TRUE(ClaimRunNumber(OffPlay(L"rec_"), 4).valid());
+        ReleaseRunClaim();
+        EXPECT_FALSE(FileExists(OffPlay(L"rec_3.lock")));
+        EXPECT_TRUE(DeleteTemporaryArchive());
+    }
 }
 
 TEST_F(CopyOut, NoExecutableMeansNoSizeAndNoFile) {

@@ -11,12 +11,14 @@ namespace {
 
 // The OffPlay folder as a set of facts, shared by any number of launchers.
 struct World {
-    std::set<int> folders;         // rec_N exists
-    std::set<int> clients;         // rec_N\bin\velmar.exe exists
-    std::set<int> runningClients;  // ... and is in use
-    std::set<int> archives;        // rec_N.zip exists
-    std::map<int, int> claims;     // number -> launcher holding it
-    std::set<int> appearOnClaim;   // folders another launcher makes just before our claim
+    std::set<int> folders;          // rec_N exists
+    std::set<int> clients;          // rec_N\bin\velmar.exe or launcher.exe exists
+    std::set<int> runningClients;   // ... and is in use
+    std::set<int> heldFiles;        // rec_N holds a file another program keeps open
+    std::set<int> archives;         // rec_N.zip exists
+    std::set<int> blockedArchives;  // rec_N.zip cannot be created (a folder, a link, held open)
+    std::map<int, int> claims;      // number -> launcher holding it
+    std::set<int> appearOnClaim;    // folders another launcher makes just before our claim
     std::vector<std::string> actions;
 };
 
@@ -40,9 +42,9 @@ class FakeRuns : public RunFolderOperations {
         EXPECT_EQ(world_.claims[number], launcher_) << "released a claim it did not hold";
         world_.claims.erase(number);
     }
-    bool DeleteClient(int number) override {
+    bool DeleteClients(int number) override {
         ExpectClaimed(number, "client");
-        if (world_.clients.count(number) == 0 || world_.runningClients.count(number) != 0) {
+        if (world_.runningClients.count(number) != 0) {
             return false;
         }
         world_.clients.erase(number);
@@ -50,8 +52,19 @@ class FakeRuns : public RunFolderOperations {
     }
     void RemoveRunFolder(int number) override {
         ExpectClaimed(number, "folder");
-        world_.folders.erase(number);
         world_.actions.push_back("remove " + std::to_string(number));
+        if (world_.heldFiles.count(number) == 0) {
+            world_.folders.erase(number);
+        }
+    }
+    bool CreateArchive(int number) override {
+        ExpectClaimed(number, "new archive");
+        if (world_.blockedArchives.count(number) != 0) {
+            return false;
+        }
+        world_.archives.insert(number);
+        world_.actions.push_back("create zip " + std::to_string(number));
+        return true;
     }
     void DeleteArchive(int number) override {
         ExpectClaimed(number, "archive");
@@ -95,38 +108,49 @@ TEST(RunSweep, NoEarlierRunsGivesOneAndHoldsOnlyThatClaim) {
     FakeRuns runs(world, 1);
     RunChoice choice = ChooseRunNumber(runs);
     EXPECT_EQ(choice.number, 1);
-    EXPECT_TRUE(choice.claimed);
+    EXPECT_TRUE(choice.found);
     EXPECT_EQ(runs.HeldClaims(), std::set<int>{1});
-    EXPECT_TRUE(world.actions.empty());
+    EXPECT_EQ(world.actions, std::vector<std::string>{"create zip 1"});
 }
 
-TEST(RunSweep, SweptFolderDoesNotFreeItsNumberForThisRun) {
+TEST(RunSweep, FinishedRunsGoWholeButTheirNumbersStayTakenForThisRun) {
     World world;
-    world.folders = {1, 2};
-    world.clients = {1};
+    world.folders = {1, 2, 4};
+    world.clients = {1};  // 2 and 4 never got as far as their client
     world.archives = {1, 2, 5};
     FakeRuns runs(world, 1);
     RunChoice choice = ChooseRunNumber(runs);
     EXPECT_EQ(choice.number, 3);
-    // rec_1 goes with its archive; rec_2 has no client and stays, its archive
-    // goes; rec_5.zip has no folder and stays.
+    // rec_5.zip has no folder and stays.
     EXPECT_EQ(world.actions,
-              (std::vector<std::string>{"remove 1", "delete zip 1", "delete zip 2"}));
-    EXPECT_EQ(world.folders, std::set<int>{2});
-    EXPECT_EQ(world.archives, std::set<int>{5});
+              (std::vector<std::string>{"remove 1", "delete zip 1", "remove 2", "delete zip 2",
+                                        "create zip 3", "remove 4", "delete zip 4"}));
+    EXPECT_TRUE(world.folders.empty());
+    EXPECT_EQ(world.archives, (std::set<int>{3, 5}));
     EXPECT_EQ(runs.HeldClaims(), std::set<int>{3});
 }
 
-TEST(RunSweep, RunningClientKeepsFolderAndNumber) {
+TEST(RunSweep, RunningClientOrHeldFileKeepsFolderAndNumber) {
     World world;
-    world.folders = {1};
-    world.clients = {1};
+    world.folders = {1, 2};
+    world.clients = {1, 2};
     world.runningClients = {1};
+    world.heldFiles = {2};  // a scanner holds one of its files open
     world.archives = {1};
     FakeRuns runs(world, 1);
-    EXPECT_EQ(ChooseRunNumber(runs).number, 2);
-    EXPECT_EQ(world.folders, std::set<int>{1});
-    EXPECT_EQ(world.actions, std::vector<std::string>{"delete zip 1"});
+    EXPECT_EQ(ChooseRunNumber(runs).number, 3);
+    EXPECT_EQ(world.folders, (std::set<int>{1, 2}));
+    EXPECT_EQ(world.actions, (std::vector<std::string>{"delete zip 1", "remove 2", "delete zip 2",
+                                                       "create zip 3"}));
+    // Released: the next sweep retries the folder that has no client any more.
+    world.heldFiles.clear();
+    world.claims.clear();
+    world.folders.insert(3);  // the run that took 3, its client still running
+    world.clients.insert(3);
+    world.runningClients.insert(3);
+    FakeRuns next(world, 2);
+    EXPECT_EQ(ChooseRunNumber(next).number, 4);
+    EXPECT_EQ(world.folders, (std::set<int>{1, 3}));
 }
 
 TEST(RunSweep, SweepRunsThroughAllNumbersAfterTheChoice) {
@@ -136,8 +160,8 @@ TEST(RunSweep, SweepRunsThroughAllNumbersAfterTheChoice) {
     world.archives = {99};
     FakeRuns runs(world, 1);
     EXPECT_EQ(ChooseRunNumber(runs).number, 1);
-    EXPECT_EQ(world.actions,
-              (std::vector<std::string>{"delete zip 2", "remove 99", "delete zip 99"}));
+    EXPECT_EQ(world.actions, (std::vector<std::string>{"create zip 1", "remove 2", "delete zip 2",
+                                                       "remove 99", "delete zip 99"}));
 }
 
 TEST(RunSweep, RunInProgressIsNeitherSweptNorChosen) {
@@ -149,9 +173,9 @@ TEST(RunSweep, RunInProgressIsNeitherSweptNorChosen) {
     world.claims[2] = 7;  // another launcher, before it made its folder
     FakeRuns runs(world, 1);
     EXPECT_EQ(ChooseRunNumber(runs).number, 3);
-    EXPECT_TRUE(world.actions.empty());
+    EXPECT_EQ(world.actions, std::vector<std::string>{"create zip 3"});
     EXPECT_EQ(world.clients, std::set<int>{1});
-    EXPECT_EQ(world.archives, std::set<int>{1});
+    EXPECT_EQ(world.archives, (std::set<int>{1, 3}));
 }
 
 TEST(RunSweep, TwoLaunchersNeverShareANumber) {
@@ -169,33 +193,50 @@ TEST(RunSweep, TwoLaunchersNeverShareANumber) {
     EXPECT_EQ(late.HeldClaims(), std::set<int>{2});
 }
 
-TEST(RunSweep, AllNumbersTakenFallsBackToLowestClaimable) {
+TEST(RunSweep, ArchiveThatCannotBeCreatedPassesTheNumberOn) {
     World world;
-    world.folders = AllNumbers();
-    world.archives = {1, 50};
+    world.blockedArchives = {1, 2};
     FakeRuns runs(world, 1);
     RunChoice choice = ChooseRunNumber(runs);
-    EXPECT_EQ(choice.number, 1);
-    EXPECT_TRUE(choice.claimed);
-    EXPECT_TRUE(world.archives.empty());
-    EXPECT_EQ(runs.HeldClaims(), std::set<int>{1});
+    EXPECT_EQ(choice.number, 3);
+    EXPECT_EQ(runs.HeldClaims(), std::set<int>{3});
+    EXPECT_EQ(world.archives, std::set<int>{3});
+}
 
-    // Number 1 held by a run in progress: its archive must not be reused.
-    World busy;
-    busy.folders = AllNumbers();
-    busy.claims[1] = 9;
-    FakeRuns other(busy, 2);
-    EXPECT_EQ(ChooseRunNumber(other).number, 2);
-
-    // Every number held elsewhere: nothing may be written.
-    World full;
-    full.folders = AllNumbers();
-    for (int n : AllNumbers()) {
-        full.claims[n] = 9;
+TEST(RunSweep, NoFreeNumberBeforeTheSweepTakesTheLowestItCleared) {
+    struct Row {
+        const char* what;
+        std::set<int> running;  // numbers whose client still runs
+        std::set<int> claimedElsewhere;
+        std::set<int> blocked;
+        int expected;  // 0: no number at all
+    };
+    std::set<int> all = AllNumbers();
+    std::set<int> allBut50 = all;
+    allBut50.erase(50);
+    const Row rows[] = {
+        {"every run finished", {}, {}, {}, 1},
+        {"one finished run among running clients", allBut50, {}, {}, 50},
+        {"1 held by a run in progress", {}, {1}, {}, 2},
+        {"every client running", all, {}, {}, 0},
+        {"every number held by runs in progress", {}, all, {}, 0},
+        {"no archive can be created", {}, {}, all, 0},
+    };
+    for (const Row& row : rows) {
+        World world;
+        world.folders = all;
+        world.clients = all;
+        world.runningClients = row.running;
+        world.blockedArchives = row.blocked;
+        for (int n : row.claimedElsewhere) {
+            world.claims[n] = 9;
+        }
+        FakeRuns runs(world, 1);
+        RunChoice choice = ChooseRunNumber(runs);
+        EXPECT_EQ(choice.found, row.expected != 0) << row.what;
+        EXPECT_EQ(choice.number, row.expected) << row.what;
+        std::set<int> held = row.expected != 0 ? std::set<int>{row.expected} : std::set<int>{};
+        EXPECT_EQ(runs.HeldClaims(), held) << row.what;
+        EXPECT_EQ(world.archives, held) << row.what;
     }
-    FakeRuns last(full, 2);
-    RunChoice none = ChooseRunNumber(last);
-    EXPECT_EQ(none.number, 1);
-    EXPECT_FALSE(none.claimed);
-    EXPECT_TRUE(last.HeldClaims().empty());
 }
