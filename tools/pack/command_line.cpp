@@ -16,6 +16,28 @@ struct OptionSpec {
     StoreFunction store;
 };
 
+template <std::string PackRequest::*field>
+std::string StoreText(ParsedCommandLine& parsed, const std::string& value) {
+    parsed.pack.*field = value;
+    return std::string();
+}
+
+template <bool PackRequest::*flag>
+std::string SetSwitch(ParsedCommandLine& parsed, const std::string&) {
+    parsed.pack.*flag = true;
+    return std::string();
+}
+
+std::string StoreInspectPath(ParsedCommandLine& parsed, const std::string& value) {
+    parsed.inspectPath = value;
+    return std::string();
+}
+
+std::string SetJson(ParsedCommandLine& parsed, const std::string&) {
+    parsed.json = true;
+    return std::string();
+}
+
 std::string StoreLevel(ParsedCommandLine& parsed, const std::string& value) {
     if (value.size() != 1 || value[0] < '0' || value[0] > '9') {
         return "--level takes a number from 0 to 9, not " + value;
@@ -25,52 +47,16 @@ std::string StoreLevel(ParsedCommandLine& parsed, const std::string& value) {
 }
 
 const OptionSpec kOptions[] = {
-    {"--launcher", nullptr, true, false,
-     [](ParsedCommandLine& parsed, const std::string& value) {
-         parsed.pack.launcher = value;
-         return std::string();
-     }},
-    {"--locale", nullptr, true, true,
-     [](ParsedCommandLine& parsed, const std::string& value) {
-         parsed.pack.locale = value;
-         return std::string();
-     }},
-    {"--payload", nullptr, true, false,
-     [](ParsedCommandLine& parsed, const std::string& value) {
-         parsed.pack.payload = value;
-         return std::string();
-     }},
-    {"--output", "-o", true, false,
-     [](ParsedCommandLine& parsed, const std::string& value) {
-         parsed.pack.output = value;
-         return std::string();
-     }},
-    {"--inspect", nullptr, true, false,
-     [](ParsedCommandLine& parsed, const std::string& value) {
-         parsed.inspectPath = value;
-         return std::string();
-     }},
+    {"--launcher", nullptr, true, false, StoreText<&PackRequest::launcher>},
+    {"--locale", nullptr, true, true, StoreText<&PackRequest::locale>},
+    {"--payload", nullptr, true, false, StoreText<&PackRequest::payload>},
+    {"--output", "-o", true, false, StoreText<&PackRequest::output>},
+    {"--inspect", nullptr, true, false, StoreInspectPath},
     {"--level", nullptr, true, false, StoreLevel},
-    {"--quiet", "-q", false, false,
-     [](ParsedCommandLine& parsed, const std::string&) {
-         parsed.pack.quiet = true;
-         return std::string();
-     }},
-    {"--verbose", "-v", false, false,
-     [](ParsedCommandLine& parsed, const std::string&) {
-         parsed.pack.verbose = true;
-         return std::string();
-     }},
-    {"--progress", nullptr, false, false,
-     [](ParsedCommandLine& parsed, const std::string&) {
-         parsed.pack.progress = true;
-         return std::string();
-     }},
-    {"--json", nullptr, false, false,
-     [](ParsedCommandLine& parsed, const std::string&) {
-         parsed.json = true;
-         return std::string();
-     }},
+    {"--quiet", "-q", false, false, SetSwitch<&PackRequest::quiet>},
+    {"--verbose", "-v", false, false, SetSwitch<&PackRequest::verbose>},
+    {"--progress", nullptr, false, false, SetSwitch<&PackRequest::progress>},
+    {"--json", nullptr, false, false, SetJson},
 };
 
 ParsedCommandLine UsageError(const std::string& message) {
