@@ -4,7 +4,6 @@
 #include "launcher/diagnostic_log.h"
 #include "launcher/problem_report.h"
 #include "launcher/process_state.h"
-#include "launcher/text_conversion.h"
 #include "launcher/unique_handle.h"
 
 #include <fcntl.h>
@@ -103,95 +102,6 @@ void RewriteFile(int file, const std::string& bytes) {
 
 ProcessExitFunction ConfigUpdateExit = ExitAfterUnreadableFile;
 
-wchar_t* ToForwardSlashes(const wchar_t* path) {
-    if (path == nullptr) {
-        return nullptr;
-    }
-    size_t length = wcslen(path);
-    wchar_t* copy = new (std::nothrow) wchar_t[length + 1];
-    if (copy == nullptr) {
-        return nullptr;
-    }
-    for (size_t i = 0; i <= length; ++i) {
-        copy[i] = path[i] == L'\\' ? L'/' : path[i];
-    }
-    return copy;
-}
-
-std::wstring LocalFolderUrl(bool playbackClient, const std::wstring& slashedFolder) {
-    return (playbackClient ? L"file://" : L"file:///") + slashedFolder;
-}
-
-std::wstring EventNameFromText(const std::wstring& text) {
-    size_t equals = text.find(L'=');
-    if (equals == std::wstring::npos) {
-        return std::wstring();
-    }
-    std::wstring name = text.substr(equals + 1);
-    if (!name.empty() && name.back() == L'\n') {
-        name.pop_back();
-    }
-    if (!name.empty() && name.back() == L'\r') {
-        name.pop_back();
-    }
-    return name;
-}
-
-std::wstring DecodeUtf8(const std::string& bytes, bool* valid) {
-    std::string input = bytes.substr(0, bytes.find('\0'));
-    std::wstring text;
-    bool strict = WideFromCodePage(CP_UTF8, input.data(), input.size(), MB_ERR_INVALID_CHARS, text);
-    if (valid != nullptr) {
-        *valid = strict || input.empty();
-    }
-    if (!strict) {
-        WideFromCodePage(CP_UTF8, input.data(), input.size(), 0, text);
-    }
-    return text;
-}
-
-std::string EncodeUtf8(const std::wstring& text) {
-    std::string bytes;
-    NarrowFromWide(CP_UTF8, text, 0, bytes);
-    return bytes;
-}
-
-ConfigTokenList ConfigTokens(const std::wstring& url, const std::wstring& country,
-                             const std::wstring& eventName, const std::wstring& language) {
-    return {{{L"%local%", url},
-             {L"%locc%", country},
-             {L"%eventname%", eventName},
-             {L"%locl%", language}}};
-}
-
-std::string SubstituteInBytes(const std::string& bytes, const ConfigTokenList& tokens) {
-    std::string text = bytes;
-    for (const TokenValue& token : tokens) {
-        std::string pattern = EncodeUtf8(token.token);
-        std::string value = EncodeUtf8(token.value);
-        std::string result;
-        size_t from = 0;
-        for (size_t found; (found = text.find(pattern, from)) != std::string::npos;
-             from = found + pattern.size()) {
-            result.append(text, from, found - from);
-            result += value;
-        }
-        result.append(text, from, std::string::npos);
-        text = result;
-    }
-    return text;
-}
-
-size_t WorkingTextCapacity(const std::wstring& text, const ConfigTokenList& tokens) {
-    size_t capacity = 2 * (text.size() + 1);
-    std::wstring step = text;
-    for (const TokenValue& token : tokens) {
-        step = ReplaceAllOccurrences(step, token.token, token.value);
-        capacity = std::max(capacity, step.size() + 1);
-    }
-    return capacity;
-}
-
 namespace {
 
 // The configuration text with its tokens replaced, through substituteParam
@@ -214,51 +124,45 @@ bool SubstituteInText(const std::wstring& text, const ConfigTokenList& tokens,
     return true;
 }
 
-}  // namespace
+// The outcome of reading one of the two files.
+enum class FileRead { absent, read, failed };
 
-void UpdatePBCF(const wchar_t* configPath, bool playbackClient) {
-    if (configPath == nullptr) {
-        return;
-    }
-    std::wstring folder = BoundedString(WorkFolder, kPathCapacity);
-
-    // The optional event name file at the root of the work folder.
-    std::wstring eventPath = folder + kEventNameFileName;
-    std::wstring eventName;
+// Reads a file that exists and is not empty. absent for a missing or empty
+// file; failed (problem reported, process ending) when it cannot be read.
+FileRead ReadExistingFile(const wchar_t* path, const wchar_t* failureFormat, UniqueDescriptor& file,
+                          std::string& bytes) {
     unsigned long long size = 0;
-    if (QueryFileSize(eventPath.c_str(), size) && size != 0) {
-        UniqueDescriptor file;
-        std::string bytes;
-        if (!OpenAndReadAll(eventPath.c_str(), size, file, bytes)) {
-            file.reset();
-            FailOnUnreadableFile(L"Error opening/reading eventname file %s\n", eventPath.c_str());
-            return;
-        }
-        eventName = EventNameFromText(DecodeFileText(bytes, eventPath.c_str()));
-        LogMessage(LogHandle, L"EAfter reading eventname file, event name = %s\n",
-                   eventName.c_str());
+    if (!QueryFileSize(path, size) || size == 0) {
+        return FileRead::absent;
     }
-
-    std::unique_ptr<wchar_t[]> slashed(ToForwardSlashes(folder.c_str()));
-    std::wstring url = LocalFolderUrl(playbackClient, slashed != nullptr ? slashed.get() : L"");
-
-    if (!QueryFileSize(configPath, size) || size == 0) {
-        return;
+    if (!OpenAndReadAll(path, size, file, bytes)) {
+        file.reset();
+        FailOnUnreadableFile(failureFormat, path);
+        return FileRead::failed;
     }
+    return FileRead::read;
+}
+
+// The event name from the optional event name file at the root of the work
+// folder; false when the file exists but cannot be read.
+bool ReadEventName(const std::wstring& folder, std::wstring& eventName) {
+    std::wstring eventPath = folder + kEventNameFileName;
     UniqueDescriptor file;
     std::string bytes;
-    if (!OpenAndReadAll(configPath, size, file, bytes)) {
-        file.reset();
-        FailOnUnreadableFile(L"Error opening/reading properties file %s\n", configPath);
-        return;
+    FileRead outcome = ReadExistingFile(eventPath.c_str(),
+                                        L"Error opening/reading eventname file %s\n", file, bytes);
+    if (outcome != FileRead::read) {
+        return outcome == FileRead::absent;
     }
+    eventName = EventNameFromText(DecodeFileText(bytes, eventPath.c_str()));
+    LogMessage(LogHandle, L"EAfter reading eventname file, event name = %s\n", eventName.c_str());
+    return true;
+}
 
-    ConfigTokenList tokens = ConfigTokens(url, BoundedString(LocaleCodes.country, 3), eventName,
-                                          BoundedString(LocaleCodes.language, 3));
-    // The text ends at the first zero byte of the file; whatever follows it is
-    // kept as it was rather than cut off.
-    size_t zero = std::min(bytes.find('\0'), bytes.size());
-    std::string rewritten;
+// The configuration file's new bytes; false when it is left unchanged.
+bool RewrittenConfig(const std::string& bytes, const ConfigTokenList& tokens,
+                     const wchar_t* configPath, std::string& rewritten) {
+    size_t textEnd = ConfigTextEnd(bytes);
     bool valid = true;
     std::wstring text = DecodeUtf8(bytes, &valid);
     if (!valid) {
@@ -268,11 +172,45 @@ void UpdatePBCF(const wchar_t* configPath, bool playbackClient) {
                    L"File %s is not valid UTF-8; its tokens are replaced in its bytes, every "
                    L"other byte is kept\n",
                    configPath);
-        rewritten = SubstituteInBytes(bytes.substr(0, zero), tokens);
+        rewritten = SubstituteInBytes(bytes.substr(0, textEnd), tokens);
     } else if (!SubstituteInText(text, tokens, configPath, rewritten)) {
+        return false;
+    }
+    rewritten.append(bytes, textEnd, std::string::npos);
+    return true;
+}
+
+// The four values in the order they are replaced.
+ConfigTokenList LaunchTokens(const std::wstring& folder, bool playbackClient,
+                             const std::wstring& eventName) {
+    std::unique_ptr<wchar_t[]> slashed(ToForwardSlashes(folder.c_str()));
+    std::wstring url = LocalFolderUrl(playbackClient, slashed != nullptr ? slashed.get() : L"");
+    return ConfigTokens(url, BoundedString(LocaleCodes.country, 3), eventName,
+                        BoundedString(LocaleCodes.language, 3));
+}
+
+}  // namespace
+
+void UpdatePBCF(const wchar_t* configPath, bool playbackClient) {
+    if (configPath == nullptr) {
         return;
     }
-    rewritten.append(bytes, zero, std::string::npos);
+    std::wstring folder = BoundedString(WorkFolder, kPathCapacity);
+    std::wstring eventName;
+    if (!ReadEventName(folder, eventName)) {
+        return;
+    }
+    ConfigTokenList tokens = LaunchTokens(folder, playbackClient, eventName);
+    UniqueDescriptor file;
+    std::string bytes;
+    if (ReadExistingFile(configPath, L"Error opening/reading properties file %s\n", file, bytes) !=
+        FileRead::read) {
+        return;
+    }
+    std::string rewritten;
+    if (!RewrittenConfig(bytes, tokens, configPath, rewritten)) {
+        return;
+    }
     RewriteFile(file.get(), rewritten);
     file.reset();
     LogMessage(LogHandle, L"Leaving UpdatePBCF\n");

@@ -4,6 +4,7 @@
 #include "launcher/message_catalogue.h"
 #include "launcher/problem_report.h"
 #include "launcher/process_state.h"
+#include "test_support/recorded_box.h"
 #include "test_support/scratch_folder.h"
 #include "launcher/unique_handle.h"
 
@@ -82,41 +83,9 @@ TEST(ConfigText, WorkingTextIsTwiceTheTextOrWhatTheLargestStepNeeds) {
 
 // --- The file update -------------------------------------------------------
 
-struct ShownBox {
-    int count = 0;
-    std::wstring text;
-    std::wstring caption;
-};
-ShownBox shownBox;
-int WINAPI RecordBox(HWND, LPCWSTR text, LPCWSTR caption, UINT) {
-    ++shownBox.count;
-    shownBox.text = text;
-    shownBox.caption = caption;
-    return IDOK;
-}
 std::vector<int> exitCodes;
 void RecordExit(int code) {
     exitCodes.push_back(code);
-}
-
-std::string ReadBytes(const std::wstring& path) {
-    std::unique_ptr<FILE, int (*)(FILE*)> file(_wfopen(path.c_str(), L"rb"), fclose);
-    std::string bytes;
-    if (file == nullptr) {
-        return "<missing>";
-    }
-    char chunk[4096];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof(chunk), file.get())) > 0) {
-        bytes.append(chunk, got);
-    }
-    return bytes;
-}
-
-void WriteBytes(const std::wstring& path, const std::string& bytes) {
-    std::unique_ptr<FILE, int (*)(FILE*)> file(_wfopen(path.c_str(), L"wb"), fclose);
-    ASSERT_NE(file, nullptr);
-    fwrite(bytes.data(), 1, bytes.size(), file.get());
 }
 
 class UpdatePbcf : public testing::Test {
@@ -125,15 +94,12 @@ class UpdatePbcf : public testing::Test {
         wmemcpy(savedFolder, WorkFolder, kPathCapacity);
         SetWorkFolder(folder.path());
         LocaleCodes = {L"en", L"US"};
-        shownBox = ShownBox();
         exitCodes.clear();
-        ProblemBoxDisplay = RecordBox;
         ConfigUpdateExit = RecordExit;
     }
     void TearDown() override {
         wmemcpy(WorkFolder, savedFolder, kPathCapacity);
         LocaleCodes = {};
-        ProblemBoxDisplay = MessageBoxW;
         for (const std::wstring& path : readOnly) {
             SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
         }
@@ -172,6 +138,7 @@ class UpdatePbcf : public testing::Test {
         return own;
     }
 
+    BoxRecorder recorder;
     ScratchFolder folder{L"velmar_cfg"};
     LogCapture log{folder / L"log.txt"};
     wchar_t savedFolder[kPathCapacity];
@@ -179,12 +146,13 @@ class UpdatePbcf : public testing::Test {
 };
 
 TEST_F(UpdatePbcf, ReplacesAllFourTokensAndTracesEachCall) {
-    WriteBytes(EventFile(), "eventname=Spring Review\n");
-    WriteBytes(Config(), "url=%local%\ncountry=%locc%\nevent=%eventname%\nlang=%locl%\n%other%\n");
+    ASSERT_TRUE(WriteFileText(EventFile(), "eventname=Spring Review\n"));
+    ASSERT_TRUE(WriteFileText(
+        Config(), "url=%local%\ncountry=%locc%\nevent=%eventname%\nlang=%locl%\n%other%\n"));
     UpdatePBCF(Config().c_str(), true);
 
-    EXPECT_EQ(ReadBytes(Config()), "url=file://" + SlashedFolder() +
-                                       "\ncountry=US\nevent=Spring Review\nlang=en\n%other%\n");
+    EXPECT_EQ(ReadFileText(Config()), "url=file://" + SlashedFolder() +
+                                          "\ncountry=US\nevent=Spring Review\nlang=en\n%other%\n");
     std::vector<std::string> lines = log.Lines();
     ASSERT_EQ(lines.size(), 18u);
     EXPECT_EQ(lines[0], "EAfter reading eventname file, event name = Spring Review");
@@ -196,40 +164,40 @@ TEST_F(UpdatePbcf, ReplacesAllFourTokensAndTracesEachCall) {
     EXPECT_EQ(lines[16], "After cleaning up substituteParam");
     EXPECT_EQ(lines[17], "Leaving UpdatePBCF");
     EXPECT_TRUE(exitCodes.empty());
-    EXPECT_EQ(shownBox.count, 0);
+    EXPECT_EQ(RecordedBox.count, 0);
 }
 
 TEST_F(UpdatePbcf, PbrdFileGetsThreeSlashUrl) {
-    WriteBytes(Config(L"pbrd"), "%local%");
+    ASSERT_TRUE(WriteFileText(Config(L"pbrd"), "%local%"));
     UpdatePBCF(Config(L"pbrd").c_str(), false);
-    EXPECT_EQ(ReadBytes(Config(L"pbrd")), "file:///" + SlashedFolder());
+    EXPECT_EQ(ReadFileText(Config(L"pbrd")), "file:///" + SlashedFolder());
 }
 
 // A later token is also found in values inserted before it; earlier ones are not.
 TEST_F(UpdatePbcf, TokensInsideTheEventNameFollowTheReplacementOrder) {
-    WriteBytes(EventFile(), "k=%locl%|%locc%|%local%\n");
-    WriteBytes(Config(), "[%eventname%]");
+    ASSERT_TRUE(WriteFileText(EventFile(), "k=%locl%|%locc%|%local%\n"));
+    ASSERT_TRUE(WriteFileText(Config(), "[%eventname%]"));
     UpdatePBCF(Config().c_str(), true);
-    EXPECT_EQ(ReadBytes(Config()), "[en|%locc%|%local%]");
+    EXPECT_EQ(ReadFileText(Config()), "[en|%locc%|%local%]");
 }
 
 TEST_F(UpdatePbcf, ByteOrderMarkAndNonAsciiSurvive) {
     SetWorkFolder(folder / L"Größe Ordner");
-    WriteBytes(EventFile(), "k=Frühling\r\n");
-    WriteBytes(Config(), "\xEF\xBB\xBF<e>%eventname%</e><u>%local%</u>");
+    ASSERT_TRUE(WriteFileText(EventFile(), "k=Frühling\r\n"));
+    ASSERT_TRUE(WriteFileText(Config(), "\xEF\xBB\xBF<e>%eventname%</e><u>%local%</u>"));
     UpdatePBCF(Config().c_str(), true);
     std::string expected =
         "\xEF\xBB\xBF<e>Fr\xC3\xBChling</e><u>file://" + SlashedFolder() + "</u>";
-    EXPECT_EQ(ReadBytes(Config()), expected);
+    EXPECT_EQ(ReadFileText(Config()), expected);
     EXPECT_NE(SlashedFolder().find("Gr\xC3\xB6\xC3\x9F"
                                    "e Ordner"),
               std::string::npos);
 }
 
 TEST_F(UpdatePbcf, ShorterTextLeavesNoOldBytesBehind) {
-    WriteBytes(Config(), "a=%eventname%;b=%eventname%;c=%locc%\n");
+    ASSERT_TRUE(WriteFileText(Config(), "a=%eventname%;b=%eventname%;c=%locc%\n"));
     UpdatePBCF(Config().c_str(), true);
-    EXPECT_EQ(ReadBytes(Config()), "a=;b=;c=US\n");
+    EXPECT_EQ(ReadFileText(Config()), "a=;b=;c=US\n");
 }
 
 // The working text grows past twice the file's length when the values need it.
@@ -241,11 +209,11 @@ TEST_F(UpdatePbcf, LongValuesAreWrittenInFull) {
     }
     SetWorkFolder(deep);
     std::string longName(3000, 'n');
-    WriteBytes(EventFile(), "k=" + longName + "\n");
-    WriteBytes(Config(), "%local%%eventname%%local%");
+    ASSERT_TRUE(WriteFileText(EventFile(), "k=" + longName + "\n"));
+    ASSERT_TRUE(WriteFileText(Config(), "%local%%eventname%%local%"));
     UpdatePBCF(Config().c_str(), true);
     std::string url = "file://" + SlashedFolder();
-    EXPECT_EQ(ReadBytes(Config()), url + longName + url);
+    EXPECT_EQ(ReadFileText(Config()), url + longName + url);
     std::vector<std::string> lines = log.Lines();
     int expectedLength = static_cast<int>(2 * url.size() + longName.size());
     EXPECT_EQ(lines[lines.size() - 4],
@@ -254,58 +222,58 @@ TEST_F(UpdatePbcf, LongValuesAreWrittenInFull) {
 }
 
 TEST_F(UpdatePbcf, EventNameKeepsInnerLineEndsButNoFinalCarriageReturn) {
-    WriteBytes(EventFile(), "k=X\r\nother=Y\r\n");
-    WriteBytes(Config(), "<%eventname%>");
+    ASSERT_TRUE(WriteFileText(EventFile(), "k=X\r\nother=Y\r\n"));
+    ASSERT_TRUE(WriteFileText(Config(), "<%eventname%>"));
     UpdatePBCF(Config().c_str(), true);
-    EXPECT_EQ(ReadBytes(Config()), "<X\r\nother=Y>");
+    EXPECT_EQ(ReadFileText(Config()), "<X\r\nother=Y>");
 
-    WriteBytes(EventFile(), "k=Spring");
-    WriteBytes(Config(), "<%eventname%>");
+    ASSERT_TRUE(WriteFileText(EventFile(), "k=Spring"));
+    ASSERT_TRUE(WriteFileText(Config(), "<%eventname%>"));
     UpdatePBCF(Config().c_str(), true);
-    EXPECT_EQ(ReadBytes(Config()), "<Spring>");
+    EXPECT_EQ(ReadFileText(Config()), "<Spring>");
 }
 
 TEST_F(UpdatePbcf, MissingOrEmptyEventNameFileRemovesTheTokenSilently) {
-    WriteBytes(Config(), "<%eventname%>");
+    ASSERT_TRUE(WriteFileText(Config(), "<%eventname%>"));
     UpdatePBCF(Config().c_str(), true);
-    EXPECT_EQ(ReadBytes(Config()), "<>");
-    WriteBytes(EventFile(), "");
-    WriteBytes(Config(), "<%eventname%>");
+    EXPECT_EQ(ReadFileText(Config()), "<>");
+    ASSERT_TRUE(WriteFileText(EventFile(), ""));
+    ASSERT_TRUE(WriteFileText(Config(), "<%eventname%>"));
     UpdatePBCF(Config().c_str(), true);
-    EXPECT_EQ(ReadBytes(Config()), "<>");
+    EXPECT_EQ(ReadFileText(Config()), "<>");
     EXPECT_EQ(OwnLines(), (std::vector<std::string>{"Leaving UpdatePBCF", "Leaving UpdatePBCF"}));
 }
 
 TEST_F(UpdatePbcf, MissingOrEmptyConfigurationIsSkippedWithoutAWord) {
     UpdatePBCF(Config().c_str(), true);
-    EXPECT_EQ(ReadBytes(Config()), "<missing>");
-    WriteBytes(Config(), "");
+    EXPECT_FALSE(FileExists(Config()));
+    ASSERT_TRUE(WriteFileText(Config(), ""));
     UpdatePBCF(Config().c_str(), true);
-    EXPECT_EQ(ReadBytes(Config()), "");
+    EXPECT_EQ(ReadFileText(Config()), "");
     EXPECT_TRUE(log.Lines().empty());
     EXPECT_TRUE(exitCodes.empty());
 }
 
 TEST_F(UpdatePbcf, TextWithoutTokensKeepsItsBytes) {
     std::string content = "\xEF\xBB\xBF<config a=\"%x%\">\r\n  \xE2\x82\xAC 100%\r\n</config>\r\n";
-    WriteBytes(Config(), content);
+    ASSERT_TRUE(WriteFileText(Config(), content));
     UpdatePBCF(Config().c_str(), true);
-    EXPECT_EQ(ReadBytes(Config()), content);
+    EXPECT_EQ(ReadFileText(Config()), content);
     EXPECT_EQ(log.Lines().size(), 17u);
 }
 
 TEST_F(UpdatePbcf, Latin1FileKeepsEveryByteButItsTokens) {
     std::string content = "title=Caf\xE9 %locl%\r\n\xA9 2026\r\n";
-    WriteBytes(Config(), content);
+    ASSERT_TRUE(WriteFileText(Config(), content));
     UpdatePBCF(Config().c_str(), true);
-    EXPECT_EQ(ReadBytes(Config()), "title=Caf\xE9 en\r\n\xA9 2026\r\n");
+    EXPECT_EQ(ReadFileText(Config()), "title=Caf\xE9 en\r\n\xA9 2026\r\n");
 }
 
 // Decoding stops at a zero byte; what follows it is carried through, not lost.
 TEST_F(UpdatePbcf, BytesBehindAZeroByteAreKept) {
-    WriteBytes(Config(), std::string("v=%locl%\0tail %locl%", 20));
+    ASSERT_TRUE(WriteFileText(Config(), std::string("v=%locl%\0tail %locl%", 20)));
     UpdatePBCF(Config().c_str(), true);
-    EXPECT_EQ(ReadBytes(Config()), std::string("v=en\0tail %locl%", 16));
+    EXPECT_EQ(ReadFileText(Config()), std::string("v=en\0tail %locl%", 16));
 }
 
 class UnreadableFile : public UpdatePbcf {
@@ -323,29 +291,29 @@ class UnreadableFile : public UpdatePbcf {
 
 TEST_F(UnreadableFile, ReadOnlyConfigurationEndsTheRunWithProblem201) {
     std::string content = "lang=%locl%";
-    WriteBytes(Config(), content);
+    ASSERT_TRUE(WriteFileText(Config(), content));
     MakeReadOnly(Config());
     UpdatePBCF(Config().c_str(), true);
 
-    EXPECT_EQ(shownBox.count, 1);
-    EXPECT_EQ(shownBox.text, L"Unreadable: " + Config());
-    EXPECT_EQ(shownBox.caption, L"VelmarOne");
+    EXPECT_EQ(RecordedBox.count, 1);
+    EXPECT_EQ(RecordedBox.text, L"Unreadable: " + Config());
+    EXPECT_EQ(RecordedBox.caption, L"VelmarOne");
     EXPECT_EQ(exitCodes, std::vector<int>{10});
     EXPECT_EQ(LogHandle, nullptr);
     std::string path = EncodeUtf8(Config());
     EXPECT_EQ(log.Lines(),
               (std::vector<std::string>{"Error opening/reading properties file " + path,
                                         "*** Launcher Exiting ***"}));
-    EXPECT_EQ(ReadBytes(Config()), content);
+    EXPECT_EQ(ReadFileText(Config()), content);
 }
 
 // The event name file is read first, so it fails even without a configuration file.
 TEST_F(UnreadableFile, ReadOnlyEventNameFileFailsBeforeTheConfiguration) {
-    WriteBytes(EventFile(), "k=v\n");
+    ASSERT_TRUE(WriteFileText(EventFile(), "k=v\n"));
     MakeReadOnly(EventFile());
     UpdatePBCF(Config().c_str(), true);
 
-    EXPECT_EQ(shownBox.text, L"Unreadable: " + EventFile());
+    EXPECT_EQ(RecordedBox.text, L"Unreadable: " + EventFile());
     EXPECT_EQ(exitCodes, std::vector<int>{10});
     EXPECT_EQ(log.Lines(), (std::vector<std::string>{
                                "Error opening/reading eventname file " + EncodeUtf8(EventFile()),
@@ -357,7 +325,7 @@ TEST_F(UnreadableFile, ReadOnlyEventNameFileFailsBeforeTheConfiguration) {
 constexpr const wchar_t* kChildFolderVariable = L"VELMAR_CONFIG_CHILD_FOLDER";
 
 TEST_F(UpdatePbcf, UnreadableFileEndsTheProcessWithCodeTen) {
-    WriteBytes(Config(), "x");
+    ASSERT_TRUE(WriteFileText(Config(), "x"));
     MakeReadOnly(Config());
     wchar_t self[MAX_PATH] = {};
     ASSERT_NE(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
@@ -376,7 +344,7 @@ TEST_F(UpdatePbcf, UnreadableFileEndsTheProcessWithCodeTen) {
     DWORD code = 0;
     GetExitCodeProcess(process.get(), &code);
     EXPECT_EQ(code, 10u);
-    std::string log = ReadBytes(folder / L"child_log.txt");
+    std::string log = ReadFileText(folder / L"child_log.txt");
     EXPECT_NE(log.find("Error opening/reading properties file"), std::string::npos) << log;
     EXPECT_NE(log.find("*** Launcher Exiting ***"), std::string::npos) << log;
 }
@@ -388,7 +356,7 @@ TEST(ConfigChild, UpdateOnReadOnlyFile) {
         GTEST_SKIP() << "only runs when started by UnreadableFileEndsTheProcessWithCodeTen";
     }
     wmemcpy(WorkFolder, folder, kPathCapacity);
-    ProblemBoxDisplay = RecordBox;
+    BoxRecorder recorder;
     LogHandle = CreateLogFile((std::wstring(folder) + L"\\child_log.txt").c_str());
     UpdatePBCF((std::wstring(folder) + L"\\properties\\offlineplayback.pbcf").c_str(), true);
     ADD_FAILURE() << "UpdatePBCF returned";

@@ -16,18 +16,14 @@ namespace {
 
 constexpr const wchar_t* kStopFileVariable = L"VELMAR_CHILD_STOP_FILE";
 
-bool Exists(const std::wstring& path) {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 bool WaitForFile(const std::wstring& path, DWORD milliseconds) {
     for (DWORD waited = 0; waited < milliseconds; waited += 50) {
-        if (Exists(path)) {
+        if (FileExists(path)) {
             return true;
         }
         Sleep(50);
     }
-    return Exists(path);
+    return FileExists(path);
 }
 
 std::wstring SystemCommand() {
@@ -59,14 +55,14 @@ TEST_F(ClientProcess, WaitsForTheProgramAndLeavesTheCommandLineAlone) {
     std::vector<wchar_t> command(text.begin(), text.end());
     command.push_back(L'\0');
     EXPECT_NE(StartClientProcess(command.data(), 1), 0);
-    EXPECT_TRUE(Exists(done));
+    EXPECT_TRUE(FileExists(done));
     EXPECT_EQ(std::wstring(command.data()), text);
     EXPECT_TRUE(log.Lines().empty());
 
     std::wstring hiddenDone = folder / L"hidden.txt";
     std::wstring hidden = SystemCommand() + L" /c echo done> \"" + hiddenDone + L"\"";
     EXPECT_NE(LaunchProcess(hidden.c_str(), 1, 1), 0);
-    EXPECT_TRUE(Exists(hiddenDone));
+    EXPECT_TRUE(FileExists(hiddenDone));
 }
 
 // Without wait, the call returns while the program is still running: here a
@@ -83,7 +79,7 @@ TEST_F(ClientProcess, ReturnsAtOnceWithoutWait) {
     SetEnvironmentVariableW(kStopFileVariable, nullptr);
     ASSERT_NE(started, 0);
 
-    EXPECT_FALSE(Exists(ended));
+    EXPECT_FALSE(FileExists(ended));
     ASSERT_TRUE(UniqueFileHandle(
         CreateFileW(stop.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr)));
     EXPECT_TRUE(WaitForFile(ended, 30000));

@@ -5,25 +5,9 @@
 #include <string>
 
 #include "launcher/message_catalogue.h"
+#include "test_support/recorded_box.h"
 
 namespace {
-
-struct ShownBox {
-    int count = 0;
-    std::wstring text;
-    std::wstring caption;
-    UINT style = 0;
-};
-ShownBox shown;
-
-int WINAPI RecordBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style) {
-    EXPECT_EQ(owner, nullptr);
-    ++shown.count;
-    shown.text = text;
-    shown.caption = caption;
-    shown.style = style;
-    return IDOK;
-}
 
 std::wstring Generic(int number) {
     return L"The launcher has encountered a problem for which a description is not available.\n"
@@ -33,14 +17,12 @@ std::wstring Generic(int number) {
 
 class ProblemBox : public ::testing::Test {
   protected:
-    void SetUp() override {
-        shown = ShownBox();
-        ProblemBoxDisplay = RecordBox;
-    }
     void TearDown() override {
-        ProblemBoxDisplay = MessageBoxW;
+        EXPECT_EQ(shown.owner, nullptr);
         MessageCatalogue.clear();
     }
+    BoxRecorder recorder;
+    const ShownBox& shown = RecordedBox;
 };
 
 }  // namespace

@@ -54,6 +54,16 @@ class LogCapture {
         return lines;
     }
 
+    // How many lines hold text, and whether any does.
+    size_t Count(const std::string& text) const {
+        size_t count = 0;
+        for (const std::string& line : Lines()) {
+            count += line.find(text) != std::string::npos ? 1 : 0;
+        }
+        return count;
+    }
+    bool Contains(const std::string& text) const { return Count(text) != 0; }
+
   private:
     std::wstring path_;
 };

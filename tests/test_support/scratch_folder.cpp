@@ -79,6 +79,11 @@ std::vector<unsigned char> ReadFileBytes(const std::wstring& path) {
     return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
 }
 
+std::string ReadFileText(const std::wstring& path) {
+    std::vector<unsigned char> bytes = ReadFileBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
 bool WriteFileBytes(const std::wstring& path, const std::vector<unsigned char>& bytes) {
     std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),

@@ -30,6 +30,8 @@ std::wstring FixturePath(const std::wstring& relative);
 std::vector<unsigned char> ReadFixture(const std::wstring& relative);
 
 std::vector<unsigned char> ReadFileBytes(const std::wstring& path);
+// The whole file as bytes; empty when it cannot be read.
+std::string ReadFileText(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::vector<unsigned char>& bytes);
 bool WriteFileText(const std::wstring& path, const std::string& text);
 bool FileExists(const std::wstring& path);

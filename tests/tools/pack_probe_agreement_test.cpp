@@ -10,14 +10,9 @@
 #include <string>
 
 #include "package/package_probe.h"
+#include "test_support/scratch_folder.h"
 
 namespace {
-
-std::wstring FixturePath(const std::string& name) {
-    wchar_t folder[MAX_PATH] = {};
-    GetEnvironmentVariableW(L"VELMAR_FIXTURES", folder, MAX_PATH);
-    return std::wstring(folder) + L"\\tools\\" + std::wstring(name.begin(), name.end());
-}
 
 std::map<std::string, std::string> ReadReport(const std::wstring& path) {
     std::map<std::string, std::string> values;
@@ -41,12 +36,13 @@ class ProbeAgreesWithInspect : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(ProbeAgreesWithInspect, OnOffsetsAndPropertyText) {
     std::string name = GetParam();
-    std::map<std::string, std::string> report = ReadReport(FixturePath(name + ".inspect.txt"));
+    std::wstring fixture = L"tools\\" + std::wstring(name.begin(), name.end());
+    std::map<std::string, std::string> report = ReadReport(FixturePath(fixture + L".inspect.txt"));
     ASSERT_EQ(report.count("exit code"), 1u) << "no report for " << name;
 
     // As at process start: the probe keeps earlier text when it reads none.
     std::memset(PackageSource.propertyText, 0, sizeof PackageSource.propertyText);
-    int result = ProbePackageFile(FixturePath(name + ".exe").c_str());
+    int result = ProbePackageFile(FixturePath(fixture + L".exe").c_str());
     if (report["exit code"] == "1") {
         EXPECT_EQ(result, 0);
         return;

@@ -56,6 +56,21 @@ bool ReadCurrentEntry(unzFile archive, bool keep, std::string& content, std::str
     return true;
 }
 
+// One entry as the zip directory describes it.
+ArchiveEntry EntryFromInfo(const char* name, const unz_file_info64& info) {
+    ArchiveEntry entry;
+    entry.name.assign(name, info.size_filename);
+    entry.utf8 = (info.flag & kUtf8NameFlag) != 0;
+    entry.method = static_cast<uint16_t>(info.compression_method);
+    entry.encrypted = (info.flag & kEncryptedFlag) != 0;
+    entry.crc = static_cast<uint32_t>(info.crc);
+    entry.dosDate = static_cast<uint32_t>(info.dosDate);
+    entry.size = info.uncompressed_size;
+    entry.packedSize = info.compressed_size;
+    entry.attributes = ZipEntryAttributes(static_cast<uint16_t>(info.version), info.external_fa);
+    return entry;
+}
+
 }  // namespace
 
 bool ListArchive(std::streambuf& buffer, uint64_t base, std::vector<ArchiveEntry>& entries,
@@ -86,18 +101,7 @@ bool ListArchive(std::streambuf& buffer, uint64_t base, std::vector<ArchiveEntry
                                     0) != UNZ_OK) {
             break;
         }
-        ArchiveEntry entry;
-        entry.name.assign(name.data(), info.size_filename);
-        entry.utf8 = (info.flag & kUtf8NameFlag) != 0;
-        entry.method = static_cast<uint16_t>(info.compression_method);
-        entry.encrypted = (info.flag & kEncryptedFlag) != 0;
-        entry.crc = static_cast<uint32_t>(info.crc);
-        entry.dosDate = static_cast<uint32_t>(info.dosDate);
-        entry.size = info.uncompressed_size;
-        entry.packedSize = info.compressed_size;
-        entry.attributes =
-            ZipEntryAttributes(static_cast<uint16_t>(info.version), info.external_fa);
-        entries.push_back(entry);
+        entries.push_back(EntryFromInfo(name.data(), info));
         status = unzGoToNextFile(archive.get());
     }
     if (status != UNZ_END_OF_LIST_OF_FILE || entries.size() != global.number_entry) {

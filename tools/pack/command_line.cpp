@@ -1,35 +1,63 @@
 #include "tools/pack/command_line.h"
 
+#include <set>
+
 namespace {
 
-enum class Slot {
-    Launcher,
-    Locale,
-    Payload,
-    Output,
-    Inspect,
-    Level,
-    Quiet,
-    Verbose,
-    Progress,
-    Json
-};
+// Stores an option's value in the parsed command line; a text saying what is
+// wrong with the value, or empty.
+using StoreFunction = std::string (*)(ParsedCommandLine& parsed, const std::string& value);
 
 struct OptionSpec {
     const char* name;
     const char* shortName;  // or null
-    Slot slot;
     bool takesValue;
+    bool mayBeEmpty;  // an empty locale text is refused later with the other locale checks
+    StoreFunction store;
 };
 
+template <std::string PackRequest::*field>
+std::string StoreText(ParsedCommandLine& parsed, const std::string& value) {
+    parsed.pack.*field = value;
+    return std::string();
+}
+
+template <bool PackRequest::*flag>
+std::string SetSwitch(ParsedCommandLine& parsed, const std::string&) {
+    parsed.pack.*flag = true;
+    return std::string();
+}
+
+std::string StoreInspectPath(ParsedCommandLine& parsed, const std::string& value) {
+    parsed.inspectPath = value;
+    return std::string();
+}
+
+std::string SetJson(ParsedCommandLine& parsed, const std::string&) {
+    parsed.json = true;
+    return std::string();
+}
+
+std::string StoreLevel(ParsedCommandLine& parsed, const std::string& value) {
+    if (value.size() != 1 || value[0] < '0' || value[0] > '9') {
+        return "--level takes a number from 0 to 9, not " + value;
+    }
+    parsed.pack.level = value[0] - '0';
+    return std::string();
+}
+
 const OptionSpec kOptions[] = {
-    {"--launcher", nullptr, Slot::Launcher, true},  {"--locale", nullptr, Slot::Locale, true},
-    {"--payload", nullptr, Slot::Payload, true},    {"--output", "-o", Slot::Output, true},
-    {"--inspect", nullptr, Slot::Inspect, true},    {"--level", nullptr, Slot::Level, true},
-    {"--quiet", "-q", Slot::Quiet, false},          {"--verbose", "-v", Slot::Verbose, false},
-    {"--progress", nullptr, Slot::Progress, false}, {"--json", nullptr, Slot::Json, false},
+    {"--launcher", nullptr, true, false, StoreText<&PackRequest::launcher>},
+    {"--locale", nullptr, true, true, StoreText<&PackRequest::locale>},
+    {"--payload", nullptr, true, false, StoreText<&PackRequest::payload>},
+    {"--output", "-o", true, false, StoreText<&PackRequest::output>},
+    {"--inspect", nullptr, true, false, StoreInspectPath},
+    {"--level", nullptr, true, false, StoreLevel},
+    {"--quiet", "-q", false, false, SetSwitch<&PackRequest::quiet>},
+    {"--verbose", "-v", false, false, SetSwitch<&PackRequest::verbose>},
+    {"--progress", nullptr, false, false, SetSwitch<&PackRequest::progress>},
+    {"--json", nullptr, false, false, SetJson},
 };
-constexpr size_t kSlotCount = 10;
 
 ParsedCommandLine UsageError(const std::string& message) {
     ParsedCommandLine parsed;
@@ -59,70 +87,124 @@ bool HasSwitch(const std::vector<std::string>& arguments, const char* a, const c
     return false;
 }
 
-std::string Store(ParsedCommandLine& parsed, Slot slot, const std::string& value) {
-    PackRequest& pack = parsed.pack;
-    switch (slot) {
-        case Slot::Launcher:
-            pack.launcher = value;
-            break;
-        case Slot::Locale:
-            pack.locale = value;
-            break;
-        case Slot::Payload:
-            pack.payload = value;
-            break;
-        case Slot::Output:
-            pack.output = value;
-            break;
-        case Slot::Inspect:
-            parsed.inspectPath = value;
-            break;
-        case Slot::Level:
-            if (value.size() != 1 || value[0] < '0' || value[0] > '9') {
-                return "--level takes a number from 0 to 9, not " + value;
-            }
-            pack.level = value[0] - '0';
-            break;
-        case Slot::Quiet:
-            pack.quiet = true;
-            break;
-        case Slot::Verbose:
-            pack.verbose = true;
-            break;
-        case Slot::Progress:
-            pack.progress = true;
-            break;
-        case Slot::Json:
-            parsed.json = true;
-            break;
+// Where the parse stands: the next argument, whether "--" came, what was
+// parsed so far and which options (by long name) were given.
+struct ParserState {
+    explicit ParserState(const std::vector<std::string>& given) : arguments(given) {}
+    const std::vector<std::string>& arguments;
+    size_t next = 0;
+    bool optionsEnded = false;
+    ParsedCommandLine parsed;
+    std::set<std::string> seen;
+};
+
+// One argument: the option it names, with its value when it carries one.
+struct Argument {
+    const OptionSpec* option = nullptr;
+    std::string name;
+    std::string value;
+    bool hasInlineValue = false;
+};
+
+// An option's name, and its value when given as "--name=value".
+void SplitInlineValue(const std::string& text, Argument& argument) {
+    size_t equals = text.find('=');
+    if (text.rfind("--", 0) == 0 && equals != std::string::npos) {
+        argument.name = text.substr(0, equals);
+        argument.value = text.substr(equals + 1);
+        argument.hasInlineValue = true;
+        return;
+    }
+    argument.name = text;
+}
+
+// The option an argument names; an operand stands for the payload, once.
+std::string IdentifyArgument(const ParserState& state, const std::string& text,
+                             Argument& argument) {
+    if (!state.optionsEnded && text.size() > 1 && text[0] == '-') {
+        SplitInlineValue(text, argument);
+        argument.option = FindOption(argument.name);
+        return argument.option == nullptr ? "unknown option " + argument.name : std::string();
+    }
+    if (state.seen.count("--payload") != 0) {
+        return "unexpected argument " + text;
+    }
+    argument.option = FindOption("--payload");
+    argument.value = text;
+    argument.hasInlineValue = true;
+    return std::string();
+}
+
+// The option's value: given inline, or the next argument taken as it is,
+// even when it starts with "-".
+std::string TakeValue(ParserState& state, Argument& argument) {
+    const OptionSpec& option = *argument.option;
+    std::string name = option.name;
+    if (state.seen.count(name) != 0) {
+        return name + " given twice";
+    }
+    if (option.takesValue && !argument.hasInlineValue) {
+        if (state.next >= state.arguments.size()) {
+            return name + " needs a value";
+        }
+        argument.value = state.arguments[state.next++];
+    }
+    if (!option.takesValue && argument.hasInlineValue) {
+        return name + " takes no value";
+    }
+    if (option.takesValue && argument.value.empty() && !option.mayBeEmpty) {
+        return name + " needs a value";
     }
     return std::string();
 }
 
 // Which options a mode may not be given, and which it needs.
-std::string CheckCombination(const ParsedCommandLine& parsed, const bool* seen) {
-    if (seen[static_cast<size_t>(Slot::Inspect)]) {
+std::string CheckCombination(const ParserState& state) {
+    if (state.seen.count("--inspect") != 0) {
         for (const OptionSpec& option : kOptions) {
-            if (seen[static_cast<size_t>(option.slot)] && option.slot != Slot::Inspect &&
-                option.slot != Slot::Json) {
-                return std::string("--inspect takes no other option but --json, but ") +
-                       option.name + " was given";
+            std::string name = option.name;
+            if (state.seen.count(name) != 0 && name != "--inspect" && name != "--json") {
+                return "--inspect takes no other option but --json, but " + name + " was given";
             }
         }
         return std::string();
     }
-    if (seen[static_cast<size_t>(Slot::Json)]) {
+    if (state.seen.count("--json") != 0) {
         return "--json goes with --inspect";
     }
-    for (Slot needed : {Slot::Launcher, Slot::Locale, Slot::Payload, Slot::Output}) {
-        if (!seen[static_cast<size_t>(needed)]) {
-            return std::string("missing ") + kOptions[static_cast<size_t>(needed)].name;
+    for (const char* needed : {"--launcher", "--locale", "--payload", "--output"}) {
+        if (state.seen.count(needed) == 0) {
+            return std::string("missing ") + needed;
         }
     }
-    if (parsed.pack.quiet && parsed.pack.verbose) {
+    if (state.parsed.pack.quiet && state.parsed.pack.verbose) {
         return "--quiet and --verbose exclude each other";
     }
     return std::string();
+}
+
+// Reads every argument into the state; what is wrong with the line, or empty.
+std::string ParseArguments(ParserState& state) {
+    while (state.next < state.arguments.size()) {
+        const std::string& text = state.arguments[state.next++];
+        if (!state.optionsEnded && text == "--") {
+            state.optionsEnded = true;
+            continue;
+        }
+        Argument argument;
+        std::string problem = IdentifyArgument(state, text, argument);
+        if (problem.empty()) {
+            problem = TakeValue(state, argument);
+        }
+        if (problem.empty()) {
+            problem = argument.option->store(state.parsed, argument.value);
+        }
+        if (!problem.empty()) {
+            return problem;
+        }
+        state.seen.insert(argument.option->name);
+    }
+    return CheckCombination(state);
 }
 
 }  // namespace
@@ -139,69 +221,15 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     if (arguments.empty()) {
         return UsageError("no command given");
     }
-    ParsedCommandLine parsed;
-    bool seen[kSlotCount] = {};
-    bool optionsEnded = false;
-    for (size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        if (!optionsEnded && argument == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        bool isOption = !optionsEnded && argument.size() > 1 && argument[0] == '-';
-        std::string name = argument;
-        std::string value;
-        bool hasInlineValue = false;
-        size_t equals = argument.find('=');
-        if (isOption && argument.rfind("--", 0) == 0 && equals != std::string::npos) {
-            name = argument.substr(0, equals);
-            value = argument.substr(equals + 1);
-            hasInlineValue = true;
-        }
-        const OptionSpec* option = isOption ? FindOption(name) : nullptr;
-        if (isOption && option == nullptr) {
-            return UsageError("unknown option " + name);
-        }
-        if (option == nullptr) {
-            // An operand: the payload, once.
-            if (seen[static_cast<size_t>(Slot::Payload)]) {
-                return UsageError("unexpected argument " + argument);
-            }
-            option = &kOptions[static_cast<size_t>(Slot::Payload)];
-            value = argument;
-            hasInlineValue = true;
-        }
-        size_t index = static_cast<size_t>(option->slot);
-        if (seen[index]) {
-            return UsageError(std::string(option->name) + " given twice");
-        }
-        if (option->takesValue && !hasInlineValue) {
-            if (i + 1 >= arguments.size()) {
-                return UsageError(std::string(option->name) + " needs a value");
-            }
-            value = arguments[++i];  // taken as it is, even when it starts with "-"
-        }
-        if (!option->takesValue && hasInlineValue) {
-            return UsageError(std::string(option->name) + " takes no value");
-        }
-        // An empty locale text is refused later with the other locale checks.
-        if (option->takesValue && value.empty() && option->slot != Slot::Locale) {
-            return UsageError(std::string(option->name) + " needs a value");
-        }
-        std::string problem = Store(parsed, option->slot, value);
-        if (!problem.empty()) {
-            return UsageError(problem);
-        }
-        seen[index] = true;
-    }
-    std::string problem = CheckCombination(parsed, seen);
+    ParserState state(arguments);
+    std::string problem = ParseArguments(state);
     if (!problem.empty()) {
         return UsageError(problem);
     }
-    parsed.ok = true;
-    parsed.mode =
-        seen[static_cast<size_t>(Slot::Inspect)] ? CommandMode::Inspect : CommandMode::Pack;
-    return parsed;
+    state.parsed.ok = true;
+    state.parsed.mode =
+        state.seen.count("--inspect") != 0 ? CommandMode::Inspect : CommandMode::Pack;
+    return state.parsed;
 }
 
 std::string UsageText() {

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "tools/pack/native_text.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -15,12 +17,8 @@ void WriteTo(FILE* stream, const std::string& utf8) {
     DWORD mode = 0;
     if (handle != INVALID_HANDLE_VALUE && handle != nullptr && GetConsoleMode(handle, &mode) &&
         !utf8.empty()) {
-        int length =
-            MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-        if (length > 0) {
-            std::wstring wide(static_cast<size_t>(length), L'\0');
-            MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0],
-                                length);
+        std::wstring wide = WideFromUtf8(utf8);
+        if (!wide.empty()) {
             DWORD written = 0;
             WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
             return;

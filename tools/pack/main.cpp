@@ -8,10 +8,6 @@
 #include "tools/pack/pack_command.h"
 #include "tools/pack/package_report.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 namespace {
 
 constexpr int kExitUsage = 2;
@@ -43,15 +39,7 @@ int Run(const std::vector<std::string>& arguments) {
 int wmain(int argc, wchar_t** argv) {
     std::vector<std::string> arguments;
     for (int i = 1; i < argc; ++i) {
-        std::wstring wide(argv[i]);
-        int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                         nullptr, 0, nullptr, nullptr);
-        std::string utf8(static_cast<size_t>(length > 0 ? length : 0), '\0');
-        if (length > 0) {
-            WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &utf8[0],
-                                length, nullptr, nullptr);
-        }
-        arguments.push_back(utf8);
+        arguments.push_back(Utf8FromWide(argv[i]));
     }
     return Run(arguments);
 }

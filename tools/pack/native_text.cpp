@@ -5,7 +5,7 @@
 #include "tools/pack/payload_rules.h"
 
 #ifdef _WIN32
-#include <windows.h>
+#include "launcher/text_conversion.h"
 #endif
 
 namespace {
@@ -24,22 +24,6 @@ std::string EscapeBeyondAscii(const std::string& bytes) {
     return shown;
 }
 
-#ifdef _WIN32
-std::string Utf8FromWide(const std::wstring& wide, DWORD flags) {
-    if (wide.empty()) {
-        return std::string();
-    }
-    int length = WideCharToMultiByte(CP_UTF8, flags, wide.data(), static_cast<int>(wide.size()),
-                                     nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<size_t>(length > 0 ? length : 0), '\0');
-    if (length > 0) {
-        WideCharToMultiByte(CP_UTF8, flags, wide.data(), static_cast<int>(wide.size()), &utf8[0],
-                            length, nullptr, nullptr);
-    }
-    return utf8;
-}
-#endif
-
 }  // namespace
 
 std::filesystem::path PathFromUtf8(const std::string& text) {
@@ -52,7 +36,7 @@ std::string PathToUtf8(const std::filesystem::path& path) {
 
 bool FileNameToUtf8(const std::filesystem::path& name, std::string& utf8, std::string& error) {
 #ifdef _WIN32
-    utf8 = Utf8FromWide(name.native(), WC_ERR_INVALID_CHARS);
+    utf8 = Utf8FromWide(name.native(), true);
     if (utf8.empty() && !name.native().empty()) {
         error = "it holds a character that is not valid Unicode";
         return false;
@@ -73,15 +57,25 @@ std::string StoredNameToUtf8(const std::string& bytes, bool utf8Flag) {
     }
 #ifdef _WIN32
     if (!utf8Flag) {
-        int length = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()),
-                                         nullptr, 0);
-        std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
-        if (length > 0) {
-            MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), &wide[0],
-                                length);
-            return Utf8FromWide(wide, 0);
+        std::wstring wide;
+        if (WideFromCodePage(CP_ACP, bytes.data(), bytes.size(), 0, wide)) {
+            return Utf8FromWide(wide);
         }
     }
 #endif
     return EscapeBeyondAscii(bytes);
 }
+
+#ifdef _WIN32
+std::string Utf8FromWide(const std::wstring& wide, bool strict) {
+    std::string utf8;
+    NarrowFromWide(CP_UTF8, wide, strict ? WC_ERR_INVALID_CHARS : 0, utf8);
+    return utf8;
+}
+
+std::wstring WideFromUtf8(const std::string& utf8) {
+    std::wstring wide;
+    WideFromCodePage(CP_UTF8, utf8.data(), utf8.size(), 0, wide);
+    return wide;
+}
+#endif

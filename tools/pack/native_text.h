@@ -17,3 +17,11 @@ bool FileNameToUtf8(const std::filesystem::path& name, std::string& utf8, std::s
 // the ANSI code page's reading on Windows, and bytes beyond ASCII as \xNN
 // elsewhere. Invalid UTF-8 shows as \xNN too.
 std::string StoredNameToUtf8(const std::string& bytes, bool utf8Flag);
+
+#ifdef _WIN32
+// UTF-16, as the Windows API gives it, to UTF-8 and back; empty when the text
+// does not convert. strict: a lone surrogate makes the conversion fail rather
+// than turn into U+FFFD.
+std::string Utf8FromWide(const std::wstring& wide, bool strict = false);
+std::wstring WideFromUtf8(const std::string& utf8);
+#endif

@@ -25,9 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The launcher takes the package's size as a signed 32-bit number.
-constexpr uint64_t kLargestPackage = 0x7FFFFFFF;
-
 int Refuse(const std::string& message) {
     WriteError("velmar-pack: " + message + "\n");
     return 1;
@@ -204,6 +201,58 @@ uint64_t FileCount(const Payload& payload) {
     return payload.kind == PayloadKind::Folder ? files : 1;
 }
 
+// The launcher's bytes, the filler, the marker and the locale text.
+bool WriteHead(std::streambuf& buffer, const std::vector<unsigned char>& launcher,
+               const PackagePlan& plan, const std::string& localeText) {
+    std::vector<char> filler(static_cast<size_t>(plan.fillerLength), '\0');
+    return WriteBytes(buffer, reinterpret_cast<const char*>(launcher.data()), launcher.size()) &&
+           WriteBytes(buffer, filler.data(), filler.size()) &&
+           WriteBytes(buffer, reinterpret_cast<const char*>(MarkerBytes()), kMarkerLength) &&
+           WriteBytes(buffer, localeText.data(), localeText.size());
+}
+
+// The payload's archive behind the head, with progress; the refusal's text
+// when it cannot be written.
+bool WriteArchive(const PackRequest& request, const PackagePlan& plan, const Payload& payload,
+                  std::streambuf& buffer, std::string& error) {
+    ProgressMeter progress(!request.quiet && (request.progress || ErrorIsTerminal()),
+                           FileCount(payload), payload.fileBytes);
+    bool written = WritePayload(payload, buffer, static_cast<uint64_t>(plan.archiveOffset),
+                                WriteOptions(request, progress), error);
+    if (written && payload.kind == PayloadKind::Folder && !AlignArchiveEnd(buffer)) {
+        written = false;
+        error = "cannot write " + request.output + ": writing the file failed";
+    }
+    progress.Finish();
+    if (!written && error == "interrupted") {
+        error = "interrupted: " + request.output + " is not written";
+    }
+    return written;
+}
+
+// The written bytes flushed, their length checked and read back as planned;
+// the refusal's text otherwise.
+std::string CheckWrittenPackage(const PackRequest& request, const PackagePlan& plan,
+                                const Payload& payload, std::streambuf& buffer,
+                                std::streamoff& size) {
+    if (buffer.pubsync() != 0) {
+        return "cannot write " + request.output + ": writing the file failed";
+    }
+    size = buffer.pubseekoff(0, std::ios_base::end);
+    std::string error = CheckPackageLength(size);
+    if (!error.empty()) {
+        return error;
+    }
+    error = VerifyPackage(buffer, plan, request.locale, payload.entryCount);
+    if (!error.empty()) {
+        return "the package is not written: " + error;
+    }
+    if (Interrupted()) {
+        return "interrupted: " + request.output + " is not written";
+    }
+    return std::string();
+}
+
 // Writes the planned package under a temporary name and puts it in place
 // once it reads back as planned.
 int WritePackage(const PackRequest& request, const std::vector<unsigned char>& launcher,
@@ -214,42 +263,15 @@ int WritePackage(const PackRequest& request, const std::vector<unsigned char>& l
         return Refuse(error);
     }
     std::streambuf& buffer = *output.Stream().rdbuf();
-    std::vector<char> filler(static_cast<size_t>(plan.fillerLength), '\0');
-    if (!WriteBytes(buffer, reinterpret_cast<const char*>(launcher.data()), launcher.size()) ||
-        !WriteBytes(buffer, filler.data(), filler.size()) ||
-        !WriteBytes(buffer, reinterpret_cast<const char*>(MarkerBytes()), kMarkerLength) ||
-        !WriteBytes(buffer, request.locale.data(), request.locale.size())) {
+    if (!WriteHead(buffer, launcher, plan, request.locale)) {
         return Refuse("cannot write " + request.output + ": writing the file failed");
     }
-    ProgressMeter progress(!request.quiet && (request.progress || ErrorIsTerminal()),
-                           FileCount(payload), payload.fileBytes);
-    bool written = WritePayload(payload, buffer, static_cast<uint64_t>(plan.archiveOffset),
-                                WriteOptions(request, progress), error);
-    if (written && payload.kind == PayloadKind::Folder && !AlignArchiveEnd(buffer)) {
-        written = false;
-        error = "cannot write " + request.output + ": writing the file failed";
+    if (!WriteArchive(request, plan, payload, buffer, error)) {
+        return Refuse(error);
     }
-    progress.Finish();
-    if (!written) {
-        return Refuse(error == "interrupted" ? "interrupted: " + request.output + " is not written"
-                                             : error);
-    }
-    if (buffer.pubsync() != 0) {
-        return Refuse("cannot write " + request.output + ": writing the file failed");
-    }
-    std::streamoff size = buffer.pubseekoff(0, std::ios_base::end);
-    if (size < 0 || static_cast<uint64_t>(size) > kLargestPackage) {
-        return Refuse("the package would be " + std::to_string(size) +
-                      " bytes long: the launcher reads packages of at most 2 GiB");
-    }
-    error = VerifyPackage(buffer, plan, request.locale, payload.entryCount);
-    if (!error.empty()) {
-        return Refuse("the package is not written: " + error);
-    }
-    if (Interrupted()) {
-        return Refuse("interrupted: " + request.output + " is not written");
-    }
-    if (!output.Commit(error)) {
+    std::streamoff size = 0;
+    error = CheckWrittenPackage(request, plan, payload, buffer, size);
+    if (!error.empty() || !output.Commit(error)) {
         return Refuse(error);
     }
     if (!request.quiet) {
@@ -284,15 +306,12 @@ int BuildPackage(const PackRequest& request) {
     PackagePlan plan;
     bool knownLength = payload.kind == PayloadKind::ZipArchive;
     error = PlanPackage(launcher, request.locale, knownLength ? payload.fileBytes : 0, plan);
+    if (error.empty()) {
+        error = CheckLeastPackageLength(static_cast<uint64_t>(plan.archiveOffset) +
+                                        SmallestArchiveSize(payload, request.level));
+    }
     if (!error.empty()) {
         return Refuse(error);
-    }
-    uint64_t least =
-        static_cast<uint64_t>(plan.archiveOffset) + SmallestArchiveSize(payload, request.level);
-    if (least > kLargestPackage) {
-        return Refuse("the package would be at least " + std::to_string(least) +
-                      " bytes long: the launcher reads packages of at most 2 GiB - split the "
-                      "payload or leave files out");
     }
     return WritePackage(request, launcher, plan, payload);
 }

@@ -10,6 +10,9 @@ namespace {
 
 constexpr size_t kLocaleLength = 5;  // language, separator, country
 
+// The launcher takes the package's size as a signed 32-bit number.
+constexpr uint64_t kLargestPackage = 0x7FFFFFFF;
+
 std::string Number(int64_t value) {
     return std::to_string(value);
 }
@@ -38,6 +41,23 @@ std::string CheckLauncherLength(uint64_t launcherLength) {
         return "the launcher is " + Number(static_cast<int64_t>(launcherLength)) +
                " bytes long: the package marker would start past offset " +
                Number(kMarkerSearchEnd) + ", the end of the launcher's search";
+    }
+    return std::string();
+}
+
+std::string CheckLeastPackageLength(uint64_t least) {
+    if (least > kLargestPackage) {
+        return "the package would be at least " + std::to_string(least) +
+               " bytes long: the launcher reads packages of at most 2 GiB - split the "
+               "payload or leave files out";
+    }
+    return std::string();
+}
+
+std::string CheckPackageLength(int64_t length) {
+    if (length < 0 || static_cast<uint64_t>(length) > kLargestPackage) {
+        return "the package would be " + std::to_string(length) +
+               " bytes long: the launcher reads packages of at most 2 GiB";
     }
     return std::string();
 }

@@ -22,6 +22,12 @@ std::string CheckLocaleText(const std::string& text);
 // Checks only the launcher's length; used before its bytes are read.
 std::string CheckLauncherLength(uint64_t launcherLength);
 
+// The package's length, before it is written (the least it can come to) and
+// once it is: the launcher takes it as a signed 32-bit number. Empty when it
+// fits, the reason for refusing otherwise.
+std::string CheckLeastPackageLength(uint64_t least);
+std::string CheckPackageLength(int64_t length);
+
 // Code signing pads a file to a multiple of this before it appends the
 // signature; a package of such a length keeps its archive at the very end.
 constexpr uint64_t kPackageAlignment = 8;

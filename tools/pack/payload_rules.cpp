@@ -196,3 +196,53 @@ bool NeedsUtf8Flag(const std::string& name) {
     return std::any_of(name.begin(), name.end(),
                        [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
 }
+
+namespace {
+
+std::string MethodName(uint16_t method) {
+    switch (method) {
+        case 9:
+            return "Deflate64";
+        case 12:
+            return "bzip2";
+        case 14:
+            return "LZMA";
+        case 93:
+            return "Zstandard";
+        case 95:
+            return "xz";
+        case 98:
+            return "PPMd";
+        default:
+            return "method " + std::to_string(method);
+    }
+}
+
+}  // namespace
+
+std::string ZipEntryProblem(const std::string& shown, bool encrypted, uint16_t method) {
+    std::string nameProblem = EntryNameProblem(shown);
+    if (!nameProblem.empty()) {
+        return "the launcher would not extract " + shown + ": " + nameProblem + " - rename it";
+    }
+    if (encrypted || method == 99) {
+        return "the entry " + shown +
+               " is encrypted, and the launcher has no password - zip it without one";
+    }
+    if (method != 0 && method != 8) {
+        return "the entry " + shown + " is compressed with " + MethodName(method) +
+               ", which the launcher cannot extract - zip it again with Deflate (zip -Z deflate, "
+               "7z -mm=Deflate) or give the folder";
+    }
+    return std::string();
+}
+
+std::string RewrittenFileProblem(const std::string& name, bool readOnly, const std::string& bytes) {
+    if (readOnly) {
+        return name +
+               " is read-only, but the launcher rewrites it: every user would get "
+               "problem 201 - make it writable";
+    }
+    std::string problem = TextFileProblem(bytes);
+    return problem.empty() ? problem : name + ": " + problem;
+}

@@ -40,6 +40,14 @@ bool IsRewrittenFile(const std::string& name, const ClientChoice& client);
 // Why the launcher cannot take these bytes as UTF-8 text, or empty.
 std::string TextFileProblem(const std::string& bytes);
 
+// The refusal for a zip entry the launcher cannot extract (shown: its name
+// for showing), or empty.
+std::string ZipEntryProblem(const std::string& shown, bool encrypted, uint16_t method);
+
+// The refusal for a file the launcher rewrites in place, which must be
+// writable UTF-8 text, or empty.
+std::string RewrittenFileProblem(const std::string& name, bool readOnly, const std::string& bytes);
+
 // Whether an entry of this name holds data that is compressed already
 // (media, archives, images, fonts), so that it is stored as it is.
 bool IsCompressedByName(const std::string& name);

@@ -6,6 +6,7 @@
 #include "tools/pack/archive_listing.h"
 #include "tools/pack/interruption.h"
 #include "tools/pack/native_text.h"
+#include "tools/pack/payload_rules.h"
 #include "tools/pack/payload_zip.h"
 
 namespace {
@@ -18,53 +19,9 @@ constexpr uint32_t kReadOnlyAttribute = 0x01;
 constexpr uint64_t kEntryOverhead = 30 + 46 + 2 * 9;
 constexpr uint64_t kEndRecordLength = 22;
 
-std::string MethodName(uint16_t method) {
-    switch (method) {
-        case 9:
-            return "Deflate64";
-        case 12:
-            return "bzip2";
-        case 14:
-            return "LZMA";
-        case 93:
-            return "Zstandard";
-        case 95:
-            return "xz";
-        case 98:
-            return "PPMd";
-        default:
-            return "method " + std::to_string(method);
-    }
-}
-
 // The refusal for an entry the launcher cannot extract, or empty.
-std::string ZipEntryProblem(const ArchiveEntry& entry) {
-    std::string shown = StoredNameToUtf8(entry.name, entry.utf8);
-    std::string nameProblem = EntryNameProblem(shown);
-    if (!nameProblem.empty()) {
-        return "the launcher would not extract " + shown + ": " + nameProblem + " - rename it";
-    }
-    if (entry.encrypted || entry.method == 99) {
-        return "the entry " + shown +
-               " is encrypted, and the launcher has no password - zip it without one";
-    }
-    if (entry.method != 0 && entry.method != 8) {
-        return "the entry " + shown + " is compressed with " + MethodName(entry.method) +
-               ", which the launcher cannot extract - zip it again with Deflate (zip -Z deflate, "
-               "7z -mm=Deflate) or give the folder";
-    }
-    return std::string();
-}
-
-// The launcher rewrites these files in place: they must be writable UTF-8.
-std::string RewrittenFileProblem(const std::string& name, bool readOnly, const std::string& bytes) {
-    if (readOnly) {
-        return name +
-               " is read-only, but the launcher rewrites it: every user would get "
-               "problem 201 - make it writable";
-    }
-    std::string problem = TextFileProblem(bytes);
-    return problem.empty() ? problem : name + ": " + problem;
+std::string EntryProblem(const ArchiveEntry& entry) {
+    return ZipEntryProblem(StoredNameToUtf8(entry.name, entry.utf8), entry.encrypted, entry.method);
 }
 
 std::vector<std::string> RewrittenNames(const std::vector<std::string>& names,
@@ -120,7 +77,7 @@ bool CheckZipEntries(std::streambuf& buffer, const std::vector<ArchiveEntry>& en
                      Payload& payload, std::string& error) {
     std::vector<std::string> fileNames;
     for (const ArchiveEntry& entry : entries) {
-        error = ZipEntryProblem(entry);
+        error = EntryProblem(entry);
         if (!error.empty()) {
             return false;
         }

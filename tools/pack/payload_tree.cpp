@@ -15,16 +15,14 @@ struct Child {
     std::string storedName;  // the child's own name, as the launcher reads it
 };
 
-bool CollectFolder(const fs::path& folder, const std::string& folderName,
-                   std::vector<PayloadEntry>& entries, std::string& error) {
+// The folder's children, sorted by their stored names.
+bool ListChildren(const fs::path& folder, std::vector<Child>& children, std::string& error) {
     std::error_code failure;
-    std::vector<Child> children;
     fs::directory_iterator it(folder, failure);
     fs::directory_iterator end;
     for (; !failure && it != end; it.increment(failure)) {
-        const fs::directory_entry& item = *it;
         Child child;
-        child.path = item.path();
+        child.path = it->path();
         std::string nameError;
         if (!FileNameToUtf8(child.path.filename(), child.storedName, nameError)) {
             error = "the name of " + PathToUtf8(child.path) + " cannot be stored: " + nameError;
@@ -38,32 +36,51 @@ bool CollectFolder(const fs::path& folder, const std::string& folderName,
     }
     std::sort(children.begin(), children.end(),
               [](const Child& a, const Child& b) { return a.storedName < b.storedName; });
+    return true;
+}
 
+// The entry for one child: a file or a folder (never a link to one) with a
+// name the launcher extracts.
+bool ChildEntry(const Child& child, const std::string& folderName, PayloadEntry& entry,
+                std::string& error) {
+    std::string factsError;
+    if (!ReadFileFacts(child.path, entry.facts, factsError)) {
+        error = "cannot read " + PathToUtf8(child.path) + ": " + factsError;
+        return false;
+    }
+    bool isDirectory = entry.facts.isDirectory;
+    // Links to folders could make the walk endless.
+    if (isDirectory && entry.facts.isLink) {
+        error = PathToUtf8(child.path) + " is a link to a folder, which is not followed";
+        return false;
+    }
+    std::error_code failure;
+    fs::file_status target = fs::status(child.path, failure);
+    if (!isDirectory && (failure || !fs::is_regular_file(target))) {
+        error = PathToUtf8(child.path) + " is neither a file nor a folder";
+        return false;
+    }
+    entry.name = ChildEntryName(folderName, child.storedName, isDirectory);
+    entry.nameIsUtf8 = NeedsUtf8Flag(entry.name);
+    entry.source = child.path;
+    std::string nameProblem = EntryNameProblem(entry.name);
+    if (!nameProblem.empty()) {
+        error =
+            "the launcher would not extract " + entry.name + ": " + nameProblem + " - rename it";
+        return false;
+    }
+    return true;
+}
+
+bool CollectFolder(const fs::path& folder, const std::string& folderName,
+                   std::vector<PayloadEntry>& entries, std::string& error) {
+    std::vector<Child> children;
+    if (!ListChildren(folder, children, error)) {
+        return false;
+    }
     for (const Child& child : children) {
         PayloadEntry entry;
-        std::string factsError;
-        if (!ReadFileFacts(child.path, entry.facts, factsError)) {
-            error = "cannot read " + PathToUtf8(child.path) + ": " + factsError;
-            return false;
-        }
-        bool isDirectory = entry.facts.isDirectory;
-        // Links to folders could make the walk endless.
-        if (isDirectory && entry.facts.isLink) {
-            error = PathToUtf8(child.path) + " is a link to a folder, which is not followed";
-            return false;
-        }
-        fs::file_status target = fs::status(child.path, failure);
-        if (!isDirectory && (failure || !fs::is_regular_file(target))) {
-            error = PathToUtf8(child.path) + " is neither a file nor a folder";
-            return false;
-        }
-        entry.name = ChildEntryName(folderName, child.storedName, isDirectory);
-        entry.nameIsUtf8 = NeedsUtf8Flag(entry.name);
-        entry.source = child.path;
-        std::string nameProblem = EntryNameProblem(entry.name);
-        if (!nameProblem.empty()) {
-            error = "the launcher would not extract " + entry.name + ": " + nameProblem +
-                    " - rename it";
+        if (!ChildEntry(child, folderName, entry, error)) {
             return false;
         }
         if (entries.size() >= kMaximumEntryCount) {
@@ -72,7 +89,7 @@ bool CollectFolder(const fs::path& folder, const std::string& folderName,
             return false;
         }
         entries.push_back(entry);
-        if (isDirectory && !CollectFolder(child.path, entry.name, entries, error)) {
+        if (entry.facts.isDirectory && !CollectFolder(child.path, entry.name, entries, error)) {
             return false;
         }
     }
