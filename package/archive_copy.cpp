@@ -15,12 +15,13 @@
 
 namespace {
 
-// Committed read-write pages for the transfer buffer, released on every return.
+// Committed read-write pages for the transfer buffer (kCopyOutBlockSize
+// bytes), released on every return.
 class TransferBuffer {
   public:
     TransferBuffer()
-        : bytes_(static_cast<unsigned char*>(
-              VirtualAlloc(nullptr, kCopyBufferSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE))) {}
+        : bytes_(static_cast<unsigned char*>(VirtualAlloc(
+              nullptr, kCopyOutBlockSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE))) {}
     ~TransferBuffer() {
         if (bytes_ != nullptr) {
             VirtualFree(bytes_, 0, MEM_RELEASE);
@@ -78,11 +79,10 @@ bool StorePath(wchar_t* path, const std::wstring& text) {
 }  // namespace
 
 CopyOutcome CopyArchiveBytes(ArchiveCopyStreams& streams, uint32_t archiveLength,
-                             unsigned char* buffer) {
+                             unsigned char* buffer, DWORD chunkSize) {
     uint32_t total = 0;
     while (total < archiveLength) {
-        DWORD wanted =
-            archiveLength - total < kCopyChunkSize ? archiveLength - total : kCopyChunkSize;
+        DWORD wanted = archiveLength - total < chunkSize ? archiveLength - total : chunkSize;
         DWORD got = 0;
         if (!streams.Read(buffer, wanted, &got)) {
             return CopyOutcome::ReadFailed;
@@ -164,7 +164,8 @@ int GetZipFromExe(wchar_t* path) {
     }
 
     FileStreams streams(executable, output.get());
-    switch (CopyArchiveBytes(streams, static_cast<uint32_t>(archiveLength), buffer.get())) {
+    switch (CopyArchiveBytes(streams, static_cast<uint32_t>(archiveLength), buffer.get(),
+                             kCopyOutBlockSize)) {
         case CopyOutcome::Complete:
             break;
         case CopyOutcome::ReadFailed:
