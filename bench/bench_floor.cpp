@@ -5,7 +5,6 @@
 // Usage: velmar-bench-floor PACKAGE ARCHIVE_OFFSET ARCHIVE_COPY OUTPUT_FOLDER
 // Exit code 0 when every step worked.
 #include <windows.h>
-#include <shellapi.h>
 
 // iowin32.h needs ioapi.h first (for OF and the I/O types).
 #include <unzip.h>
@@ -105,19 +104,44 @@ bool Extract(const std::wstring& archivePath, const std::wstring& folder) {
     return ok;
 }
 
+// The arguments of the command line, split at blanks outside double quotes
+// (the shell's CommandLineToArgvW would load shell32 and user32, which a bare
+// extractor does not need).
+std::vector<std::wstring> Arguments() {
+    std::vector<std::wstring> arguments;
+    std::wstring current;
+    bool quoted = false, inArgument = false;
+    for (const wchar_t* c = GetCommandLineW(); *c != L'\0'; ++c) {
+        if (*c == L'"') {
+            quoted = !quoted;
+            inArgument = true;
+        } else if (!quoted && (*c == L' ' || *c == L'\t')) {
+            if (inArgument)
+                arguments.push_back(current);
+            current.clear();
+            inArgument = false;
+        } else {
+            current += *c;
+            inArgument = true;
+        }
+    }
+    if (inArgument)
+        arguments.push_back(current);
+    return arguments;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    int count = 0;
-    wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (args == nullptr || count != 5) {
+    std::vector<std::wstring> args = Arguments();
+    if (args.size() != 5) {
         return 2;
     }
-    if (!CopyOut(args[1], _wtoi64(args[2]), args[3])) {
+    if (!CopyOut(args[1].c_str(), _wtoi64(args[2].c_str()), args[3].c_str())) {
         return 3;
     }
-    CreateDirectoryW(args[4], nullptr);
+    CreateDirectoryW(args[4].c_str(), nullptr);
     bool ok = Extract(args[3], args[4]);
-    DeleteFileW(args[3]);
+    DeleteFileW(args[3].c_str());
     return ok ? 0 : 4;
 }
