@@ -1,7 +1,6 @@
 #include "extract/extraction_driver.h"
 
 #include <windows.h>
-#include <shlobj.h>
 
 #include <cstring>
 #include <cwchar>
@@ -12,6 +11,7 @@
 #include "extract/entry_name.h"
 #include "extract/zip_reader.h"
 #include "launcher/diagnostic_log.h"
+#include "launcher/on_demand_system.h"
 #include "launcher/process_state.h"
 
 namespace {
@@ -96,7 +96,7 @@ void ExtractEntry(ZipReader* reader, int index, const ZipEntryInfo& entry,
         wchar_t folderPath[kPathCapacity];
         if (WorkFolderPath(folder.get(), folderPath) &&
             GetFileAttributesW(folderPath) == INVALID_FILE_ATTRIBUTES) {
-            SHCreateDirectoryExW(nullptr, folderPath, nullptr);
+            CreateFolderWithParents(folderPath);  // SHCreateDirectoryExW
         }
     }
     ExtractEntryToFile(reader, index, name);

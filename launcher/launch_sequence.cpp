@@ -9,6 +9,7 @@
 #include "launcher/client_command.h"
 #include "launcher/client_process.h"
 #include "launcher/diagnostic_log.h"
+#include "launcher/on_demand_system.h"
 #include "launcher/problem_report.h"
 #include "launcher/process_state.h"
 #include "launcher/system_paths.h"
@@ -85,7 +86,7 @@ int RunLaunchSequence(const char* commandLine) {
     // Copy-out. Its failure ends the run without the exit banner.
     wchar_t archivePath[kPathCapacity] = {};
     if (GetZipFromExe(archivePath) == 0) {
-        MessageBoxW(nullptr, kCopyOutFailedText, nullptr, 0);
+        ShowMessageBox(nullptr, kCopyOutFailedText, nullptr, 0);
         return 0;
     }
 

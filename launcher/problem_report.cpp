@@ -1,11 +1,12 @@
 #include "launcher/problem_report.h"
 
+#include "launcher/on_demand_system.h"
 #include "launcher/message_catalogue.h"
 #include "launcher/wide_format.h"
 
 #include <vector>
 
-ProblemBoxFunction ProblemBoxDisplay = MessageBoxW;
+ProblemBoxFunction ProblemBoxDisplay = ShowMessageBox;
 
 namespace {
 

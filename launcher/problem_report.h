@@ -20,6 +20,7 @@ void ShowProblemBox(va_list* inserts, UINT style, int problemNumber);
 // The message number of a problem's own text, or 0 when it has none.
 unsigned ProblemMessageNumber(int problemNumber);
 
-// What shows the box. Unit tests put a recorder here; everything else uses MessageBoxW.
+// What shows the box. Unit tests put a recorder here; everything else uses MessageBoxW
+// (through ShowMessageBox).
 using ProblemBoxFunction = int(WINAPI*)(HWND, LPCWSTR, LPCWSTR, UINT);
 extern ProblemBoxFunction ProblemBoxDisplay;
