@@ -25,6 +25,7 @@ struct ZipFileAccess {
     uint64_t size = 0;
     uint64_t position = 0;
     bool failed = false;
+    uint64_t filePointer = UINT64_MAX;  // where the handle's own position stands
     uint64_t uses = 0;
     FileWindow windows[kWindowCount];
     ZipFileAccess** owner = nullptr;
@@ -32,34 +33,63 @@ struct ZipFileAccess {
 
 namespace {
 
-bool ReadDirect(HANDLE file, uint64_t offset, unsigned char* buffer, DWORD size, DWORD* got) {
-    OVERLAPPED at = {};
-    at.Offset = static_cast<DWORD>(offset);
-    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+// A plain positioned read: a read with an OVERLAPPED offset costs the
+// platform an extra round trip for a completion nobody waits for.
+bool ReadDirect(ZipFileAccess* access, uint64_t offset, unsigned char* buffer, DWORD size,
+                DWORD* got) {
     *got = 0;
-    if (ReadFile(file, buffer, size, got, &at)) {
-        return true;
+    if (access->filePointer != offset) {
+        LARGE_INTEGER to;
+        to.QuadPart = static_cast<LONGLONG>(offset);
+        if (!SetFilePointerEx(access->file.get(), to, nullptr, FILE_BEGIN)) {
+            access->filePointer = UINT64_MAX;
+            return false;
+        }
     }
-    return GetLastError() == ERROR_HANDLE_EOF;
+    if (!ReadFile(access->file.get(), buffer, size, got, nullptr)) {
+        access->filePointer = UINT64_MAX;
+        return false;
+    }
+    access->filePointer = offset + *got;
+    return true;
 }
 
-// The window that holds [offset, offset + size), refilled from the file when
-// none does; null when reading failed.
-FileWindow* WindowFor(ZipFileAccess* access, uint64_t offset, DWORD size) {
-    FileWindow* oldest = &access->windows[0];
+// The window that holds [offset, offset + size), or null.
+FileWindow* WindowHolding(ZipFileAccess* access, uint64_t offset, DWORD size) {
     for (FileWindow& window : access->windows) {
         if (window.length > 0 && offset >= window.offset &&
             offset + size <= window.offset + window.length) {
             window.lastUse = ++access->uses;
             return &window;
         }
+    }
+    return nullptr;
+}
+
+// Copies [offset, offset + size) out of a window, as far as the file reaches.
+void CopyFromWindow(const FileWindow& window, uint64_t offset, unsigned char* buffer, DWORD size,
+                    DWORD* got) {
+    uint64_t start = offset - window.offset;
+    DWORD available = window.length > start ? static_cast<DWORD>(window.length - start) : 0;
+    *got = size < available ? size : available;
+    std::memcpy(buffer, window.bytes + start, *got);
+}
+
+// The window that holds [offset, offset + size), refilled from the file when
+// none does; null when reading failed.
+FileWindow* WindowFor(ZipFileAccess* access, uint64_t offset, DWORD size) {
+    if (FileWindow* window = WindowHolding(access, offset, size)) {
+        return window;
+    }
+    FileWindow* oldest = &access->windows[0];
+    for (FileWindow& window : access->windows) {
         if (window.lastUse < oldest->lastUse) {
             oldest = &window;
         }
     }
     DWORD got = 0;
     oldest->length = 0;
-    if (!ReadDirect(access->file.get(), offset, oldest->bytes, kWindowSize, &got)) {
+    if (!ReadDirect(access, offset, oldest->bytes, kWindowSize, &got)) {
         return nullptr;
     }
     oldest->offset = offset;
@@ -94,8 +124,18 @@ voidpf ZCALLBACK OpenFile(voidpf opaque, const void* name, int mode) {
 uLong ZCALLBACK ReadFileAt(voidpf, voidpf stream, void* buffer, uLong size) {
     ZipFileAccess* access = static_cast<ZipFileAccess*>(stream);
     DWORD got = 0;
-    if (!ReadZipFileAt(access, access->position, static_cast<unsigned char*>(buffer),
-                       static_cast<DWORD>(size), &got)) {
+    unsigned char* out = static_cast<unsigned char*>(buffer);
+    bool read = true;
+    if (size == 0 || access->position >= access->size) {
+        got = 0;
+    } else if (size >= kWindowSize) {
+        read = ReadDirect(access, access->position, out, static_cast<DWORD>(size), &got);
+    } else if (FileWindow* window = WindowFor(access, access->position, static_cast<DWORD>(size))) {
+        CopyFromWindow(*window, access->position, out, static_cast<DWORD>(size), &got);
+    } else {
+        read = false;
+    }
+    if (!read) {
         access->failed = true;
         return 0;
     }
@@ -162,16 +202,12 @@ bool ReadZipFileAt(ZipFileAccess* access, uint64_t offset, unsigned char* buffer
     if (size == 0 || offset >= access->size) {
         return true;
     }
-    if (size >= kWindowSize) {
-        return ReadDirect(access->file.get(), offset, buffer, size, got);
+    // Entry data already in a window (small entries, behind their local
+    // header) is copied from there; anything else goes to the file directly,
+    // leaving the windows to the directory and the headers.
+    if (FileWindow* window = WindowHolding(access, offset, size)) {
+        CopyFromWindow(*window, offset, buffer, size, got);
+        return true;
     }
-    FileWindow* window = WindowFor(access, offset, size);
-    if (window == nullptr) {
-        return false;
-    }
-    uint64_t start = offset - window->offset;
-    DWORD available = window->length > start ? static_cast<DWORD>(window->length - start) : 0;
-    *got = size < available ? size : available;
-    std::memcpy(buffer, window->bytes + start, *got);
-    return true;
+    return ReadDirect(access, offset, buffer, size, got);
 }

@@ -17,7 +17,8 @@ struct ZipFileAccess;
 // receives its access (null again once minizip closes it).
 void FillZipFileFunctions(zlib_filefunc64_def* io, ZipFileAccess** opened);
 
-// Reads size bytes at offset into buffer; *got receives the count (fewer at
-// the end of the file). False when reading failed.
+// Reads size bytes at offset into buffer (entry data): from a window when one
+// holds them, from the file otherwise. *got receives the count (fewer at the
+// end of the file). False when reading failed.
 bool ReadZipFileAt(ZipFileAccess* access, uint64_t offset, unsigned char* buffer, DWORD size,
                    DWORD* got);
