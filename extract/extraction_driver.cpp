@@ -11,8 +11,8 @@
 #include "extract/entry_name.h"
 #include "extract/zip_reader.h"
 #include "launcher/diagnostic_log.h"
-#include "launcher/on_demand_system.h"
 #include "launcher/process_state.h"
+#include "package/workspace_folders.h"
 
 namespace {
 
@@ -96,7 +96,10 @@ void ExtractEntry(ZipReader* reader, int index, const ZipEntryInfo& entry,
         wchar_t folderPath[kPathCapacity];
         if (WorkFolderPath(folder.get(), folderPath) &&
             GetFileAttributesW(folderPath) == INVALID_FILE_ATTRIBUTES) {
-            CreateFolderWithParents(folderPath);  // SHCreateDirectoryExW
+            // With its missing parents, as the shell's SHCreateDirectoryExW
+            // would, without loading the shell (and the window system) into
+            // every launch.
+            CreateFolderPath(folderPath);
         }
     }
     ExtractEntryToFile(reader, index, name);

@@ -23,10 +23,3 @@ int WINAPI ShowMessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style)
     static MessageBoxFunction show = LoadFunction<MessageBoxFunction>(user32, "MessageBoxW");
     return show != nullptr ? show(owner, text, caption, style) : 0;
 }
-
-int CreateFolderWithParents(const wchar_t* path) {
-    using CreateFunction = int(WINAPI*)(HWND, LPCWSTR, const SECURITY_ATTRIBUTES*);
-    static UniqueModule shell32(LoadLibraryW(L"shell32.dll"));
-    static CreateFunction create = LoadFunction<CreateFunction>(shell32, "SHCreateDirectoryExW");
-    return create != nullptr ? create(nullptr, path, nullptr) : ERROR_DLL_NOT_FOUND;
-}
