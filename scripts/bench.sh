@@ -4,12 +4,16 @@
 # it with minizip and zlib, nothing else), side by side under the same Wine
 # with one persistent wineserver, and prints median, min and max wall time,
 # the ratio launch/floor and the peak working set of each.
-# Usage: scripts/bench.sh [RUNS]   (runs per payload and program, default 9)
+# Usage: scripts/bench.sh [RUNS [PAYLOAD...]]   (runs per payload and program,
+# default 9; payloads reference, media, onefile, default all three)
+# On a busy machine the wall times swing widely: use more runs there.
 # Payloads and packages are kept in the build tree and reused.
 # Not a test: nothing here fails on slow figures.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 runs=${1:-9}
+[ $# -gt 0 ] && shift
+selected=("$@")
 build_root=$("$repo/scripts/build.sh" | tail -n 1)
 win=$build_root/win
 payloads=$build_root/bench
@@ -27,6 +31,7 @@ mkdir -p "$work"
 cp "$win/bench/velmar-bench-floor.exe" "$win/bench/velmar-bench-starter.exe" "$work/"
 
 names=(reference media onefile)
+[ ${#selected[@]} -gt 0 ] && names=("${selected[@]}")
 declare -A offset
 for name in "${names[@]}"; do
   "$repo/dist/velmar-pack" --launcher "$repo/dist/velmar-launcher.exe" --locale en_US \
@@ -96,7 +101,7 @@ for name in "${names[@]}"; do
   done
 done
 
-python3 - "$results" "$runs" "$payloads" <<'PY'
+python3 - "$results" "$runs" "$payloads" "${names[@]}" <<'PY'
 import os, statistics, sys
 rows = {}
 for line in open(sys.argv[1]):
@@ -107,9 +112,10 @@ for line in open(sys.argv[1]):
     rows.setdefault((name, kind), []).append((float(values["wall_ms"]), int(values["peak_kib"])))
 print(f"Launch benchmark: {sys.argv[2]} runs per program, wall time in ms (median [min-max]), "
       f"peak working set in MiB")
+print("ratio: median launch / median floor; min ratio: fastest launch / fastest floor")
 print(f"{'payload':<10} {'size MB':>8} {'floor':>22} {'launch':>22} {'ratio':>6} {'launch-floor':>13}"
-      f" {'peak floor':>11} {'peak launch':>12}")
-for name in ("reference", "media", "onefile"):
+      f" {'min ratio':>10} {'peak floor':>11} {'peak launch':>12}")
+for name in sys.argv[4:]:
     size = os.path.getsize(os.path.join(sys.argv[3], name + ".zip")) / 1e6
     cells = {}
     for kind in ("floor", "launch"):
@@ -119,5 +125,5 @@ for name in ("reference", "media", "onefile"):
     f, l = cells["floor"], cells["launch"]
     print(f"{name:<10} {size:>8.1f} {f'{f[0]:.0f} [{f[1]:.0f}-{f[2]:.0f}]':>22} "
           f"{f'{l[0]:.0f} [{l[1]:.0f}-{l[2]:.0f}]':>22} {l[0] / f[0]:>6.2f} {l[0] - f[0]:>+13.0f}"
-          f" {f[3]:>11.1f} {l[3]:>12.1f}")
+          f" {l[1] / f[1]:>10.2f} {f[3]:>11.1f} {l[3]:>12.1f}")
 PY
