@@ -14,8 +14,8 @@
 #include "extract/zip_reader.h"
 #include "launcher/diagnostic_log.h"
 #include "launcher/process_state.h"
-#include "launcher/system_libraries.h"
 #include "launcher/text_conversion.h"
+#include "package/workspace_folders.h"
 
 namespace {
 
@@ -90,7 +90,10 @@ bool WriteEntry(ZipReader* reader, int index, const wchar_t* name, const wchar_t
         wchar_t folderPath[kPathCapacity];
         if (WorkFolderPath(folder.get(), folderPath) &&
             GetFileAttributesW(folderPath) == INVALID_FILE_ATTRIBUTES) {
-            SystemSHCreateDirectoryExW(nullptr, folderPath, nullptr);
+            // With its missing parents, as the shell's SHCreateDirectoryExW
+            // would, without loading the shell (and the window system) into
+            // every launch.
+            CreateFolderPath(folderPath);
         }
     }
     ZipResult written = ExtractEntryToFile(reader, index, name);

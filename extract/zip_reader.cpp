@@ -1,8 +1,6 @@
 #include "extract/zip_reader.h"
 
-// iowin32.h needs ioapi.h first (for OF and the I/O types).
 #include <unzip.h>
-#include <iowin32.h>
 
 #include <climits>
 #include <cstring>
@@ -12,6 +10,7 @@
 
 #include "extract/entry_data_decoder.h"
 #include "extract/entry_name.h"
+#include "extract/zip_file_access.h"
 #include "extract/zip_attributes.h"
 #include "extract/zip_extra_field.h"
 #include "extract/zip_time.h"
@@ -25,7 +24,10 @@ constexpr unsigned kDataDescriptorFlag = 0x0008;
 constexpr unsigned kUtf8NameFlag = 0x0800;
 constexpr uint32_t kDirectoryAttribute = 0x10;
 constexpr size_t kNameBufferSize = 260;  // stored names up to 259 bytes
-constexpr unsigned kCopyBufferSize = 16384;
+// Entry data moves in chunks of up to this size: small entries take a buffer
+// of their own size, large ones a few hundred reads and writes per 100 MB.
+constexpr unsigned kCopyBufferSize = 256 * 1024;
+constexpr unsigned kSmallestCopyBuffer = 16384;
 
 unzFile Archive(const ZipReader* reader) {
     return static_cast<unzFile>(reader->archive);
@@ -92,7 +94,8 @@ ZipResult MoveToEntry(ZipReader* reader, int32_t index) {
 
 // Validates the current entry's local header against its directory record
 // (minizip does that when it opens the entry's data) and reads the timestamps
-// of its local extra field.
+// of its local extra field. On ZipOk the entry's data stays open for the
+// extraction that usually follows.
 ZipResult ReadLocalHeader(unzFile archive, ExtendedTimestamps* stamps) {
     if (unzOpenCurrentFile2(archive, nullptr, nullptr, 1) != UNZ_OK) {
         return ZipHeaderError;
@@ -110,7 +113,9 @@ ZipResult ReadLocalHeader(unzFile archive, ExtendedTimestamps* stamps) {
             *stamps = FindExtendedTimestamps(field.get(), static_cast<size_t>(size));
         }
     }
-    unzCloseCurrentFile(archive);
+    if (result != ZipOk) {
+        unzCloseCurrentFile(archive);
+    }
     return result;
 }
 
@@ -182,8 +187,27 @@ ZipResult ReadCurrentEntry(unzFile archive, int32_t index, ZipEntryInfo* record,
     return ZipOk;
 }
 
+// The stored bytes of one entry, read from the archive file straight into the
+// caller's buffer.
+struct StoredData {
+    ZipFileAccess* file;
+    uint64_t position;
+    uint64_t remaining;
+};
+
 int ReadStoredChunk(void* context, unsigned char* buffer, unsigned capacity) {
-    return unzReadCurrentFile(static_cast<unzFile>(context), buffer, capacity);
+    StoredData* data = static_cast<StoredData*>(context);
+    DWORD wanted = capacity < data->remaining ? capacity : static_cast<DWORD>(data->remaining);
+    if (wanted == 0) {
+        return 0;
+    }
+    DWORD got = 0;
+    if (!ReadZipFileAt(data->file, data->position, buffer, wanted, &got) || got != wanted) {
+        return -1;  // the archive ends inside the entry's data
+    }
+    data->position += got;
+    data->remaining -= got;
+    return static_cast<int>(got);
 }
 
 const FILETIME* KnownTime(const FILETIME& time) {
@@ -191,13 +215,21 @@ const FILETIME* KnownTime(const FILETIME& time) {
 }
 
 // Copies the current entry's content into the open output file.
-ZipResult WriteEntryData(unzFile archive, const ZipEntryInfo& record,
+ZipResult WriteEntryData(ZipReader* reader, const ZipEntryInfo& record,
                          const ZipEntryDetails& details, HANDLE output) {
-    // Raw: minizip hands over the stored bytes; decryption and inflation
-    // happen here, because this minizip build has no decryption.
-    if (unzOpenCurrentFile2(archive, nullptr, nullptr, 1) != UNZ_OK) {
+    // Raw: minizip checks the local header and finds where the stored bytes
+    // begin; they are read from the file here, and decryption and inflation
+    // happen here too, because this minizip build has no decryption.
+    unzFile archive = Archive(reader);
+    bool open = reader->dataOpenIndex == record.entryIndex ||
+                unzOpenCurrentFile2(archive, nullptr, nullptr, 1) == UNZ_OK;
+    reader->dataOpenIndex = -1;
+    if (!open || reader->archiveFile == nullptr) {
+        unzCloseCurrentFile(archive);
         return ZipDataError;
     }
+    StoredData stored = {reader->archiveFile, unzGetCurrentFileZStreamPos64(archive),
+                         record.packedSize};
     EntryDataFormat format;
     format.method = details.method;
     format.encrypted = (details.flags & kEncryptedFlag) != 0;
@@ -206,15 +238,18 @@ ZipResult WriteEntryData(unzFile archive, const ZipEntryInfo& record,
                            : static_cast<unsigned char>(details.crc >> 24);
     format.declaredSize = record.unpackedSize;
     std::unique_ptr<EntryDataDecoder> decoder(
-        new (std::nothrow) EntryDataDecoder(ReadStoredChunk, archive, format));
-    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kCopyBufferSize]);
+        new (std::nothrow) EntryDataDecoder(ReadStoredChunk, &stored, format));
+    unsigned bufferSize = record.unpackedSize < kSmallestCopyBuffer ? kSmallestCopyBuffer
+                          : record.unpackedSize > kCopyBufferSize   ? kCopyBufferSize
+                                                                    : record.unpackedSize;
+    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[bufferSize]);
 
     ZipResult result = ZipOk;
     if (decoder == nullptr || buffer == nullptr) {
         result = ZipDataError;
     }
     while (result == ZipOk) {
-        int got = decoder->Read(buffer.get(), kCopyBufferSize);
+        int got = decoder->Read(buffer.get(), bufferSize);
         if (got == 0) {
             if (decoder->crc() != details.crc || decoder->length() != record.unpackedSize) {
                 result = ZipDataError;
@@ -296,10 +331,10 @@ ZipReader* OpenZipArchive(const wchar_t* archivePath) {
     if (reader == nullptr || !TakeRootFolder(reader->rootFolder)) {
         return nullptr;
     }
-    // iowin32's wide variant opens with CreateFileW for reading, shared for
-    // reading only, failing when the file does not exist.
+    // Opened with CreateFileW for reading, shared for reading only, failing
+    // when the file does not exist.
     zlib_filefunc64_def io;
-    fill_win32_filefunc64W(&io);
+    FillZipFileFunctions(&io, &reader->archiveFile);
     unzFile archive = unzOpen2_64(archivePath, &io);
     if (archive == nullptr) {
         if (!IsEmptyZipArchive(archivePath)) {
@@ -344,10 +379,12 @@ ZipResult ReadEntryInfo(ZipReader* reader, int entryIndex, ZipEntryInfo* info) {
     }
     ZipEntryInfo record;
     ZipEntryDetails details;
+    reader->dataOpenIndex = -1;
     ZipResult read = ReadCurrentEntry(Archive(reader), entryIndex, &record, &details);
     if (read != ZipOk) {
         return read;
     }
+    reader->dataOpenIndex = entryIndex;
     reader->cachedEntry = record;
     reader->cachedDetails = details;
     reader->cachedIndex = entryIndex;
@@ -391,7 +428,7 @@ ZipResult ExtractEntryToFile(ZipReader* reader, int entryIndex, const wchar_t* d
     if (!output) {
         return ZipFileError;
     }
-    return WriteEntryData(Archive(reader), record, reader->cachedDetails, output.get());
+    return WriteEntryData(reader, record, reader->cachedDetails, output.get());
 }
 
 ZipResult CloseZipArchive(ZipReader* reader) {

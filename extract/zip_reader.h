@@ -40,6 +40,8 @@ struct ZipEntryDetails {
     uint32_t dosDateTime = 0;  // DOS date in the high 16 bits, time in the low 16
 };
 
+struct ZipFileAccess;  // zip_file_access.h
+
 struct ZipReader {
     void* archive = nullptr;                 // minizip's handle on the open archive file
     wchar_t rootFolder[kPathCapacity] = {};  // ends in "\" or "/"
@@ -54,6 +56,12 @@ struct ZipReader {
     // could not be read, so stepping past it makes no progress.
     int32_t unreachableFrom = 0;
     uint32_t restarts = 0;  // how often a move went back to the first entry
+    // The archive file under minizip, read directly for entry data.
+    ZipFileAccess* archiveFile = nullptr;
+    // The entry whose data minizip has open and untouched since reading its
+    // record (its local header is checked then), or -1: extracting it right
+    // after its record needs no second open.
+    int32_t dataOpenIndex = -1;
 };
 
 // Opens an archive by its wide path, shared for reading only. Null when the

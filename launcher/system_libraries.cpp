@@ -77,10 +77,3 @@ int WINAPI SystemMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT sty
     static auto show = SystemFunction<decltype(&MessageBoxW)>(L"user32.dll", "MessageBoxW");
     return show != nullptr ? show(owner, text, caption, style) : 0;
 }
-
-int WINAPI SystemSHCreateDirectoryExW(HWND owner, LPCWSTR path,
-                                      const SECURITY_ATTRIBUTES* security) {
-    using CreateFunction = int(WINAPI*)(HWND, LPCWSTR, const SECURITY_ATTRIBUTES*);
-    static auto create = SystemFunction<CreateFunction>(L"shell32.dll", "SHCreateDirectoryExW");
-    return create != nullptr ? create(owner, path, security) : ERROR_MOD_NOT_FOUND;
-}

@@ -20,8 +20,3 @@ void PreloadInterfaceLibraries();
 
 // The system's MessageBoxW, taken from USER32 on first use; 0 when it cannot be loaded.
 int WINAPI SystemMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style);
-
-// The system's SHCreateDirectoryExW, taken from SHELL32 on first use;
-// ERROR_MOD_NOT_FOUND when it cannot be loaded.
-int WINAPI SystemSHCreateDirectoryExW(HWND owner, LPCWSTR path,
-                                      const SECURITY_ATTRIBUTES* security);

@@ -15,12 +15,13 @@
 
 namespace {
 
-// Committed read-write pages for the transfer buffer, released on every return.
+// Committed read-write pages for the transfer buffer (kCopyOutBlockSize
+// bytes), released on every return.
 class TransferBuffer {
   public:
     TransferBuffer()
-        : bytes_(static_cast<unsigned char*>(
-              VirtualAlloc(nullptr, kCopyBufferSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE))) {}
+        : bytes_(static_cast<unsigned char*>(VirtualAlloc(
+              nullptr, kCopyOutBlockSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE))) {}
     ~TransferBuffer() {
         if (bytes_ != nullptr) {
             VirtualFree(bytes_, 0, MEM_RELEASE);
@@ -68,11 +69,10 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 }  // namespace
 
 CopyOutcome CopyArchiveBytes(ArchiveCopyStreams& streams, uint32_t archiveLength,
-                             unsigned char* buffer) {
+                             unsigned char* buffer, DWORD chunkSize) {
     uint32_t total = 0;
     while (total < archiveLength) {
-        DWORD wanted =
-            archiveLength - total < kCopyChunkSize ? archiveLength - total : kCopyChunkSize;
+        DWORD wanted = archiveLength - total < chunkSize ? archiveLength - total : chunkSize;
         DWORD got = 0;
         if (!streams.Read(buffer, wanted, &got)) {
             return CopyOutcome::ReadFailed;
@@ -157,7 +157,8 @@ int GetZipFromExe(wchar_t* path) {
 
     int result = 1;
     FileStreams streams(executable, output.get());
-    switch (CopyArchiveBytes(streams, static_cast<uint32_t>(archiveLength), buffer.get())) {
+    switch (CopyArchiveBytes(streams, static_cast<uint32_t>(archiveLength), buffer.get(),
+                             kCopyOutBlockSize)) {
         case CopyOutcome::Complete:
             break;
         case CopyOutcome::ReadFailed:

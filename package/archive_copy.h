@@ -6,8 +6,12 @@
 
 #include <cstdint>
 
-constexpr DWORD kCopyChunkSize = 8192;   // bytes per read
-constexpr DWORD kCopyBufferSize = 8194;  // bytes of the transfer buffer
+constexpr DWORD kCopyChunkSize = 8192;   // bytes per read, by default
+constexpr DWORD kCopyBufferSize = 8194;  // bytes of a buffer for the default reads
+// The copy-out moves the archive in blocks of this size: a few hundred reads
+// and writes for a payload of hundreds of megabytes instead of tens of
+// thousands, with the transfer buffer still of a fixed size.
+constexpr DWORD kCopyOutBlockSize = 1024 * 1024;
 
 // path: a 260-character buffer that receives the temporary archive's full
 // path (also when the copy fails). Returns 1 when the whole archive was
@@ -37,7 +41,7 @@ enum class CopyOutcome {
     WriteFailed,  // a write failed or wrote fewer bytes than were read
 };
 
-// Copies archiveLength bytes in reads of at most kCopyChunkSize bytes into
-// buffer (room for kCopyBufferSize bytes).
+// Copies archiveLength bytes in reads of at most chunkSize bytes into buffer
+// (room for at least chunkSize bytes).
 CopyOutcome CopyArchiveBytes(ArchiveCopyStreams& streams, uint32_t archiveLength,
-                             unsigned char* buffer);
+                             unsigned char* buffer, DWORD chunkSize = kCopyChunkSize);
