@@ -14,6 +14,7 @@
 #include "extract/cabinet_library.h"
 #include "extract/cabinet_member.h"
 #include "extract/entry_name.h"
+#include "extract/extraction_log.h"
 #include "launcher/diagnostic_log.h"
 #include "launcher/text_conversion.h"
 #include "launcher/unique_handle.h"
@@ -91,10 +92,10 @@ INT_PTR OpenMember(const FDINOTIFICATION& notification) {
     const auto* target = static_cast<const CabinetTarget*>(notification.pv);
     std::string ansiName;
     if (!MemberNameInAnsi(notification, ansiName)) {
-        LogMessage(LogHandle,
-                   L"Cabinet member \"%s\" not extracted: its name does not fit the system's "
-                   L"code page.\n",
-                   NameForLog(notification.psz1).c_str());
+        LogExtraction(
+            L"Cabinet member \"%s\" not extracted: its name does not fit the system's "
+            L"code page.\n",
+            NameForLog(notification.psz1).c_str());
         return 0;
     }
     const char* name = ansiName.c_str();
@@ -102,16 +103,16 @@ INT_PTR OpenMember(const FDINOTIFICATION& notification) {
         return 0;
     }
     if (!IsEntryNameInside(name)) {
-        LogMessage(LogHandle,
-                   L"Cabinet member \"%s\" not extracted: its name leads outside the destination "
-                   L"folder.\n",
-                   NameForLog(name).c_str());
+        LogExtraction(
+            L"Cabinet member \"%s\" not extracted: its name leads outside the destination "
+            L"folder.\n",
+            NameForLog(name).c_str());
         return 0;
     }
     char memberPath[kCabinetPathCapacity];
     if (!JoinMemberPath(target->destination, name, memberPath)) {
-        LogMessage(LogHandle, L"Cabinet member \"%s\" not extracted: its path is too long.\n",
-                   NameForLog(name).c_str());
+        LogExtraction(L"Cabinet member \"%s\" not extracted: its path is too long.\n",
+                      NameForLog(name).c_str());
         return 0;
     }
     std::unique_ptr<char[]> folder(GetParentPath(memberPath));
@@ -176,6 +177,10 @@ INT_PTR DIAMONDAPI CabinetNotify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION noti
             return OpenMember(*notification);
         case fdintCLOSE_FILE_INFO:
             return FinishMember(*notification);
+        case fdintNEXT_CABINET:
+            // Cabinets that continue in another are not extracted: -1 ends the
+            // copy, where 0 would make the library try the next cabinet again.
+            return -1;
         default:
             return 0;
     }

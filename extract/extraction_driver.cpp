@@ -8,8 +8,11 @@
 #include <memory>
 #include <new>
 
+#include "extract/archive_budget.h"
+#include "extract/archive_checks.h"
 #include "extract/cabinet_extraction.h"
 #include "extract/entry_name.h"
+#include "extract/extraction_log.h"
 #include "extract/zip_reader.h"
 #include "launcher/diagnostic_log.h"
 #include "launcher/process_state.h"
@@ -68,6 +71,9 @@ void ExtractCabinetArchive(const wchar_t* archivePath, const wchar_t* destinatio
                    cabinetPath);
         return;
     }
+    if (!CabinetMayBeExtracted(cabinetPath)) {
+        return;
+    }
     ExtractCabinet(narrowDestination, narrowCabinet, nullptr);
 }
 
@@ -82,13 +88,13 @@ void ExtractEntry(ZipReader* reader, int index, const ZipEntryInfo& entry,
                   const wchar_t* archivePath, int level) {
     const wchar_t* name = entry.entryName;
     if (!IsEntryNameInside(name)) {
-        LogMessage(LogHandle, L"Refusing archive entry outside the work folder: %s\n", name);
+        LogExtraction(L"Refusing archive entry outside the work folder: %s\n", name);
         return;
     }
     // The entry's output path and any nested archive path are WorkFolder + "\" + name.
     wchar_t entryPath[kPathCapacity];
     if (!WorkFolderPath(name, entryPath)) {
-        LogMessage(LogHandle, L"Refusing archive entry whose path is too long: %s\n", name);
+        LogExtraction(L"Refusing archive entry whose path is too long: %s\n", name);
         return;
     }
     std::unique_ptr<wchar_t[]> folder(GetEntryFolder(name));
@@ -99,14 +105,17 @@ void ExtractEntry(ZipReader* reader, int index, const ZipEntryInfo& entry,
             SHCreateDirectoryExW(nullptr, folderPath, nullptr);
         }
     }
-    ExtractEntryToFile(reader, index, name);
-
+    // Only an archive written whole is followed: one that failed to be written
+    // (for instance over the archive being read, when it names itself) is not.
+    if (ExtractEntryToFile(reader, index, name) != ZipOk) {
+        return;
+    }
     if (ContainsText(name, L".zip") || ContainsText(name, L".cab")) {
         if (level >= kMaxArchiveNesting) {
-            LogMessage(LogHandle,
-                       L"Not following nested archive %s in %s: archives are followed %d levels "
-                       L"deep\n",
-                       name, archivePath, kMaxArchiveNesting);
+            LogExtraction(
+                L"Not following nested archive %s in %s: archives are followed %d levels "
+                L"deep\n",
+                name, archivePath, kMaxArchiveNesting);
             return;
         }
         ExtractArchiveAtLevel(entryPath, WorkFolder, level + 1);
@@ -114,21 +123,36 @@ void ExtractEntry(ZipReader* reader, int index, const ZipEntryInfo& entry,
 }
 
 void ExtractZipArchive(const wchar_t* archivePath, int level) {
+    if (!ZipArchiveMayBeExtracted(archivePath)) {
+        return;
+    }
     ZipReader* reader = OpenZipArchive(archivePath);
     if (reader == nullptr) {
-        LogMessage(LogHandle, L"Cannot open zip archive %s\n", archivePath);
+        LogExtraction(L"Cannot open zip archive %s\n", archivePath);
         return;
     }
     ZipEntryInfo count = {};
     ReadEntryInfo(reader, -1, &count);
     for (int index = 0; index < count.entryIndex; ++index) {
+        if (!RunBudget().TakeEntries(1)) {
+            LogExtraction(L"Stopping at entry %d of %s: this run has walked %d entries\n", index,
+                          archivePath, static_cast<int>(kMaxEntriesPerRun));
+            break;
+        }
         // A fresh record for each entry: a failed read must not leave the
         // previous entry's name to be written or followed again.
         ZipEntryInfo entry = {};
         ZipResult read = ReadEntryInfo(reader, index, &entry);
+        if (read != ZipOk && index >= reader->unreachableFrom) {
+            LogExtraction(
+                L"Stopping at entry %d of %s: its directory cannot be read further "
+                L"(%d entries declared)\n",
+                index, archivePath, count.entryIndex);
+            break;
+        }
         if (read != ZipOk) {
-            LogMessage(LogHandle, L"Skipping entry %d of %s: its header cannot be read (0x%X)\n",
-                       index, archivePath, static_cast<unsigned>(read));
+            LogExtraction(L"Skipping entry %d of %s: its header cannot be read (0x%X)\n", index,
+                          archivePath, static_cast<unsigned>(read));
             continue;
         }
         ExtractEntry(reader, index, entry, archivePath, level);
@@ -137,7 +161,12 @@ void ExtractZipArchive(const wchar_t* archivePath, int level) {
 }
 
 void ExtractArchiveAtLevel(const wchar_t* archivePath, const wchar_t* destination, int level) {
-    if (archivePath == nullptr || destination == nullptr) {
+    if (archivePath == nullptr || destination == nullptr || RunBudget().EntriesExhausted()) {
+        return;
+    }
+    if (!RunBudget().TakeArchive()) {
+        LogExtraction(L"Not extracting archive %s: this run has walked %d archives\n", archivePath,
+                      static_cast<int>(kMaxArchivesPerRun));
         return;
     }
     // The zip reader writes below the current directory: without it, entries
@@ -157,6 +186,7 @@ void ExtractArchiveAtLevel(const wchar_t* archivePath, const wchar_t* destinatio
 }  // namespace
 
 void ExtractArchive(const wchar_t* archivePath, const wchar_t* destination) {
+    StartRunBudget();
     ExtractArchiveAtLevel(archivePath, destination, 0);
 }
 

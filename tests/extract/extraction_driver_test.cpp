@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "extract/archive_budget.h"
 #include "extract/zip_test_support.h"
 #include "test_support/log_capture.h"
 #include "launcher/process_state.h"
@@ -139,17 +140,63 @@ TEST_F(ExtractionDriverTest, NestingIsFollowedToTheFixedDepth) {
               1u);
 }
 
-TEST_F(ExtractionDriverTest, ArchivesContainingThemselvesEndAtTheDepthLimit) {
+TEST_F(ExtractionDriverTest, ArchivesContainingThemselvesAreNeverFollowed) {
+    // An entry named like the archive being read cannot be written over it:
+    // only archives written whole are followed, so none of these goes deeper.
     ASSERT_TRUE(WriteFileBytes(Work(L"selfref.zip"), ReadFileBytes(ZipFixture(L"selfref.zip"))));
     ExtractArchive(Work(L"selfref.zip").c_str(), work_.c_str());
-    EXPECT_EQ(LogCount("Not following nested archive selfref.zip"), 1u);
     EXPECT_EQ(FolderNames(work_), std::vector<std::wstring>{L"selfref.zip"});
 
     ASSERT_TRUE(WriteFileBytes(Work(L"loop_a.zip"), ReadFileBytes(ZipFixture(L"loop_a.zip"))));
     ExtractArchive(Work(L"loop_a.zip").c_str(), work_.c_str());
-    EXPECT_EQ(LogCount("Not following nested archive loop_"), 1u);
     EXPECT_TRUE(FileExists(Work(L"loop_b.zip")));
+
+    // x.zip holding 64 entries all named x.zip: once grew as 64 to the 8th.
+    ExtractArchive(ZipFixture(L"self_named.zip").c_str(), work_.c_str());
+    EXPECT_TRUE(FileExists(Work(L"x.zip")));
+    EXPECT_FALSE(FileExists(Work(L"leaf.txt")));
+    EXPECT_EQ(LogCount("Not following nested archive"), 0u);
     EXPECT_EQ(CurrentDirectory(), work_);
+}
+
+TEST_F(ExtractionDriverTest, DamagedArchivesAreRefusedWithOneLineBeforeAnythingIsWritten) {
+    struct Case {
+        std::wstring archive;
+        const char* line;
+    };
+    const Case cases[] = {
+        {ZipFixture(L"overlapping.zip"), "its entries overlap each other or its directory"},
+        {ZipFixture(L"huge_declared.zip"), "bytes, the work folder's drive has"},
+        {FixturePath(L"extract\\cab\\no_folders.cab"), "it declares no folders"},
+        {FixturePath(L"extract\\cab\\next_cabinet.cab"), "continues from or into another cabinet"},
+        {FixturePath(L"extract\\cab\\damaged_block.cab"), "a compressed data block is damaged"},
+    };
+    for (const Case& c : cases) {
+        ExtractArchive(c.archive.c_str(), work_.c_str());
+        EXPECT_EQ(LogCount(c.line), 1u) << c.line;
+        EXPECT_TRUE(FolderNames(work_).empty()) << c.line;
+    }
+    // A directory declaring 0xFFFF entries, or 0x7FFFFFFF in its 64-bit record,
+    // for two real ones: they are extracted, then one line ends the walk.
+    for (const wchar_t* name : {L"declares_more.zip", L"declares_zip64.zip"}) {
+        ExtractArchive(ZipFixture(name).c_str(), work_.c_str());
+        EXPECT_EQ(ReadText(Work(L"two.txt")), "two");
+    }
+    EXPECT_EQ(LogCount("its directory cannot be read further"), 2u);
+    EXPECT_EQ(LogCount("Skipping entry"), 0u);
+}
+
+TEST_F(ExtractionDriverTest, OneRunLogsAndWalksWithinItsShare) {
+    ExtractArchive(ZipFixture(L"many_refusals.zip").c_str(), work_.c_str());
+    EXPECT_EQ(LogCount("Refusing archive entry outside"), size_t{kMaxExtractionLogLines});
+    EXPECT_EQ(LogCount("Further extraction messages of this run are left out"), 1u);
+    EXPECT_EQ(ReadText(Work(L"last.txt")), "last");  // the walk goes on without logging
+
+    // Each run has its own share: 256 archives, the payload among them.
+    ExtractArchive(ZipFixture(L"many_nested.zip").c_str(), work_.c_str());
+    EXPECT_TRUE(FileExists(Work(L"f254.txt")));
+    EXPECT_FALSE(FileExists(Work(L"f255.txt")));
+    EXPECT_EQ(LogCount("this run has walked 256 archives"), 45u);
 }
 
 TEST_F(ExtractionDriverTest, UnreadableEntriesAreSkippedWithoutReusingTheLastRecord) {
@@ -165,7 +212,8 @@ TEST_F(ExtractionDriverTest, UnreadableEntriesAreSkippedWithoutReusingTheLastRec
     ExtractArchive(ZipFixture(L"bad_extra.zip").c_str(), work_.c_str());
     EXPECT_FALSE(FileExists(Work(L"unreadable_extra.txt")));
     ExtractArchive(ZipFixture(L"bad_directory.zip").c_str(), work_.c_str());
-    EXPECT_EQ(LogCount("bad_directory.zip: its header cannot be read"), 2u);
+    // Past an unreadable directory record nothing more can be reached: one line.
+    EXPECT_EQ(LogCount("bad_directory.zip: its directory cannot be read further"), 1u);
     EXPECT_FALSE(FileExists(Work(L"third.txt")));
 }
 
