@@ -15,6 +15,7 @@ and an X display for the boxes.
 import argparse
 import collections
 import json
+import multiprocessing
 import os
 import pathlib
 import re
@@ -31,8 +32,10 @@ import package_mutations  # noqa: E402
 ALLOWED_IN_TEMP = re.compile(
     r"^(OffPlay|OffPlay/rec_\d+(\.zip|\.lock)?|OffPlay/rec_\d+/.*|Velmar_Client_Logs(/.*)?|"
     r"launcher_log\.(txt|old))$")
-# Folders of other test sandboxes in the same profile come and go: not ours to judge.
-OTHER_SANDBOX = re.compile(r"^(Temp|Downloads)/([td][0-9a-f]{6}|fz[0-9a-f]{6}).*")
+# Folders of other test sandboxes in the same profile come and go, and so do the
+# canaries of fuzz jobs running beside this one: not ours to judge (each canary
+# is compared byte for byte by its own job).
+OTHER_SANDBOX = re.compile(r"^((Temp|Downloads)/[td][0-9a-f]{6}.*|fuzz_canary_.*)")
 
 
 def scan(root, base, skip=lambda rel: False, recursive=True):
@@ -106,7 +109,8 @@ class Watched:
                          skip=lambda rel: ALLOWED_IN_TEMP.match(rel.replace(os.sep, "/"))),
             "profile": scan(profile, profile, skip=lambda rel: bool(
                 OTHER_SANDBOX.match(rel.replace(os.sep, "/")))),
-            "drive": scan(harness.DRIVE_C, harness.DRIVE_C, recursive=False),
+            "drive": scan(harness.DRIVE_C, harness.DRIVE_C, recursive=False,
+                          skip=lambda rel: rel.startswith("fuzz_canary_")),
         }
 
     def check(self, package):
@@ -172,6 +176,19 @@ class Figures:
         self.largest_log_growth = 0
         self.started = time.monotonic()
 
+    def merge(self, other):
+        self.runs += other.runs
+        self.exit_codes.update(other.exit_codes)
+        self.timeouts += other.timeouts
+        self.crashes += other.crashes
+        self.boxes.update(other.boxes)
+        self.outside += other.outside
+        for signature, (n, path) in other.failures.items():
+            count = self.failures.get(signature, (0, path))[0]
+            self.failures[signature] = (count + n, self.failures.get(signature, (0, path))[1])
+        self.longest_ms = max(self.longest_ms, other.longest_ms)
+        self.largest_log_growth = max(self.largest_log_growth, other.largest_log_growth)
+
     def report(self, out=sys.stdout):
         elapsed = time.monotonic() - self.started
         print(f"packages run:        {self.runs} in {elapsed:.0f} s "
@@ -198,7 +215,7 @@ def log_size(sandbox):
         return 0
 
 
-def keep_reproducer(out_dir, figures, signature, payload, locale, steps):
+def keep_reproducer(out_dir, figures, signature, payload, locale, steps, job):
     if signature in figures.failures:
         count, path = figures.failures[signature]
         figures.failures[signature] = (count + 1, path)
@@ -206,9 +223,10 @@ def keep_reproducer(out_dir, figures, signature, payload, locale, steps):
     number = len(figures.failures) + 1
     folder = out_dir / "reproducers"
     folder.mkdir(parents=True, exist_ok=True)
-    path = folder / f"failure{number:03}.zip"
+    number = f"{job}-{number:03}"
+    path = folder / f"failure{number}.zip"
     path.write_bytes(payload)
-    (folder / f"failure{number:03}.json").write_text(json.dumps(
+    (folder / f"failure{number}.json").write_text(json.dumps(
         {"signature": signature, "locale": locale.hex(), "steps": steps}, indent=1))
     figures.failures[signature] = (1, str(path))
 
@@ -231,7 +249,7 @@ def judge(result, outside):
     return found
 
 
-def fuzz(count, seed, out_dir, timeout_s, progress=True):
+def fuzz(count, seed, out_dir, timeout_s, progress=True, job=0, jobs=1):
     figures = Figures()
     seeds = package_mutations.Seeds()
     launcher = harness.LAUNCHER.read_bytes()
@@ -240,7 +258,7 @@ def fuzz(count, seed, out_dir, timeout_s, progress=True):
     runner = Runner()
     package = sandbox.downloads / "event.exe"
     try:
-        for index in range(count):
+        for index in range(job, count, jobs):
             payload, locale, steps = package_mutations.case(seed, index, seeds)
             package.write_bytes(launcher + bytes(harness.MARKER_OFFSET - len(launcher)) +
                                 harness.MARKER + locale + payload
@@ -266,11 +284,11 @@ def fuzz(count, seed, out_dir, timeout_s, progress=True):
             figures.outside += bool(outside)
             for signature in judge(result, outside):
                 keep_reproducer(out_dir, figures, signature, payload, locale,
-                                steps + outside[:5])
+                                [f"case {index} of seed {seed!r}"] + steps + outside[:5], job)
             remove_tree(sandbox.offplay)
-            if progress and (index + 1) % 500 == 0:
-                print(f"... {index + 1} packages, {len(figures.failures)} distinct failures",
-                      file=sys.stderr, flush=True)
+            if progress and figures.runs % 500 == 0:
+                print(f"... job {job}: {figures.runs} packages, {len(figures.failures)} distinct "
+                      f"failures", file=sys.stderr, flush=True)
     finally:
         runner.close()
         watched.remove()
@@ -284,8 +302,19 @@ def main():
     parser.add_argument("--seed", default="velmar")
     parser.add_argument("--out", type=pathlib.Path, default=pathlib.Path("fuzz-out"))
     parser.add_argument("--timeout", type=int, default=30, help="seconds per package")
+    parser.add_argument("--jobs", type=int, default=1, help="packages run at once")
     args = parser.parse_args()
-    figures = fuzz(args.count, args.seed, args.out, args.timeout)
+    if args.jobs == 1:
+        figures = fuzz(args.count, args.seed, args.out, args.timeout)
+    else:
+        started = time.monotonic()
+        with multiprocessing.Pool(args.jobs) as pool:
+            parts = pool.starmap(fuzz, [(args.count, args.seed, args.out, args.timeout, True, job,
+                                         args.jobs) for job in range(args.jobs)])
+        figures = Figures()
+        figures.started = started
+        for part in parts:
+            figures.merge(part)
     figures.report()
     return 1 if figures.failures else 0
 

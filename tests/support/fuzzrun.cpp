@@ -63,6 +63,7 @@ BOOL CALLBACK CloseBox(HWND window, LPARAM context) {
         return TRUE;
     }
     search->seen->insert(window);
+    Sleep(200);  // let the box finish setting its caption and text
     HWND textControl = GetDlgItem(window, 0xFFFF);
     search->boxes->push_back("{\"caption\": " + Json(WindowText(window)) + ", \"text\": " +
                              Json(textControl != nullptr ? WindowText(textControl) : L"") + "}");
