@@ -231,7 +231,7 @@ def overlap(rng, data):
     """Directory records repeated, all pointing at the first entry's local header."""
     end = data.rfind(b"PK\x05\x06")
     central = data.rfind(b"PK\x01\x02", 0, end if end >= 0 else len(data))
-    if end < 0 or central < 0:
+    if end < 0 or central < 0 or end + 22 > len(data):
         return data, "overlap impossible"
     first = data.find(b"PK\x01\x02")
     record_end = data.find(b"PK", central + 46)
@@ -248,7 +248,7 @@ def overlap(rng, data):
 def declare_many(rng, data):
     """A directory that declares far more entries than it holds."""
     end = data.rfind(b"PK\x05\x06")
-    if end < 0:
+    if end < 0 or end + 22 > len(data):
         return data, "declare impossible"
     if rng.random() < 0.5:
         out = bytearray(data)
@@ -312,18 +312,20 @@ def make_case(rng, seeds):
     """One fuzz case: (payload bytes, locale bytes, description)."""
     kind = rng.choice(Seeds.KINDS)
     steps = [kind]
+    payload = seeds.payload(kind)
     if kind != "encrypted" and rng.random() < 0.5:
-        entries, text = mutate_entries(rng, seeds, seeds.entries(kind))
-        steps.append(text)
         try:
+            entries, text = mutate_entries(rng, seeds, seeds.entries(kind))
+            steps.append(text)
             payload = zip_entries(entries)
-        except (ValueError, OSError, UnicodeEncodeError) as error:
-            payload = seeds.payload(kind)
+        except (ValueError, OSError, UnicodeEncodeError, struct.error) as error:
             steps.append(f"rebuild failed: {error}")
-    else:
-        payload = seeds.payload(kind)
     for _ in range(rng.choice([0, 1, 1, 2])):
-        payload, text = rng.choice(BYTE_MUTATIONS)(rng, payload)
+        # A mutation that does not fit what earlier ones left is skipped.
+        try:
+            payload, text = rng.choice(BYTE_MUTATIONS)(rng, payload)
+        except (ValueError, IndexError, struct.error) as error:
+            text = f"mutation skipped: {error}"
         steps.append(text)
     locale = b"en_US"
     if rng.random() < 0.15:
