@@ -35,7 +35,8 @@ ALLOWED_IN_TEMP = re.compile(
 # Folders of other test sandboxes in the same profile come and go, and so do the
 # canaries of fuzz jobs running beside this one: not ours to judge (each canary
 # is compared byte for byte by its own job).
-OTHER_SANDBOX = re.compile(r"^((Temp|Downloads)/[td][0-9a-f]{6}.*|fuzz_canary_.*)")
+OTHER_SANDBOX = re.compile(
+    r"^((Temp|Downloads)/[td][0-9a-f]{6}.*|Fuzz(/d[0-9a-f]{6}(/.*)?)?|fuzz_canary_.*)$")
 
 
 def scan(root, base, skip=lambda rel: False, recursive=True):
@@ -85,6 +86,20 @@ def remove_tree(path):
                 except OSError:
                     pass
     shutil.rmtree(path, ignore_errors=True)
+
+
+class FuzzSandbox(harness.Sandbox):
+    """A test sandbox whose package folder lies in the prefix's own profile:
+    Wine links the profile's Downloads to the Unix home of the Wine user, which
+    every prefix, and so every other test run on the machine, shares."""
+
+    def __init__(self):
+        super().__init__("fuzz")
+        shutil.rmtree(self.downloads, ignore_errors=True)
+        self.downloads = harness.PROFILE / "Fuzz" / self.downloads.name
+        self.downloads.mkdir(parents=True, exist_ok=True)
+        harness.give_to_user(self.downloads.parent)
+        harness.give_to_user(self.downloads)
 
 
 class Watched:
@@ -253,7 +268,7 @@ def fuzz(count, seed, out_dir, timeout_s, progress=True, job=0, jobs=1):
     figures = Figures()
     seeds = package_mutations.Seeds()
     launcher = harness.LAUNCHER.read_bytes()
-    sandbox = harness.Sandbox("fuzz")
+    sandbox = FuzzSandbox()
     watched = Watched(sandbox)
     runner = Runner()
     package = sandbox.downloads / "event.exe"
