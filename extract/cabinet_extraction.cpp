@@ -16,6 +16,7 @@
 #include "extract/cabinet_member.h"
 #include "extract/entry_name.h"
 #include "extract/zip_time.h"
+#include "extract/extraction_log.h"
 #include "launcher/diagnostic_log.h"
 #include "launcher/text_conversion.h"
 #include "launcher/unique_handle.h"
@@ -91,7 +92,7 @@ INT_PTR OpenMember(const FDINOTIFICATION& notification) {
     std::string utf8Name;
     std::wstring wideName;
     if (!MemberNameInUtf8(notification, utf8Name, wideName)) {
-        LogMessage(LogHandle, L"Cabinet member \"%s\" not extracted: its name cannot be read.\n",
+        LogExtraction(L"Cabinet member \"%s\" not extracted: its name cannot be read.\n",
                    NameForLog(notification.psz1).c_str());
         return -1;
     }
@@ -100,7 +101,7 @@ INT_PTR OpenMember(const FDINOTIFICATION& notification) {
         return 0;
     }
     if (!IsEntryNameInside(wideName.c_str())) {
-        LogMessage(LogHandle,
+        LogExtraction(
                    L"Cabinet member \"%s\" not extracted: its name leads outside the destination "
                    L"folder.\n",
                    NameForLog(name).c_str());
@@ -110,7 +111,7 @@ INT_PTR OpenMember(const FDINOTIFICATION& notification) {
     std::wstring widePath;
     if (!JoinMemberPath(target->destination, name, memberPath) ||
         !WidePathFromUtf8(memberPath, widePath)) {
-        LogMessage(LogHandle, L"Cabinet member \"%s\" not extracted: its path is too long.\n",
+        LogExtraction(L"Cabinet member \"%s\" not extracted: its path is too long.\n",
                    NameForLog(name).c_str());
         return -1;
     }
@@ -177,6 +178,10 @@ INT_PTR DIAMONDAPI CabinetNotify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION noti
             return OpenMember(*notification);
         case fdintCLOSE_FILE_INFO:
             return FinishMember(*notification);
+        case fdintNEXT_CABINET:
+            // Cabinets that continue in another are not extracted: -1 ends the
+            // copy, where 0 would make the library try the next cabinet again.
+            return -1;
         default:
             return 0;
     }

@@ -41,7 +41,11 @@ bool IsDeviceName(const wchar_t* component, size_t length) {
             return true;
         }
     }
-    if (base == 4 && component[3] >= L'1' && component[3] <= L'9') {
+    // The platform takes the superscript digits one to three as device
+    // numbers too: COM\u00b9 is COM1.
+    wchar_t number = base == 4 ? component[3] : L'\0';
+    if ((number >= L'1' && number <= L'9') || number == 0x00B9 || number == 0x00B2 ||
+        number == 0x00B3) {
         return EqualsAsciiUpper(component, 3, L"COM") || EqualsAsciiUpper(component, 3, L"LPT");
     }
     return false;

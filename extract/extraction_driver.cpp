@@ -8,9 +8,12 @@
 #include <new>
 #include <string>
 
+#include "extract/archive_budget.h"
+#include "extract/archive_checks.h"
 #include "extract/cabinet_extraction.h"
 #include "extract/cabinet_paths.h"
 #include "extract/entry_name.h"
+#include "extract/extraction_log.h"
 #include "extract/zip_reader.h"
 #include "launcher/diagnostic_log.h"
 #include "launcher/process_state.h"
@@ -55,7 +58,7 @@ bool ExtractCabinetArchive(const wchar_t* archivePath, const wchar_t* destinatio
     wchar_t cabinetPath[kPathCapacity];
     size_t length = std::wcslen(archivePath);
     if (length >= kPathCapacity) {
-        LogMessage(LogHandle, L"Cannot extract cabinet %s: its path is too long\n", archivePath);
+        LogExtraction(L"Cannot extract cabinet %s: its path is too long\n", archivePath);
         return false;
     }
     for (size_t i = 0; i <= length; ++i) {
@@ -65,15 +68,18 @@ bool ExtractCabinetArchive(const wchar_t* archivePath, const wchar_t* destinatio
     char narrowCabinet[kCabinetPathCapacity];
     if (!ToCabinetPath(destination, narrowDestination) ||
         !ToCabinetPath(cabinetPath, narrowCabinet)) {
-        LogMessage(LogHandle, L"Cannot extract cabinet %s: its path is too long\n", cabinetPath);
+        LogExtraction(L"Cannot extract cabinet %s: its path is too long\n", cabinetPath);
+        return false;
+    }
+    if (!CabinetMayBeExtracted(cabinetPath)) {
         return false;
     }
     int result = ExtractCabinet(narrowDestination, narrowCabinet, nullptr);
     if (result != 0) {
-        LogMessage(LogHandle,
-                   L"Cannot extract cabinet %s: it is damaged or a member cannot be "
-                   L"written (error %d)\n",
-                   cabinetPath, result);
+        LogExtraction(
+            L"Cannot extract cabinet %s: it is damaged or a member cannot be "
+            L"written (error %d)\n",
+            cabinetPath, result);
         return false;
     }
     return true;
@@ -98,8 +104,8 @@ bool WriteEntry(ZipReader* reader, int index, const wchar_t* name, const wchar_t
     }
     ZipResult written = ExtractEntryToFile(reader, index, name);
     if (written != ZipOk) {
-        LogMessage(LogHandle, L"Cannot extract entry %s of %s: %s (0x%X)\n", name, archivePath,
-                   ZipResultReason(written), static_cast<unsigned>(written));
+        LogExtraction(L"Cannot extract entry %s of %s: %s (0x%X)\n", name, archivePath,
+                      ZipResultReason(written), static_cast<unsigned>(written));
         return false;
     }
     return true;
@@ -111,14 +117,13 @@ bool ExtractEntry(ZipReader* reader, int index, const ZipEntryInfo& entry,
                   const wchar_t* archivePath, int level) {
     const wchar_t* name = entry.entryName;
     if (!IsEntryNameInside(name)) {
-        LogMessage(LogHandle, L"Refusing archive entry outside the work folder: %s\n", name);
+        LogExtraction(L"Refusing archive entry outside the work folder: %s\n", name);
         return true;
     }
     // The entry's output path and any nested archive path are WorkFolder + "\" + name.
     wchar_t entryPath[kPathCapacity];
     if (!WorkFolderPath(name, entryPath)) {
-        LogMessage(LogHandle, L"Cannot extract entry %s of %s: its path is too long\n", name,
-                   archivePath);
+        LogExtraction(L"Cannot extract entry %s of %s: its path is too long\n", name, archivePath);
         return false;
     }
     if (!WriteEntry(reader, index, name, archivePath)) {
@@ -129,30 +134,39 @@ bool ExtractEntry(ZipReader* reader, int index, const ZipEntryInfo& entry,
         return true;
     }
     if (level >= kMaxArchiveNesting) {
-        LogMessage(LogHandle,
-                   L"Not following nested archive %s in %s: archives are followed %d levels "
-                   L"deep\n",
-                   name, archivePath, kMaxArchiveNesting);
+        LogExtraction(
+            L"Not following nested archive %s in %s: archives are followed %d levels "
+            L"deep\n",
+            name, archivePath, kMaxArchiveNesting);
         return true;
     }
     return ExtractArchiveAtLevel(entryPath, WorkFolder, kind, level + 1);
 }
 
 bool ExtractZipArchive(const wchar_t* archivePath, int level) {
+    if (!ZipArchiveMayBeExtracted(archivePath)) {
+        return false;
+    }
     ZipReader* reader = OpenZipArchive(archivePath);
     if (reader == nullptr) {
-        LogMessage(LogHandle, L"Cannot open zip archive %s\n", archivePath);
+        LogExtraction(L"Cannot open zip archive %s\n", archivePath);
         return false;
     }
     ZipEntryInfo count = {};
     ReadEntryInfo(reader, -1, &count);
     bool complete = true;
     for (int index = 0; complete && index < count.entryIndex; ++index) {
+        if (!RunBudget().TakeEntries(1)) {
+            LogExtraction(L"Stopping at entry %d of %s: this run has walked %d entries\n", index,
+                          archivePath, static_cast<int>(kMaxEntriesPerRun));
+            complete = false;
+            break;
+        }
         ZipEntryInfo entry = {};
         ZipResult read = ReadEntryInfo(reader, index, &entry);
         if (read != ZipOk) {
-            LogMessage(LogHandle, L"Cannot extract entry %d of %s: %s (0x%X)\n", index, archivePath,
-                       ZipResultReason(read), static_cast<unsigned>(read));
+            LogExtraction(L"Cannot extract entry %d of %s: %s (0x%X)\n", index, archivePath,
+                          ZipResultReason(read), static_cast<unsigned>(read));
             complete = false;
         } else {
             complete = ExtractEntry(reader, index, entry, archivePath, level);
@@ -164,14 +178,18 @@ bool ExtractZipArchive(const wchar_t* archivePath, int level) {
 
 bool ExtractArchiveAtLevel(const wchar_t* archivePath, const wchar_t* destination,
                            NestedArchiveKind kind, int level) {
-    if (archivePath == nullptr || destination == nullptr) {
+    if (archivePath == nullptr || destination == nullptr || RunBudget().EntriesExhausted()) {
+        return false;
+    }
+    if (!RunBudget().TakeArchive()) {
+        LogExtraction(L"Not extracting archive %s: this run has walked %d archives\n", archivePath,
+                      static_cast<int>(kMaxArchivesPerRun));
         return false;
     }
     // The zip reader writes below the current directory: without it, entries
     // would land wherever the process happens to stand.
     if (!SetCurrentDirectoryW(destination)) {
-        LogMessage(LogHandle, L"Cannot enter the folder %s to extract %s\n", destination,
-                   archivePath);
+        LogExtraction(L"Cannot enter the folder %s to extract %s\n", destination, archivePath);
         return false;
     }
     if (kind == NestedArchiveKind::Cabinet) {
@@ -189,6 +207,7 @@ bool EndsWith(const wchar_t* text, size_t length, const wchar_t* suffix) {
 }  // namespace
 
 bool ExtractArchive(const wchar_t* archivePath, const wchar_t* destination) {
+    StartRunBudget();
     return ExtractArchiveAtLevel(archivePath, destination, NestedArchiveKind::Zip, 0);
 }
 

@@ -7,7 +7,8 @@ set -euo pipefail
 packages=(cmake g++ make python3 zlib1g-dev dpkg-dev googletest
           g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 libz-mingw-w64-dev
           wine64 wine xvfb gcab zip unzip clang-format git
-          osslsigncode openssl p7zip-full)
+          osslsigncode openssl p7zip-full
+          clang-14 libfuzzer-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "extract/archive_budget.h"
 #include "extract/zip_test_support.h"
 #include "test_support/log_capture.h"
 #include "launcher/process_state.h"
@@ -167,6 +168,12 @@ TEST_F(ExtractionDriverTest, ArchivesContainingThemselvesEndInFailure) {
     EXPECT_FALSE(ExtractArchive(Work(L"loop_a.zip").c_str(), work_.c_str()));
     EXPECT_EQ(LogCount("Cannot extract entry loop_a.zip of "), 1u);
     EXPECT_TRUE(FileExists(Work(L"loop_b.zip")));
+
+    // x.zip holding 64 entries all named x.zip: once grew as 64 to the 8th.
+    ExtractArchive(ZipFixture(L"self_named.zip").c_str(), work_.c_str());
+    EXPECT_TRUE(FileExists(Work(L"x.zip")));
+    EXPECT_FALSE(FileExists(Work(L"leaf.txt")));
+    EXPECT_EQ(LogCount("Not following nested archive"), 0u);
     EXPECT_EQ(CurrentDirectory(), work_);
 }
 
@@ -199,6 +206,45 @@ TEST_F(ExtractionDriverTest, DamagedArchivesFailAtTheirFirstBadEntry) {
     EXPECT_EQ(ReadText(Work(L"first.txt")), "first");
     EXPECT_FALSE(FileExists(Work(L"last.txt")));  // bad_local.zip stops before it
     EXPECT_TRUE(Escaped().empty());
+}
+
+TEST_F(ExtractionDriverTest, DamagedArchivesAreRefusedWithOneLineBeforeAnythingIsWritten) {
+    struct Case {
+        std::wstring archive;
+        const char* line;
+    };
+    const Case cases[] = {
+        {ZipFixture(L"overlapping.zip"), "its entries overlap each other or its directory"},
+        {ZipFixture(L"huge_declared.zip"), "bytes, the work folder's drive has"},
+        {FixturePath(L"extract\\cab\\no_folders.cab"), "it declares no folders"},
+        {FixturePath(L"extract\\cab\\next_cabinet.cab"), "continues from or into another cabinet"},
+        {FixturePath(L"extract\\cab\\damaged_block.cab"), "a compressed data block is damaged"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_FALSE(ExtractArchive(c.archive.c_str(), work_.c_str())) << c.line;
+        EXPECT_EQ(LogCount(c.line), 1u) << c.line;
+        EXPECT_TRUE(FolderNames(work_).empty()) << c.line;
+    }
+    // A directory declaring 0xFFFF entries, or 0x7FFFFFFF in its 64-bit record,
+    // for two real ones: they are extracted, then one line ends the walk.
+    for (const wchar_t* name : {L"declares_more.zip", L"declares_zip64.zip"}) {
+        EXPECT_FALSE(ExtractArchive(ZipFixture(name).c_str(), work_.c_str()));
+        EXPECT_EQ(ReadText(Work(L"two.txt")), "two");
+    }
+    EXPECT_EQ(LogCount("Cannot extract entry 2 of "), 2u);
+}
+
+TEST_F(ExtractionDriverTest, OneRunLogsAndWalksWithinItsShare) {
+    ExtractArchive(ZipFixture(L"many_refusals.zip").c_str(), work_.c_str());
+    EXPECT_EQ(LogCount("Refusing archive entry outside"), size_t{kMaxExtractionLogLines});
+    EXPECT_EQ(LogCount("Further extraction messages of this run are left out"), 1u);
+    EXPECT_EQ(ReadText(Work(L"last.txt")), "last");  // the walk goes on without logging
+
+    // Each run has its own share: 256 archives, the payload among them.
+    EXPECT_FALSE(ExtractArchive(ZipFixture(L"many_nested.zip").c_str(), work_.c_str()));
+    EXPECT_TRUE(FileExists(Work(L"f254.txt")));
+    EXPECT_FALSE(FileExists(Work(L"f255.txt")));
+    EXPECT_EQ(LogCount("this run has walked 256 archives"), 1u);
 }
 
 TEST_F(ExtractionDriverTest, MissingDestinationFailsAndWritesNothing) {

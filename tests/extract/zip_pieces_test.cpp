@@ -51,6 +51,9 @@ TEST(EntryName, NamesLeavingTheFolderAreRefused) {
                                 L"Com1.log",
                                 L"LPT9",
                                 L"aux .txt",
+                                L"COM\u00b9",
+                                L"lpt\u00b2.txt",
+                                L"dir/COM\u00b3.log",
                                 L"\\\\?\\C:\\x"}) {
         EXPECT_FALSE(IsEntryNameInside(name)) << std::wstring(name).size();
     }
