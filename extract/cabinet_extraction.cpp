@@ -93,7 +93,7 @@ INT_PTR OpenMember(const FDINOTIFICATION& notification) {
     std::wstring wideName;
     if (!MemberNameInUtf8(notification, utf8Name, wideName)) {
         LogExtraction(L"Cabinet member \"%s\" not extracted: its name cannot be read.\n",
-                   NameForLog(notification.psz1).c_str());
+                      NameForLog(notification.psz1).c_str());
         return -1;
     }
     const char* name = utf8Name.c_str();
@@ -102,9 +102,9 @@ INT_PTR OpenMember(const FDINOTIFICATION& notification) {
     }
     if (!IsEntryNameInside(wideName.c_str())) {
         LogExtraction(
-                   L"Cabinet member \"%s\" not extracted: its name leads outside the destination "
-                   L"folder.\n",
-                   NameForLog(name).c_str());
+            L"Cabinet member \"%s\" not extracted: its name leads outside the destination "
+            L"folder.\n",
+            NameForLog(name).c_str());
         return 0;
     }
     char memberPath[kCabinetPathCapacity];
@@ -112,7 +112,7 @@ INT_PTR OpenMember(const FDINOTIFICATION& notification) {
     if (!JoinMemberPath(target->destination, name, memberPath) ||
         !WidePathFromUtf8(memberPath, widePath)) {
         LogExtraction(L"Cabinet member \"%s\" not extracted: its path is too long.\n",
-                   NameForLog(name).c_str());
+                      NameForLog(name).c_str());
         return -1;
     }
     std::unique_ptr<char[]> folder(GetParentPath(memberPath));

@@ -20,6 +20,26 @@ typedef struct _FILETIME {
 #define CP_UTF8 65001u
 #define MB_ERR_INVALID_CHARS 0x8u
 #define WC_NO_BEST_FIT_CHARS 0x400u
+#define WC_ERR_INVALID_CHARS 0x80u
+#define WINAPI
+
+// Handles, for the owners that the shared headers declare; never opened here.
+typedef void* HANDLE;
+typedef void* HLOCAL;
+typedef void* HMODULE;
+#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(-1))
+inline BOOL CloseHandle(HANDLE) {
+    return 1;
+}
+inline BOOL FindClose(HANDLE) {
+    return 1;
+}
+inline HLOCAL LocalFree(HLOCAL) {
+    return nullptr;
+}
+inline BOOL FreeLibrary(HMODULE) {
+    return 1;
+}
 
 // Days since 1601 for a valid calendar date, as the platform computes them.
 inline BOOL SystemTimeToFileTime(const SYSTEMTIME* time, FILETIME* out) {
@@ -38,6 +58,13 @@ inline BOOL SystemTimeToFileTime(const SYSTEMTIME* time, FILETIME* out) {
     return 1;
 }
 inline BOOL LocalFileTimeToFileTime(const FILETIME* local, FILETIME* universal) {
+    *universal = *local;  // the fuzz run's zone is UTC
+    return 1;
+}
+
+inline BOOL TzSpecificLocalTimeToSystemTime(const void* zone, const SYSTEMTIME* local,
+                                            SYSTEMTIME* universal) {
+    (void)zone;
     *universal = *local;  // the fuzz run's zone is UTC
     return 1;
 }
