@@ -436,7 +436,8 @@ class LaunchersAtTheSameTime(CopyOutCase):
         pids = self.freeze_when(running, first, progress.exists, "the work folder")
         # What the paused run has extracted so far: a client not yet started.
         (progress / "bin").mkdir()
-        (progress / "bin" / "velmar.exe").write_bytes(b"MZ extracted, not started")
+        # A real client: once thawed, the run starts the client it finds.
+        (progress / "bin" / "velmar.exe").write_bytes(STANDIN.read_bytes())
         (progress / "extracted.txt").write_bytes(b"extracted so far")
         harness.give_to_user(progress)
 

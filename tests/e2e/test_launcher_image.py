@@ -101,11 +101,14 @@ class PlantedDlls(unittest.TestCase):
 
     def test_no_planted_dll_is_loaded(self):
         cabinet = make_cabinet({"cab_dir/from_cab.txt": b"from the cabinet"})
+        # A client that starts: a launch without one ends in the problem box.
+        client = {"bin/launcher.exe": (harness.DIST / "velmar-client-standin.exe").read_bytes(),
+                  "properties/offlineplayback.pbrd": b"no tokens\n"}
         launches = {
             "plain": (harness.make_package(harness.make_zip(
-                {"bin/": None, "docs/guide/readme.txt": b"text"})), False),
+                {**client, "docs/guide/readme.txt": b"text"})), False),
             "nested cabinet": (harness.make_package(harness.make_zip(
-                {"archives/extra.cab": cabinet, "top.txt": b"top"})), False),
+                {**client, "archives/extra.cab": cabinet, "top.txt": b"top"})), False),
             "problem box": (harness.LAUNCHER.read_bytes(), True),
         }
         for name, (image, box) in launches.items():
