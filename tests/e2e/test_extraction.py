@@ -235,9 +235,10 @@ class DamagedPayloads(unittest.TestCase):
                         f"size=2m,uid={user.pw_uid},gid={user.pw_gid}", "tmpfs",
                         str(sandbox.temp)], check=True)
         self.addCleanup(subprocess.run, ["umount", str(sandbox.temp)], check=False)
-        # Zeros pack small: the archive fits, the extracted file does not.
+        # Zeros pack small: the archive fits, the extracted file does not, and
+        # the sizes the archive declares tell so before anything is written.
         self.run_damaged(self.payload({"media/large.bin": bytes(4 << 20)}),
-                         "writing its file failed", sandbox)
+                         "the work folder's drive has", sandbox)
 
 
 if __name__ == "__main__":
