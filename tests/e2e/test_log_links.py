@@ -26,7 +26,10 @@ class LogThroughLinks(unittest.TestCase):
             "log a dangling link": {"launcher_log.txt": "dangling"},
             "log folder a link": None,
         }
-        package = harness.make_package(harness.make_zip({"top.txt": b"top"}))
+        # With a client that starts, so that the launch ends without a box.
+        package = harness.make_package(harness.make_zip({
+            "bin/launcher.exe": (harness.DIST / "velmar-client-standin.exe").read_bytes(),
+            "properties/offlineplayback.pbrd": b"no tokens\n", "top.txt": b"top"}))
         for name, folder_content in rows.items():
             with self.subTest(name):
                 sandbox = harness.Sandbox("loglinks")
