@@ -6,7 +6,10 @@
   media.zip      ten stored media files of 35 MB each: 350 MB
   onefile.zip    one deflated 200 KB text file
 
-Usage: make_payloads.py OUTPUT_FOLDER
+Each payload also carries the stand-in client as bin/launcher.exe, which a
+launch starts.
+
+Usage: make_payloads.py OUTPUT_FOLDER CLIENT_EXE
 """
 import io
 import pathlib
@@ -24,6 +27,12 @@ def add(archive, name, data, method):
     archive.writestr(info, data)
 
 
+def add_client(archive, client):
+    """The client that a launch starts (a launch without one ends in a problem box)."""
+    add(archive, "bin/launcher.exe", client, zipfile.ZIP_DEFLATED)
+    add(archive, "properties/offlineplayback.pbrd", b"root=%local%\n", zipfile.ZIP_DEFLATED)
+
+
 def html(rng, index):
     words = ["event", "replay", "camera", "score", "track", "session", "lap", "goal",
              "offline", "player", "stream", "review", "marker", "index", "chapter"]
@@ -31,9 +40,10 @@ def html(rng, index):
     return f"<html><head><title>Page {index}</title></head><body><p>{body}</p></body></html>\n".encode()
 
 
-def reference(path):
+def reference(path, client):
     rng = random.Random(1)
     with zipfile.ZipFile(path, "w") as archive:
+        add_client(archive, client)
         for i in range(4):
             add(archive, f"media/clip{i:02}.mp4", rng.randbytes(6 * 1000 * 1000), zipfile.ZIP_STORED)
         for i in range(150):
@@ -51,27 +61,30 @@ def reference(path):
         add(archive, "extras.zip", nested.getvalue(), zipfile.ZIP_STORED)
 
 
-def media(path):
+def media(path, client):
     rng = random.Random(2)
     with zipfile.ZipFile(path, "w") as archive:
+        add_client(archive, client)
         for i in range(10):
             add(archive, f"media/part{i:02}.mp4", rng.randbytes(35 * 1000 * 1000), zipfile.ZIP_STORED)
 
 
-def onefile(path):
+def onefile(path, client):
     rng = random.Random(3)
     with zipfile.ZipFile(path, "w") as archive:
+        add_client(archive, client)
         add(archive, "notes.txt", b"".join(html(rng, i) for i in range(60)), zipfile.ZIP_DEFLATED)
 
 
 def main():
     folder = pathlib.Path(sys.argv[1])
+    client = pathlib.Path(sys.argv[2]).read_bytes()
     folder.mkdir(parents=True, exist_ok=True)
     for name, build in (("reference", reference), ("media", media), ("onefile", onefile)):
         target = folder / f"{name}.zip"
         if not target.exists():
             partial = target.with_suffix(".partial")
-            build(partial)
+            build(partial, client)
             partial.rename(target)
         print(f"{name}: {target.stat().st_size} bytes", file=sys.stderr)
 

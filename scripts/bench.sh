@@ -17,12 +17,12 @@ selected=("$@")
 build_root=$("$repo/scripts/build.sh" | tail -n 1)
 win=$build_root/win
 payloads=$build_root/bench
-python3 "$repo/bench/make_payloads.py" "$payloads"
+python3 "$repo/bench/make_payloads.py" "$payloads" "$repo/dist/velmar-client-standin.exe"
 
 home=$(getent passwd "$wine_user" | cut -d: -f6)
 prefix=${VELMAR_WINEPREFIX:-$home/.wine-velmar}
 export VELMAR_WINEPREFIX=$prefix
-"$repo/scripts/wine-run.sh" --stop >/dev/null 2>&1 || true  # creates the prefix when missing
+"$repo/scripts/wine-run.sh" --init && "$repo/scripts/wine-run.sh" --stop >/dev/null 2>&1 || true
 profile=$prefix/drive_c/users/$wine_user
 work=$profile/velmar-bench
 offplay=$profile/Temp/OffPlay

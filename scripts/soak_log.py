@@ -41,8 +41,9 @@ def payload(name):
     buffer = io.BytesIO()
     with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as archive:
         archive.writestr("id.txt", name)
-        # A client program (that does not start), so that later runs sweep the folder.
-        archive.writestr("bin/velmar.exe", b"not a program")
+        # The stand-in client: it starts and exits, so later runs sweep the folder
+        # (a client that cannot start would end the launch in a problem box).
+        archive.writestr("bin/velmar.exe", (harness.DIST / "velmar-client-standin.exe").read_bytes())
         archive.writestr("properties/offlineplayback.pbcf", b"url=%local%\n")
         for entry, data in data_files(name).items():
             archive.writestr(entry, data)
