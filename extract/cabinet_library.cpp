@@ -1,28 +1,9 @@
 #include "extract/cabinet_library.h"
 
-#include <cwchar>
-
 #include "launcher/diagnostic_log.h"
+#include "launcher/system_libraries.h"
 
 namespace {
-
-// Systems without the search flags refuse LOAD_LIBRARY_SEARCH_SYSTEM32; the
-// full path in the system folder is just as safe there.
-HMODULE LoadFromSystemFolder(const wchar_t* dllName) {
-    HMODULE module = LoadLibraryExW(dllName, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (module != nullptr) {
-        return module;
-    }
-    wchar_t path[MAX_PATH] = {};
-    UINT length = GetSystemDirectoryW(path, MAX_PATH);
-    size_t nameLength = std::wcslen(dllName);
-    if (length == 0 || length + 1 + nameLength >= MAX_PATH) {
-        return nullptr;
-    }
-    path[length] = L'\\';
-    std::wmemcpy(path + length + 1, dllName, nameLength + 1);
-    return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-}
 
 template <typename Function>
 bool Resolve(HMODULE module, const char* name, Function& function) {
@@ -36,11 +17,8 @@ bool LoadCabinetFunctions(const wchar_t* dllName, UniqueModule& module,
                           CabinetFunctions& functions) {
     functions = CabinetFunctions();
     module.reset();
-    if (dllName == nullptr || dllName[0] == L'\0' || std::wcschr(dllName, L'\\') != nullptr ||
-        std::wcschr(dllName, L'/') != nullptr) {
-        return false;
-    }
-    UniqueModule loaded(LoadFromSystemFolder(dllName));
+    // Bare names only, from the system folder: a path could name a planted copy.
+    UniqueModule loaded(LoadSystemLibrary(dllName));
     if (!loaded) {
         return false;
     }
