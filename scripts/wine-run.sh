@@ -23,6 +23,7 @@ esac
 ensure_wine_prefix || exit 125
 
 prog=$1; shift
+case $prog in /*) ;; *) prog="$PWD/$prog" ;; esac
 # The unprivileged user may not reach the caller's build tree: stage a copy.
 stage=
 if ! as_wine_user test -r "$prog"; then
@@ -30,6 +31,9 @@ if ! as_wine_user test -r "$prog"; then
   cp "$prog" "$stage/" && chmod -R a+rX "$stage"
   prog="$stage/$(basename "$prog")"
 fi
+# A current folder the user cannot enter makes Wine say so on stderr and start
+# in the Windows folder anyway: start from a neutral one instead.
+as_wine_user test -x "$PWD" || cd /tmp
 as_wine_user wine "$prog" "$@"
 status=$?
 [ -n "$stage" ] && rm -rf "$stage"
