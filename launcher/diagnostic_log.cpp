@@ -1,6 +1,7 @@
 #include "launcher/diagnostic_log.h"
 
 #include "launcher/checked_files.h"
+#include "launcher/log_line.h"
 #include "launcher/process_state.h"
 #include "launcher/system_paths.h"
 #include "launcher/wide_format.h"
@@ -159,33 +160,6 @@ bool RotateWhenLarge(const CheckedFolder& folder, const std::wstring& path,
 
 }  // namespace
 
-std::wstring FormatLogPrefix(const SYSTEMTIME& time) {
-    wchar_t prefix[80];
-    FormatWide(prefix, 80, L"[%02d/%02d/%02d %02d:%02d:%02d] ", time.wMonth, time.wDay,
-               time.wYear % 100, time.wHour, time.wMinute, time.wSecond);
-    return prefix;
-}
-
-std::wstring RotatedLogPath(const std::wstring& logPath) {
-    size_t dot = logPath.rfind(L'.');
-    if (dot == std::wstring::npos) {
-        return logPath + L".old";
-    }
-    return logPath.substr(0, dot) + L".old";
-}
-
-std::string NarrowLogText(const std::wstring& text) {
-    std::string bytes;
-    bytes.reserve(text.size() + 8);
-    for (wchar_t c : text) {
-        if (c == L'\n') {
-            bytes.push_back('\r');
-        }
-        bytes.push_back(static_cast<unsigned>(c) <= 255 ? static_cast<char>(c) : '?');
-    }
-    return bytes;
-}
-
 LogFile* CreateLogFile(const wchar_t* path) {
     LogFile* log = new (std::nothrow) LogFile();
     std::wstring folderPath;
@@ -235,14 +209,11 @@ int LogMessage(LogFile* handle, const wchar_t* format, ...) {
     if (handle == nullptr || !handle->file || format == nullptr) {
         return 0;
     }
-    // The prefix holds no "%", so prefix + format is a valid format.
-    std::wstring joined = std::wstring(GetLogTimestamp()) + format;
     va_list args;
     va_start(args, format);
-    std::wstring line = FormatWideStringV(joined.c_str(), args);
+    std::string bytes = FormatLogLine(GetLogTimestamp(), format, args);
     va_end(args);
     // The whole line in one write: concurrent launchers never split it.
-    std::string bytes = NarrowLogText(line);
     bool locked = TakeAppendLock(*handle);
     DWORD written = 0;
     BOOL done = WriteFile(handle->file.get(), bytes.data(), static_cast<DWORD>(bytes.size()),

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "launcher/log_line.h"
 #include "launcher/unique_handle.h"
 
 struct LogFile {
@@ -36,12 +37,3 @@ const wchar_t* GetLogTimestamp();
 // it. Neither the folder, the log nor its .old is used through a link: one in
 // their place leaves the LogFile empty.
 LogFile* CreateLogFile(const wchar_t* path);
-
-// Text logic, kept apart from the file system.
-std::wstring FormatLogPrefix(const SYSTEMTIME& time);
-// The path of the rotated log: cut at the last "." and ".old" appended.
-std::wstring RotatedLogPath(const std::wstring& logPath);
-// The bytes of a log line: one byte per character, where characters above 255
-// become "?" so that the rest of the line and the lines after it are still
-// written, and each "\n" stored as CR LF.
-std::string NarrowLogText(const std::wstring& text);

@@ -1,0 +1,35 @@
+#include "launcher/log_line.h"
+
+#include "launcher/wide_format.h"
+
+std::wstring FormatLogPrefix(const SYSTEMTIME& time) {
+    wchar_t prefix[80];
+    FormatWide(prefix, 80, L"[%02d/%02d/%02d %02d:%02d:%02d] ", time.wMonth, time.wDay,
+               time.wYear % 100, time.wHour, time.wMinute, time.wSecond);
+    return prefix;
+}
+
+std::wstring RotatedLogPath(const std::wstring& logPath) {
+    size_t dot = logPath.rfind(L'.');
+    if (dot == std::wstring::npos) {
+        return logPath + L".old";
+    }
+    return logPath.substr(0, dot) + L".old";
+}
+
+std::string NarrowLogText(const std::wstring& text) {
+    std::string bytes;
+    bytes.reserve(text.size() + 8);
+    for (wchar_t c : text) {
+        if (c == L'\n') {
+            bytes.push_back('\r');
+        }
+        bytes.push_back(static_cast<unsigned>(c) <= 255 ? static_cast<char>(c) : '?');
+    }
+    return bytes;
+}
+
+std::string FormatLogLine(const std::wstring& prefix, const wchar_t* format, va_list args) {
+    std::wstring joined = prefix + format;
+    return NarrowLogText(FormatWideStringV(joined.c_str(), args));
+}
