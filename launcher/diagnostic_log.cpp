@@ -40,16 +40,30 @@ UniqueFileHandle OpenWithoutFollowing(const std::wstring& path, DWORD access, DW
 // dangling link) is never created through. Others may read and write it
 // meanwhile; it is not shared for deletion, so that no rotation removes a log
 // that a launcher still writes to.
+constexpr int kOpenAttempts = 400;  // about two seconds
+
 UniqueFileHandle OpenForAppending(const std::wstring& path) {
     // Reading is asked for only because the append lock needs it.
     constexpr DWORD access = FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
     constexpr DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
-    for (DWORD disposition : {OPEN_EXISTING, CREATE_NEW, OPEN_EXISTING}) {
-        UniqueFileHandle file = OpenWithoutFollowing(path, access, share, disposition);
-        DWORD error = GetLastError();
-        if (file || (error != ERROR_FILE_NOT_FOUND && error != ERROR_FILE_EXISTS)) {
-            return file;
+    // Another launcher that is starting holds the log briefly with delete
+    // access while it checks whether to rotate: wait for it rather than lose
+    // this run's lines to the fallback log.
+    for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+        for (DWORD disposition : {OPEN_EXISTING, CREATE_NEW, OPEN_EXISTING}) {
+            UniqueFileHandle file = OpenWithoutFollowing(path, access, share, disposition);
+            DWORD error = GetLastError();
+            if (file) {
+                return file;
+            }
+            if (error == ERROR_SHARING_VIOLATION) {
+                break;
+            }
+            if (error != ERROR_FILE_NOT_FOUND && error != ERROR_FILE_EXISTS) {
+                return file;
+            }
         }
+        Sleep(5);
     }
     return UniqueFileHandle();
 }
