@@ -71,17 +71,25 @@ ArchiveEntry EntryFromInfo(const char* name, const unz_file_info64& info) {
     return entry;
 }
 
+// Opens the zip archive that the window shows; the window must outlive it.
+unzFile OpenWindowArchive(StreamWindow& window, std::string& error) {
+    zlib_filefunc64_def functions;
+    FillStreamFileFunctions(functions, window);
+    unzFile archive = unzOpen2_64("archive", &functions);
+    if (archive == nullptr) {
+        error = "it does not open as a zip archive";
+    }
+    return archive;
+}
+
 }  // namespace
 
 bool ListArchive(std::streambuf& buffer, uint64_t base, std::vector<ArchiveEntry>& entries,
                  std::string& error, uint64_t end) {
     entries.clear();
     StreamWindow window{&buffer, base, end};
-    zlib_filefunc64_def functions;
-    FillStreamFileFunctions(functions, window);
-    UnzipHandle archive(unzOpen2_64("archive", &functions));
+    UnzipHandle archive(OpenWindowArchive(window, error));
     if (archive.get() == nullptr) {
-        error = "it does not open as a zip archive";
         return false;
     }
     unz_global_info64 global;
@@ -116,11 +124,8 @@ bool ReadArchiveData(std::streambuf& buffer, uint64_t base, const std::vector<st
                      std::vector<std::string>& contents, std::string& error) {
     contents.assign(wanted.size(), std::string());
     StreamWindow window{&buffer, base, 0};
-    zlib_filefunc64_def functions;
-    FillStreamFileFunctions(functions, window);
-    UnzipHandle archive(unzOpen2_64("archive", &functions));
+    UnzipHandle archive(OpenWindowArchive(window, error));
     if (archive.get() == nullptr) {
-        error = "it does not open as a zip archive";
         return false;
     }
     std::vector<char> name(65536);
