@@ -1,7 +1,7 @@
 #include "config/config_text.h"
 
 #include "config/param_substitution.h"
-#include "launcher/text_conversion.h"
+#include "common/text_conversion.h"
 
 #include <windows.h>
 

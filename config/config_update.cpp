@@ -1,10 +1,10 @@
 #include "config/config_update.h"
 
 #include "config/param_substitution.h"
-#include "launcher/diagnostic_log.h"
-#include "launcher/problem_report.h"
-#include "launcher/process_state.h"
-#include "launcher/unique_handle.h"
+#include "diagnostics/diagnostic_log.h"
+#include "diagnostics/problem_report.h"
+#include "common/process_state.h"
+#include "common/unique_handle.h"
 
 #include <fcntl.h>
 #include <windows.h>

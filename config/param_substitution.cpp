@@ -1,6 +1,6 @@
 #include "config/param_substitution.h"
 
-#include "launcher/diagnostic_log.h"
+#include "diagnostics/diagnostic_log.h"
 
 #include <cwchar>
 #include <memory>

@@ -9,8 +9,8 @@
 #include "extract/extraction_log.h"
 #include "extract/file_byte_source.h"
 #include "extract/zip_layout.h"
-#include "launcher/process_state.h"
-#include "launcher/unique_handle.h"
+#include "common/process_state.h"
+#include "common/unique_handle.h"
 
 namespace {
 

@@ -17,9 +17,9 @@
 #include "extract/entry_name.h"
 #include "extract/zip_time.h"
 #include "extract/extraction_log.h"
-#include "launcher/diagnostic_log.h"
-#include "launcher/text_conversion.h"
-#include "launcher/unique_handle.h"
+#include "diagnostics/diagnostic_log.h"
+#include "common/text_conversion.h"
+#include "common/unique_handle.h"
 
 namespace {
 

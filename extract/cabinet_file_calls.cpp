@@ -4,8 +4,8 @@
 
 #include <cerrno>
 
-#include "launcher/process_state.h"
-#include "launcher/text_conversion.h"
+#include "common/process_state.h"
+#include "common/text_conversion.h"
 
 bool WidePathFromUtf8(const char* path, std::wstring& wide) {
     if (path == nullptr || !WideFromCodePage(CP_UTF8, path, MB_ERR_INVALID_CHARS, wide) ||

@@ -1,7 +1,7 @@
 #include "extract/cabinet_library.h"
 
-#include "launcher/diagnostic_log.h"
-#include "launcher/system_libraries.h"
+#include "diagnostics/diagnostic_log.h"
+#include "common/system_libraries.h"
 
 namespace {
 

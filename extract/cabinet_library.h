@@ -6,7 +6,7 @@
 
 #include <fdi.h>
 
-#include "launcher/unique_handle.h"
+#include "common/unique_handle.h"
 
 struct CabinetFunctions {
     decltype(&FDICreate) create = nullptr;

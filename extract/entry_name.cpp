@@ -5,8 +5,8 @@
 #include <cwchar>
 #include <string>
 
-#include "launcher/path_components.h"
-#include "launcher/text_conversion.h"
+#include "common/path_components.h"
+#include "common/text_conversion.h"
 
 namespace {
 

@@ -15,9 +15,9 @@
 #include "extract/entry_name.h"
 #include "extract/extraction_log.h"
 #include "extract/zip_reader.h"
-#include "launcher/diagnostic_log.h"
-#include "launcher/process_state.h"
-#include "launcher/text_conversion.h"
+#include "diagnostics/diagnostic_log.h"
+#include "common/process_state.h"
+#include "common/text_conversion.h"
 #include "package/workspace_folders.h"
 
 namespace {

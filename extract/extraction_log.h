@@ -2,7 +2,7 @@
 // Log lines of the extraction, within the run's share of lines (see
 // archive_budget.h): past it, one line says so and the rest are left out.
 #include "extract/archive_budget.h"
-#include "launcher/diagnostic_log.h"
+#include "diagnostics/diagnostic_log.h"
 
 template <typename... Args>
 void LogExtraction(const wchar_t* format, Args... args) {

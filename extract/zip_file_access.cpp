@@ -4,7 +4,7 @@
 #include <new>
 #include <utility>
 
-#include "launcher/unique_handle.h"
+#include "common/unique_handle.h"
 
 namespace {
 

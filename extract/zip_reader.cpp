@@ -14,7 +14,7 @@
 #include "extract/zip_attributes.h"
 #include "extract/zip_extra_field.h"
 #include "extract/zip_time.h"
-#include "launcher/unique_handle.h"
+#include "common/unique_handle.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "launcher/process_state.h"
+#include "common/process_state.h"
 
 // Results of every operation except OpenZipArchive.
 enum ZipResult : int {

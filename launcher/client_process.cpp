@@ -1,7 +1,7 @@
 #include "launcher/client_process.h"
 
-#include "launcher/diagnostic_log.h"
-#include "launcher/unique_handle.h"
+#include "diagnostics/diagnostic_log.h"
+#include "common/unique_handle.h"
 
 #include <windows.h>
 

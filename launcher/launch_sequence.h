@@ -3,7 +3,7 @@
 // extraction, configuration rewrite and client start.
 #include <string>
 
-#include "launcher/process_state.h"
+#include "common/process_state.h"
 
 constexpr const wchar_t* kLogFolderFragment = L"\\Velmar_Client_Logs";
 

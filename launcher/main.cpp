@@ -2,7 +2,7 @@
 #include <windows.h>
 
 #include "launcher/launch_sequence.h"
-#include "launcher/system_libraries.h"
+#include "common/system_libraries.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     RestrictDllSearch();

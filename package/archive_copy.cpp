@@ -4,10 +4,10 @@
 #include <string>
 #include <utility>
 
-#include "launcher/diagnostic_log.h"
-#include "launcher/process_state.h"
-#include "launcher/system_paths.h"
-#include "launcher/unique_handle.h"
+#include "diagnostics/diagnostic_log.h"
+#include "common/process_state.h"
+#include "common/system_paths.h"
+#include "common/unique_handle.h"
 #include "package/offplay_runs.h"
 #include "package/package_probe.h"
 #include "package/run_sweep.h"

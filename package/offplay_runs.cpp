@@ -4,8 +4,8 @@
 
 #include <utility>
 
-#include "launcher/diagnostic_log.h"
-#include "launcher/process_state.h"
+#include "diagnostics/diagnostic_log.h"
+#include "common/process_state.h"
 #include "package/workspace_folders.h"
 
 namespace {

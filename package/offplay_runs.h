@@ -11,7 +11,7 @@
 // Once the client runs, its executable in use keeps the folder instead.
 #include <string>
 
-#include "launcher/unique_handle.h"
+#include "common/unique_handle.h"
 #include "package/run_sweep.h"
 
 constexpr const wchar_t* kOffPlayFolder = L"OffPlay\\";

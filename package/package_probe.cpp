@@ -4,9 +4,9 @@
 #include <new>
 #include <vector>
 
-#include "launcher/diagnostic_log.h"
-#include "launcher/process_state.h"
-#include "launcher/system_paths.h"
+#include "diagnostics/diagnostic_log.h"
+#include "common/process_state.h"
+#include "common/system_paths.h"
 
 PackageSourceRecord PackageSource;
 

@@ -5,10 +5,10 @@
 #include <cwchar>
 #include <string>
 
-#include "launcher/path_components.h"
-#include "launcher/process_state.h"
-#include "launcher/system_paths.h"
-#include "launcher/unique_handle.h"
+#include "common/path_components.h"
+#include "common/process_state.h"
+#include "common/system_paths.h"
+#include "common/unique_handle.h"
 
 namespace {
 

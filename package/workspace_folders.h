@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <string>
 
-#include "launcher/unique_handle.h"
+#include "common/unique_handle.h"
 
 // Creates path and its missing ancestors. path normally ends in a backslash;
 // without one, its last component is created too. The text is modified while

@@ -1,12 +1,12 @@
 #include "config/config_update.h"
 
 #include "test_support/log_capture.h"
-#include "launcher/message_catalogue.h"
-#include "launcher/problem_report.h"
-#include "launcher/process_state.h"
+#include "diagnostics/message_catalogue.h"
+#include "diagnostics/problem_report.h"
+#include "common/process_state.h"
 #include "test_support/recorded_box.h"
 #include "test_support/scratch_folder.h"
-#include "launcher/unique_handle.h"
+#include "common/unique_handle.h"
 
 #include <gtest/gtest.h>
 

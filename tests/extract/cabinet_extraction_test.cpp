@@ -14,8 +14,8 @@
 
 #include "extract/cabinet_copy.h"
 #include "extract/cabinet_folders.h"
-#include "launcher/diagnostic_log.h"
-#include "launcher/process_state.h"
+#include "diagnostics/diagnostic_log.h"
+#include "common/process_state.h"
 
 namespace {
 

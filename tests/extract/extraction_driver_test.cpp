@@ -11,7 +11,7 @@
 #include "extract/archive_checks.h"
 #include "extract/zip_test_support.h"
 #include "test_support/log_capture.h"
-#include "launcher/process_state.h"
+#include "common/process_state.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include "test_support/log_capture.h"
 #include "test_support/scratch_folder.h"
-#include "launcher/unique_handle.h"
+#include "common/unique_handle.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "launcher/unique_handle.h"
+#include "common/unique_handle.h"
 #include "test_support/scratch_folder.h"
 
 TEST(TestEnvironment, ReadOnlyFilesRefuseWritingAsOnWindows) {

@@ -1,7 +1,7 @@
 #pragma once
 // Test support: points the process-wide log at a file of the test's own and
 // reads its lines back without their timestamp prefix.
-#include "launcher/diagnostic_log.h"
+#include "diagnostics/diagnostic_log.h"
 
 #include <windows.h>
 

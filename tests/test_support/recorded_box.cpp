@@ -1,6 +1,6 @@
 #include "test_support/recorded_box.h"
 
-#include "launcher/problem_report.h"
+#include "diagnostics/problem_report.h"
 
 ShownBox RecordedBox;
 

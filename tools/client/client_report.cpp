@@ -1,6 +1,6 @@
 #include "tools/client/client_report.h"
 
-#include "launcher/text_conversion.h"
+#include "common/text_conversion.h"
 
 #include <windows.h>
 

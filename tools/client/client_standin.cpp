@@ -3,7 +3,7 @@
 // was given) and exits with code 0. When a marker file next to the report
 // names a number of seconds, it stays running that long first, holding its
 // executable in use.
-#include "launcher/unique_handle.h"
+#include "common/unique_handle.h"
 #include "tools/client/client_report.h"
 
 #include <windows.h>

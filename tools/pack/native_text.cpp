@@ -5,7 +5,7 @@
 #include "tools/pack/payload_rules.h"
 
 #ifdef _WIN32
-#include "launcher/text_conversion.h"
+#include "common/text_conversion.h"
 #endif
 
 namespace {

@@ -3,8 +3,8 @@
 // every byte and never makes a separator out of a lead byte).
 #include <string>
 
-#include "launcher/diagnostic_log.h"
-#include "launcher/text_conversion.h"
+#include "diagnostics/diagnostic_log.h"
+#include "common/text_conversion.h"
 
 LogFile* LogHandle = nullptr;
 

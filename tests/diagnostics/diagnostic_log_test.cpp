@@ -1,10 +1,10 @@
-#include "launcher/diagnostic_log.h"
+#include "diagnostics/diagnostic_log.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "launcher/unique_handle.h"
+#include "common/unique_handle.h"
 #include "test_support/scratch_folder.h"
 
 namespace {

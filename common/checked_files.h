@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "launcher/unique_handle.h"
+#include "common/unique_handle.h"
 
 // The full path that the platform gives for an open handle, links resolved
 // ("\\?\C:\..."); empty when it cannot tell.

@@ -1,6 +1,6 @@
-#include "launcher/message_catalogue.h"
+#include "diagnostics/message_catalogue.h"
 
-#include "launcher/wide_format.h"
+#include "common/wide_format.h"
 
 std::map<std::wstring, std::wstring> MessageCatalogue;
 

@@ -1,8 +1,8 @@
-#include "launcher/system_paths.h"
+#include "common/system_paths.h"
 
 #include <windows.h>
 
-#include "launcher/process_state.h"
+#include "common/process_state.h"
 
 std::wstring TemporaryFolderPath() {
     wchar_t temp[kPathCapacity] = {};

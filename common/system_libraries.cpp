@@ -1,4 +1,4 @@
-#include "launcher/system_libraries.h"
+#include "common/system_libraries.h"
 
 #include <cwchar>
 

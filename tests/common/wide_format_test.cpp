@@ -1,4 +1,4 @@
-#include "launcher/wide_format.h"
+#include "common/wide_format.h"
 
 #include <gtest/gtest.h>
 

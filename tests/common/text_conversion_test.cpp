@@ -1,4 +1,4 @@
-#include "launcher/text_conversion.h"
+#include "common/text_conversion.h"
 
 #include <gtest/gtest.h>
 

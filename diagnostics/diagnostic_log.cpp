@@ -1,10 +1,10 @@
-#include "launcher/diagnostic_log.h"
+#include "diagnostics/diagnostic_log.h"
 
-#include "launcher/checked_files.h"
-#include "launcher/log_line.h"
-#include "launcher/process_state.h"
-#include "launcher/system_paths.h"
-#include "launcher/wide_format.h"
+#include "common/checked_files.h"
+#include "diagnostics/log_line.h"
+#include "common/process_state.h"
+#include "common/system_paths.h"
+#include "common/wide_format.h"
 
 #include <cstdarg>
 #include <new>

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "launcher/log_line.h"
-#include "launcher/unique_handle.h"
+#include "diagnostics/log_line.h"
+#include "common/unique_handle.h"
 
 struct LogFile {
     // Open for appending only, so that each line lands whole at the end of the

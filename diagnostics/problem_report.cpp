@@ -1,8 +1,8 @@
-#include "launcher/problem_report.h"
+#include "diagnostics/problem_report.h"
 
-#include "launcher/message_catalogue.h"
-#include "launcher/system_libraries.h"
-#include "launcher/wide_format.h"
+#include "diagnostics/message_catalogue.h"
+#include "common/system_libraries.h"
+#include "common/wide_format.h"
 
 #include <vector>
 

@@ -1,4 +1,4 @@
-#include "launcher/path_components.h"
+#include "common/path_components.h"
 
 #include <cstddef>
 

@@ -1,6 +1,6 @@
-#include "launcher/log_line.h"
+#include "diagnostics/log_line.h"
 
-#include "launcher/wide_format.h"
+#include "common/wide_format.h"
 
 std::wstring FormatLogPrefix(const SYSTEMTIME& time) {
     wchar_t prefix[80];

@@ -1,4 +1,4 @@
-#include "launcher/process_state.h"
+#include "common/process_state.h"
 
 wchar_t WorkFolder[kPathCapacity] = {};
 LocaleCodeSet LocaleCodes = {};

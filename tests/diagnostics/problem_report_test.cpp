@@ -1,10 +1,10 @@
-#include "launcher/problem_report.h"
+#include "diagnostics/problem_report.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "launcher/message_catalogue.h"
+#include "diagnostics/message_catalogue.h"
 #include "test_support/recorded_box.h"
 
 namespace {

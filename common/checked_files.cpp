@@ -1,4 +1,4 @@
-#include "launcher/checked_files.h"
+#include "common/checked_files.h"
 
 #include <vector>
 
