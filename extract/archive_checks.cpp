@@ -58,7 +58,7 @@ bool ZipArchiveMayBeExtracted(const wchar_t* archivePath) {
 bool CabinetMayBeExtracted(const wchar_t* cabinetPath) {
     UniqueFileHandle file = OpenForChecking(cabinetPath);
     if (!file) {
-        LogExtraction(L"Cannot open cabinet %s\n", cabinetPath);
+        LogExtraction(L"Cannot open cabinet %s (error %lu)\n", cabinetPath, GetLastError());
         return false;
     }
     FileByteSource source(file.get());

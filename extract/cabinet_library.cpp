@@ -42,7 +42,9 @@ const CabinetFunctions* GetCabinetFunctions() {
         attempted = true;
         if (!LoadCabinetFunctions(L"cabinet.dll", module, functions)) {
             LogMessage(LogHandle,
-                       L"The cabinet library could not be loaded from the system folder.\n");
+                       L"The cabinet library could not be loaded from the system folder "
+                       L"(error %lu).\n",
+                       GetLastError());
         }
     }
     return module ? &functions : nullptr;

@@ -1,23 +1,10 @@
 #include "extract/cabinet_member.h"
 
-namespace {
-
-char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-}  // namespace
+#include "common/ascii_text.h"
 
 bool SameNameIgnoringAsciiCase(const char* left, const char* right) {
-    if (left == nullptr || right == nullptr) {
-        return false;
-    }
-    for (; *left != '\0' && *right != '\0'; ++left, ++right) {
-        if (LowerAscii(*left) != LowerAscii(*right)) {
-            return false;
-        }
-    }
-    return *left == *right;
+    return left != nullptr && right != nullptr &&
+           EqualIgnoringAsciiCase(std::string_view(left), std::string_view(right));
 }
 
 bool IsCabinetMemberSelected(const char* memberName, const char* onlyName) {

@@ -5,23 +5,14 @@
 #include <cwchar>
 #include <string>
 
+#include "common/ascii_text.h"
 #include "common/path_components.h"
 #include "common/text_conversion.h"
 
 namespace {
 
-wchar_t UpperAscii(wchar_t c) {
-    return (c >= L'a' && c <= L'z') ? c - L'a' + L'A' : c;
-}
-
-bool EqualsAsciiUpper(const wchar_t* text, size_t length, const wchar_t* upper) {
-    size_t i = 0;
-    for (; i < length && upper[i] != L'\0'; ++i) {
-        if (UpperAscii(text[i]) != upper[i]) {
-            return false;
-        }
-    }
-    return i == length && upper[i] == L'\0';
+bool IsNamed(const wchar_t* text, size_t length, std::wstring_view name) {
+    return EqualIgnoringAsciiCase(std::wstring_view(text, length), name);
 }
 
 // The platform opens a device instead of a file for these base names, with
@@ -37,7 +28,7 @@ bool IsDeviceName(const wchar_t* component, size_t length) {
     static const wchar_t* const kDevices[] = {L"CON", L"PRN",    L"AUX",
                                               L"NUL", L"CONIN$", L"CONOUT$"};
     for (const wchar_t* device : kDevices) {
-        if (EqualsAsciiUpper(component, base, device)) {
+        if (IsNamed(component, base, device)) {
             return true;
         }
     }
@@ -46,7 +37,7 @@ bool IsDeviceName(const wchar_t* component, size_t length) {
     wchar_t number = base == 4 ? component[3] : L'\0';
     if ((number >= L'1' && number <= L'9') || number == 0x00B9 || number == 0x00B2 ||
         number == 0x00B3) {
-        return EqualsAsciiUpper(component, 3, L"COM") || EqualsAsciiUpper(component, 3, L"LPT");
+        return IsNamed(component, 3, L"COM") || IsNamed(component, 3, L"LPT");
     }
     return false;
 }

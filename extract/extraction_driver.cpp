@@ -189,7 +189,8 @@ bool ExtractArchiveAtLevel(const wchar_t* archivePath, const wchar_t* destinatio
     // The zip reader writes below the current directory: without it, entries
     // would land wherever the process happens to stand.
     if (!SetCurrentDirectoryW(destination)) {
-        LogExtraction(L"Cannot enter the folder %s to extract %s\n", destination, archivePath);
+        LogExtraction(L"Cannot enter the folder %s to extract %s (error %lu)\n", destination,
+                      archivePath, GetLastError());
         return false;
     }
     if (kind == NestedArchiveKind::Cabinet) {

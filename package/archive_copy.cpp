@@ -89,54 +89,66 @@ CopyOutcome CopyArchiveBytes(ArchiveCopyStreams& streams, uint32_t archiveLength
     return CopyOutcome::Complete;
 }
 
-int GetZipFromExe(wchar_t* path) {
-    if (path == nullptr) {
-        return 0;
-    }
-    path[0] = L'\0';
+namespace {
 
-    std::wstring temp = TemporaryFolderPath();
-    std::wstring offPlay = temp + kOffPlayFolder;
-    std::wstring namePrefix = offPlay + kRunNamePrefix;
-    // Every name of every number must fit a path buffer; without a temporary
-    // folder nothing may be written anywhere else.
-    if (temp.empty() ||
-        RunPath(namePrefix, kLastRunNumber, kRunClientPath).size() >= kPathCapacity) {
+// The folders and names of this run's temporary archive below the temporary
+// folder.
+struct ArchivePlaces {
+    std::wstring temp;        // the temporary folder, empty when there is none
+    std::wstring offPlay;     // <temp>\OffPlay\ (trailing backslash)
+    std::wstring namePrefix;  // <temp>\OffPlay\rec_
+};
+
+// OffPlay created if missing and held open, so that it stays a plain folder
+// in its place while the run number is chosen; empty when there is no such
+// folder or any name of any number would not fit a path buffer.
+UniqueFileHandle OpenOffPlayFolder(const ArchivePlaces& places) {
+    // Without a temporary folder nothing may be written anywhere else.
+    if (places.temp.empty() ||
+        RunPath(places.namePrefix, kLastRunNumber, kRunClientPath).size() >= kPathCapacity) {
         LogMessage(LogHandle, L"Can't create zip file %s\n",
-                   RunPath(namePrefix, kFirstRunNumber, kArchiveExtension).c_str());
-        return 0;
+                   RunPath(places.namePrefix, kFirstRunNumber, kArchiveExtension).c_str());
+        return UniqueFileHandle();
     }
     wchar_t folder[kPathCapacity] = {};
-    StorePath(folder, offPlay);
+    StorePath(folder, places.offPlay);
     CreateFolderPath(folder);
-    // Nothing is claimed or created below OffPlay unless it is a plain folder
-    // in its place; held open, it stays one while the run number is chosen.
-    UniqueFileHandle offPlayFolder = HoldFolderInTemp(offPlay.c_str());
+    UniqueFileHandle offPlayFolder = HoldFolderInTemp(places.offPlay.c_str());
     if (!offPlayFolder) {
         LogMessage(LogHandle, L"Refusing the folder %s: it is not a plain folder in its place\n",
-                   offPlay.c_str());
-        return 0;
+                   places.offPlay.c_str());
     }
+    return offPlayFolder;
+}
 
-    OffPlayRuns runs(namePrefix, std::move(offPlayFolder));
+// Chooses this run's number, keeps its claim for the life of the process and
+// returns the created archive open for writing, its path in path.
+UniqueFileHandle ClaimRunArchive(const ArchivePlaces& places, UniqueFileHandle offPlayFolder,
+                                 wchar_t* path) {
+    OffPlayRuns runs(places.namePrefix, std::move(offPlayFolder));
     RunChoice choice = ChooseRunNumber(runs);
     if (!choice.found) {
         LogMessage(LogHandle,
                    L"No number for the temporary archive: every one from %d to %d is in use "
                    L"or its archive cannot be created\n",
                    kFirstRunNumber, kLastRunNumber);
-        return 0;
+        return UniqueFileHandle();
     }
     HoldRunClaim(runs.TakeClaim(choice.number));
     UniqueFileHandle output = runs.TakeArchive();
-    StorePath(path, RunPath(namePrefix, choice.number, kArchiveExtension));
+    StorePath(path, RunPath(places.namePrefix, choice.number, kArchiveExtension));
     LogMessage(LogHandle, L"GetZipFrom Exe Generated filename =%s\n", path);
+    return output;
+}
 
-    HANDLE executable = PackageSource.executable;
+// The embedded archive's length, with the executable positioned at its first
+// byte; 0 when it cannot be found (the temporary archive is then taken back
+// when the executable's size cannot even be read).
+uint32_t PositionAtArchive(HANDLE executable, HANDLE output) {
     DWORD size = GetFileSize(executable, nullptr);
     if (size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) {
         LogMessage(LogHandle, L"Can't get size of exe file\n");
-        DeleteThroughHandle(output.get());  // nothing of this run is left
+        DeleteThroughHandle(output);  // nothing of this run is left
         return 0;
     }
     LogMessage(LogHandle, L"ExeFileSize =%d\n", static_cast<int>(size));
@@ -148,34 +160,59 @@ int GetZipFromExe(wchar_t* path) {
         LogMessage(LogHandle, L"Could not get file info. This archive is likely corrupted.\n");
         return 0;
     }
+    return static_cast<uint32_t>(archiveLength);
+}
+
+// Copies archiveLength bytes from the executable's position into output.
+// 1 when all were copied, 0 otherwise.
+int CopyOutArchive(HANDLE executable, HANDLE output, uint32_t archiveLength, const wchar_t* path) {
     TransferBuffer buffer;
     if (buffer.get() == nullptr) {
-        LogMessage(LogHandle, L"Can't allocate the copy buffer\n");
+        LogMessage(LogHandle, L"Can't allocate the copy buffer (error %lu)\n", GetLastError());
         return 0;
     }
     LogMessage(LogHandle, L"Created zip file %s\n", path);
-
-    int result = 1;
-    FileStreams streams(executable, output.get());
-    switch (CopyArchiveBytes(streams, static_cast<uint32_t>(archiveLength), buffer.get(),
-                             kCopyOutBlockSize)) {
+    FileStreams streams(executable, output);
+    switch (CopyArchiveBytes(streams, archiveLength, buffer.get(), kCopyOutBlockSize)) {
         case CopyOutcome::Complete:
-            break;
+            return 1;
         case CopyOutcome::ReadFailed:
         case CopyOutcome::SourceEnded:
             LogMessage(LogHandle, L"Could not get file info. This archive is likely corrupted.\n");
             return 0;
         case CopyOutcome::WriteFailed:
             LogMessage(LogHandle, L"Could not extract the current file.\n");
-            result = 0;
-            break;
+            return 0;
     }
-    if (result != 0) {
-        // Pinned by a handle reopened from the writing one: the archive that
-        // is deleted later is this file, whatever its name then leads to.
-        heldArchive.reset(ReOpenFile(output.get(), FILE_READ_ATTRIBUTES, kShareAll, 0));
+    return 0;
+}
+
+}  // namespace
+
+int GetZipFromExe(wchar_t* path) {
+    if (path == nullptr) {
+        return 0;
     }
-    return result;
+    path[0] = L'\0';
+    std::wstring temp = TemporaryFolderPath();
+    ArchivePlaces places{temp, temp + kOffPlayFolder, temp + kOffPlayFolder + kRunNamePrefix};
+    UniqueFileHandle offPlayFolder = OpenOffPlayFolder(places);
+    if (!offPlayFolder) {
+        return 0;
+    }
+    UniqueFileHandle output = ClaimRunArchive(places, std::move(offPlayFolder), path);
+    if (path[0] == L'\0') {  // no number could be claimed
+        return 0;
+    }
+    HANDLE executable = PackageSource.executable;
+    uint32_t archiveLength = PositionAtArchive(executable, output.get());
+    if (archiveLength == 0 || CopyOutArchive(executable, output.get(), archiveLength, path) == 0) {
+        return 0;
+    }
+    // Pinned by a handle reopened from the writing one: the archive that is
+    // deleted later is this file, whatever its name then leads to.
+    heldArchive.reset(ReOpenFile(output.get(), FILE_READ_ATTRIBUTES, kShareAll, 0));
+    return 1;
 }
 
 bool DeleteTemporaryArchive() {

@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <string>
 
+#include "common/ascii_text.h"
 #include "common/path_components.h"
 #include "common/process_state.h"
 #include "common/system_paths.h"
@@ -12,20 +13,8 @@
 
 namespace {
 
-wchar_t FoldAscii(wchar_t c) {
-    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c;
-}
-
 bool SameIgnoringAsciiCase(const std::wstring& a, const std::wstring& b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (FoldAscii(a[i]) != FoldAscii(b[i])) {
-            return false;
-        }
-    }
-    return true;
+    return EqualIgnoringAsciiCase(std::wstring_view(a), std::wstring_view(b));
 }
 
 // Where the platform says an open handle really is, e.g. "\\?\C:\Temp\x".
@@ -374,12 +363,7 @@ void CreateFolderPath(wchar_t* path) {
 }
 
 bool BeginsWithFolder(const wchar_t* path, const wchar_t* folder) {
-    for (size_t i = 0; folder[i] != L'\0'; ++i) {
-        if (path[i] == L'\0' || FoldAscii(path[i]) != FoldAscii(folder[i])) {
-            return false;
-        }
-    }
-    return true;
+    return BeginsIgnoringAsciiCase(std::wstring_view(path), std::wstring_view(folder));
 }
 
 bool IsRemovableInTemp(const wchar_t* path, const wchar_t* tempFolder) {
