@@ -22,7 +22,8 @@ std::wstring RunPath(const std::wstring& namePrefix, int number, const wchar_t* 
     return namePrefix + std::to_wstring(number) + suffix;
 }
 
-UniqueFileHandle ClaimRunNumber(const std::wstring& namePrefix, int number) {
+UniqueFileHandle ClaimRunNumber(const std::wstring& namePrefix, int number,
+                                const TempWorkspace& workspace) {
     std::wstring path = RunPath(namePrefix, number, kClaimExtension);
     if (path.size() >= kPathCapacity) {
         return UniqueFileHandle();
@@ -30,7 +31,7 @@ UniqueFileHandle ClaimRunNumber(const std::wstring& namePrefix, int number) {
     // Not shared at all: a second opener, in this process or another, fails.
     bool created = false;
     UniqueFileHandle claim =
-        OpenFileInTemp(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, &created);
+        workspace.OpenFileInTemp(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, &created);
     if (claim && !DeleteThroughHandle(claim.get())) {
         claim.reset();
     }
@@ -48,7 +49,7 @@ bool OffPlayRuns::Claim(int number) {
     if (!IsRunNumber(number) || !offPlay_) {
         return false;
     }
-    claims_[number] = ClaimRunNumber(namePrefix_, number);
+    claims_[number] = ClaimRunNumber(namePrefix_, number, workspace_);
     return claims_[number].valid();
 }
 
@@ -62,7 +63,7 @@ bool OffPlayRuns::DeleteClients(int number) {
     for (const wchar_t* client : {kRunClientPath, kAlternativeClientPath}) {
         std::wstring path = RunPath(namePrefix_, number, client);
         if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES &&
-            !DeleteFileInTemp(path.c_str(), ReadOnlyEntries::Clear)) {
+            !workspace_.DeleteFileInTemp(path.c_str(), ReadOnlyEntries::Clear)) {
             return false;
         }
     }
@@ -70,18 +71,18 @@ bool OffPlayRuns::DeleteClients(int number) {
 }
 
 void OffPlayRuns::RemoveRunFolder(int number) {
-    RemoveFolderTree(RunPath(namePrefix_, number, L"").c_str(), ReadOnlyEntries::Clear);
+    workspace_.RemoveFolderTree(RunPath(namePrefix_, number, L"").c_str(), ReadOnlyEntries::Clear);
 }
 
 void OffPlayRuns::DeleteArchive(int number) {
-    DeleteFileInTemp(RunPath(namePrefix_, number, kArchiveExtension).c_str());
+    workspace_.DeleteFileInTemp(RunPath(namePrefix_, number, kArchiveExtension).c_str());
 }
 
 bool OffPlayRuns::CreateArchive(int number) {
     std::wstring path = RunPath(namePrefix_, number, kArchiveExtension);
     bool created = false;
-    archive_ = offPlay_ ? OpenFileInTemp(path.c_str(), GENERIC_WRITE | DELETE,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE, &created)
+    archive_ = offPlay_ ? workspace_.OpenFileInTemp(path.c_str(), GENERIC_WRITE | DELETE,
+                                                    FILE_SHARE_READ | FILE_SHARE_WRITE, &created)
                         : UniqueFileHandle();
     FILE_END_OF_FILE_INFO empty = {};
     if (archive_ && !created &&
@@ -108,10 +109,14 @@ void HoldRunClaim(UniqueFileHandle claim) {
     heldClaim = std::move(claim);
 }
 
-bool HoldsRunClaim() {
+namespace run_claim_seam {
+
+bool Held() {
     return heldClaim.valid();
 }
 
-void ReleaseRunClaim() {
+void Release() {
     heldClaim.reset();
 }
+
+}  // namespace run_claim_seam

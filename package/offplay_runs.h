@@ -13,6 +13,7 @@
 
 #include "common/unique_handle.h"
 #include "package/run_sweep.h"
+#include "package/workspace_folders.h"
 
 constexpr const wchar_t* kOffPlayFolder = L"OffPlay\\";
 constexpr const wchar_t* kRunNamePrefix = L"rec_";
@@ -27,7 +28,8 @@ std::wstring RunPath(const std::wstring& namePrefix, int number, const wchar_t* 
 // Claims a number: opens its lock file exclusively and marks it for deletion
 // on close. No handle when another launcher holds it, or when the lock file
 // is not a plain file inside the temporary folder (a link is left alone).
-UniqueFileHandle ClaimRunNumber(const std::wstring& namePrefix, int number);
+UniqueFileHandle ClaimRunNumber(const std::wstring& namePrefix, int number,
+                                const TempWorkspace& workspace = TempWorkspace());
 
 class OffPlayRuns : public RunFolderOperations {
   public:
@@ -49,6 +51,7 @@ class OffPlayRuns : public RunFolderOperations {
     UniqueFileHandle TakeArchive();
 
   private:
+    TempWorkspace workspace_;  // located once for the whole sweep
     std::wstring namePrefix_;
     UniqueFileHandle offPlay_;
     UniqueFileHandle claims_[kLastRunNumber + 1];
@@ -56,8 +59,13 @@ class OffPlayRuns : public RunFolderOperations {
 };
 
 // The claim of this process's run. Held until the process ends (the launcher
-// ends right after starting its client); releasing it earlier lets other
-// launchers sweep and reuse the number.
+// ends right after starting its client); releasing it earlier would let
+// other launchers sweep and reuse the number.
 void HoldRunClaim(UniqueFileHandle claim);
-bool HoldsRunClaim();
-void ReleaseRunClaim();
+
+// Test seam, not used by the launcher: tests make many runs in one process,
+// and let go of each run's claim as the end of its process would.
+namespace run_claim_seam {
+bool Held();
+void Release();
+}  // namespace run_claim_seam

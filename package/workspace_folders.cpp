@@ -80,14 +80,6 @@ std::wstring AsFolderPrefix(std::wstring text) {
     return text + L"\\";
 }
 
-// The temporary folder and where it lies: everything that is written or
-// deleted is checked against it.
-struct TempAnchor {
-    std::wstring temp;        // as GetTempPathW gives it, ending in a backslash
-    std::wstring finalPath;   // its final path and a backslash; empty when unknown
-    std::wstring volumePath;  // its path below the volume root and a backslash; may be empty
-};
-
 bool AnchorTemp(TempAnchor& anchor) {
     anchor.temp = TemporaryFolderPath();
     if (anchor.temp.empty()) {
@@ -239,6 +231,44 @@ void RemoveLink(const TempAnchor& anchor, const std::wstring& path, DWORD attrib
     }
 }
 
+void RemoveTree(const TempAnchor& anchor, const std::wstring& folder, ReadOnlyEntries readOnly);
+
+// One entry found in a folder being removed: links as links, folders with
+// what they hold, files through a checked handle. Read-only entries stay
+// unless they may be cleared.
+void RemoveEntry(const TempAnchor& anchor, const std::wstring& path, DWORD attributes,
+                 ReadOnlyEntries readOnly) {
+    if (readOnly == ReadOnlyEntries::Keep && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        return;
+    }
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        RemoveLink(anchor, path, attributes);
+    } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        RemoveTree(anchor, path, readOnly);
+    } else {
+        DeleteInPlace(anchor, path, readOnly);
+    }
+}
+
+// Removes what the folder holds; prefix is its path and a backslash, with
+// room for the search pattern.
+void RemoveEntries(const TempAnchor& anchor, const std::wstring& prefix, ReadOnlyEntries readOnly) {
+    std::wstring pattern = prefix + L"*.*";
+    WIN32_FIND_DATAW entry;
+    UniqueFindHandle find(FindFirstFileW(pattern.c_str(), &entry));
+    if (!find) {
+        return;
+    }
+    do {
+        std::wstring name = entry.cFileName;
+        std::wstring entryPath = prefix + name;
+        if (name == L"." || name == L".." || entryPath.size() >= kPathCapacity) {
+            continue;  // an entry too long to name is left in place
+        }
+        RemoveEntry(anchor, entryPath, entry.dwFileAttributes, readOnly);
+    } while (FindNextFileW(find.get(), &entry));
+}
+
 void RemoveTree(const TempAnchor& anchor, const std::wstring& folder, ReadOnlyEntries readOnly) {
     if (!BeginsWithFolder(folder.c_str(), anchor.temp.c_str())) {
         return;
@@ -260,33 +290,10 @@ void RemoveTree(const TempAnchor& anchor, const std::wstring& folder, ReadOnlyEn
     if (prefix.back() != L'\\') {
         prefix += L'\\';
     }
-    std::wstring pattern = prefix + L"*.*";
-    if (pattern.size() >= kPathCapacity) {
-        return;
+    if (prefix.size() + 3 >= kPathCapacity) {
+        return;  // no room for the search pattern: the folder stays whole
     }
-    WIN32_FIND_DATAW entry;
-    UniqueFindHandle find(FindFirstFileW(pattern.c_str(), &entry));
-    if (find) {
-        do {
-            std::wstring name = entry.cFileName;
-            std::wstring entryPath = prefix + name;
-            DWORD attributes = entry.dwFileAttributes;
-            if (name == L"." || name == L".." || entryPath.size() >= kPathCapacity) {
-                continue;  // an entry too long to name is left in place
-            }
-            if (!clear && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-                continue;
-            }
-            if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-                RemoveLink(anchor, entryPath, attributes);
-            } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-                RemoveTree(anchor, entryPath, readOnly);
-            } else {
-                DeleteInPlace(anchor, entryPath, readOnly);
-            }
-        } while (FindNextFileW(find.get(), &entry));
-    }
-    find.reset();
+    RemoveEntries(anchor, prefix, readOnly);
     hold.reset();
     // Checked once more, then removed through that handle; a folder that is
     // not empty stays.
@@ -296,12 +303,6 @@ void RemoveTree(const TempAnchor& anchor, const std::wstring& folder, ReadOnlyEn
     if (emptied) {
         DeleteThroughHandle(emptied.get());
     }
-}
-
-// The checks every public operation starts with: the temporary folder is
-// known and path lies strictly inside it.
-bool AnchorFor(const wchar_t* path, TempAnchor& anchor) {
-    return AnchorTemp(anchor) && IsRemovableInTemp(path, anchor.temp.c_str());
 }
 
 }  // namespace
@@ -388,9 +389,14 @@ bool IsRemovableInTemp(const wchar_t* path, const wchar_t* tempFolder) {
     return patternLength < kPathCapacity;
 }
 
-void RemoveFolderTree(const wchar_t* path, ReadOnlyEntries readOnly) {
-    TempAnchor anchor;
-    if (!AnchorFor(path, anchor)) {
+TempWorkspace::TempWorkspace() : located_(AnchorTemp(anchor_)) {}
+
+bool TempWorkspace::Covers(const wchar_t* path) const {
+    return located_ && IsRemovableInTemp(path, anchor_.temp.c_str());
+}
+
+void TempWorkspace::RemoveFolderTree(const wchar_t* path, ReadOnlyEntries readOnly) const {
+    if (!Covers(path)) {
         return;
     }
     DWORD attributes = GetFileAttributesW(path);
@@ -400,27 +406,25 @@ void RemoveFolderTree(const wchar_t* path, ReadOnlyEntries readOnly) {
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         // The folder is itself a link: remove the link, never enter it.
         if ((attributes & FILE_ATTRIBUTE_READONLY) == 0) {
-            RemoveLink(anchor, path, attributes);
+            RemoveLink(anchor_, path, attributes);
         }
         return;
     }
-    RemoveTree(anchor, path, readOnly);
+    RemoveTree(anchor_, path, readOnly);
 }
 
-bool DeleteFileInTemp(const wchar_t* path, ReadOnlyEntries readOnly) {
-    TempAnchor anchor;
-    return AnchorFor(path, anchor) && DeleteInPlace(anchor, path, readOnly);
+bool TempWorkspace::DeleteFileInTemp(const wchar_t* path, ReadOnlyEntries readOnly) const {
+    return Covers(path) && DeleteInPlace(anchor_, path, readOnly);
 }
 
-bool IsHandleInTemp(HANDLE handle, const wchar_t* path) {
-    TempAnchor anchor;
-    return AnchorFor(path, anchor) && LiesAt(anchor, handle, path);
+bool TempWorkspace::IsHandleInTemp(HANDLE handle, const wchar_t* path) const {
+    return Covers(path) && LiesAt(anchor_, handle, path);
 }
 
-UniqueFileHandle OpenFileInTemp(const wchar_t* path, DWORD access, DWORD share, bool* created) {
+UniqueFileHandle TempWorkspace::OpenFileInTemp(const wchar_t* path, DWORD access, DWORD share,
+                                               bool* created) const {
     *created = false;
-    TempAnchor anchor;
-    if (!AnchorFor(path, anchor)) {
+    if (!Covers(path)) {
         SetLastError(ERROR_BAD_PATHNAME);
         return UniqueFileHandle();
     }
@@ -435,9 +439,9 @@ UniqueFileHandle OpenFileInTemp(const wchar_t* path, DWORD access, DWORD share, 
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
             return file;
         }
-        return OpenInPlace(anchor, path, access, share, false);
+        return OpenInPlace(anchor_, path, access, share, false);
     }
-    if (!IsPlainInPlace(anchor, file.get(), path, false)) {
+    if (!IsPlainInPlace(anchor_, file.get(), path, false)) {
         // Made somewhere else than its name says: taken back at once.
         DeleteThroughHandle(file.get());
         file.reset();
@@ -448,14 +452,33 @@ UniqueFileHandle OpenFileInTemp(const wchar_t* path, DWORD access, DWORD share, 
     return file;
 }
 
-UniqueFileHandle HoldFolderInTemp(const wchar_t* path) {
-    TempAnchor anchor;
-    if (!AnchorFor(path, anchor)) {
+UniqueFileHandle TempWorkspace::HoldFolderInTemp(const wchar_t* path) const {
+    if (!Covers(path)) {
         SetLastError(ERROR_BAD_PATHNAME);
         return UniqueFileHandle();
     }
-    return OpenInPlace(anchor, path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+    return OpenInPlace(anchor_, path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
                        FILE_SHARE_READ | FILE_SHARE_WRITE, true);
+}
+
+void RemoveFolderTree(const wchar_t* path, ReadOnlyEntries readOnly) {
+    TempWorkspace().RemoveFolderTree(path, readOnly);
+}
+
+bool DeleteFileInTemp(const wchar_t* path, ReadOnlyEntries readOnly) {
+    return TempWorkspace().DeleteFileInTemp(path, readOnly);
+}
+
+bool IsHandleInTemp(HANDLE handle, const wchar_t* path) {
+    return TempWorkspace().IsHandleInTemp(handle, path);
+}
+
+UniqueFileHandle OpenFileInTemp(const wchar_t* path, DWORD access, DWORD share, bool* created) {
+    return TempWorkspace().OpenFileInTemp(path, access, share, created);
+}
+
+UniqueFileHandle HoldFolderInTemp(const wchar_t* path) {
+    return TempWorkspace().HoldFolderInTemp(path);
 }
 
 bool DeleteThroughHandle(HANDLE handle) {

@@ -51,6 +51,35 @@ UniqueFileHandle OpenFileInTemp(const wchar_t* path, DWORD access, DWORD share, 
 // folder in its place.
 UniqueFileHandle HoldFolderInTemp(const wchar_t* path);
 
+// The temporary folder located once: its name and where it lies. Every check
+// above compares against it; a run of many operations below the temporary
+// folder (the sweep) locates it once and does them all through one of these,
+// where each free function above locates it afresh.
+struct TempAnchor {
+    std::wstring temp;        // as GetTempPathW gives it, ending in a backslash
+    std::wstring finalPath;   // its final path and a backslash; empty when unknown
+    std::wstring volumePath;  // its path below the volume root and a backslash; may be empty
+};
+
+class TempWorkspace {
+  public:
+    TempWorkspace();  // locates the temporary folder now
+    void RemoveFolderTree(const wchar_t* path,
+                          ReadOnlyEntries readOnly = ReadOnlyEntries::Keep) const;
+    bool DeleteFileInTemp(const wchar_t* path,
+                          ReadOnlyEntries readOnly = ReadOnlyEntries::Keep) const;
+    bool IsHandleInTemp(HANDLE handle, const wchar_t* path) const;
+    UniqueFileHandle OpenFileInTemp(const wchar_t* path, DWORD access, DWORD share,
+                                    bool* created) const;
+    UniqueFileHandle HoldFolderInTemp(const wchar_t* path) const;
+
+  private:
+    // The temporary folder is known and path lies strictly inside it.
+    bool Covers(const wchar_t* path) const;
+    TempAnchor anchor_;
+    bool located_;
+};
+
 // Marks the open file for deletion when its last handle closes.
 bool DeleteThroughHandle(HANDLE handle);
 

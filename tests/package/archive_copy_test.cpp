@@ -116,9 +116,9 @@ TEST(CopyLoop, FailuresEndTheCopy) {
 
 class CopyOut : public ::testing::Test {
   protected:
-    void SetUp() override { ReleaseRunClaim(); }
+    void SetUp() override { run_claim_seam::Release(); }
     void TearDown() override {
-        ReleaseRunClaim();
+        run_claim_seam::Release();
         if (PackageSource.executable != INVALID_HANDLE_VALUE) {
             CloseHandle(PackageSource.executable);
             PackageSource.executable = INVALID_HANDLE_VALUE;
@@ -189,9 +189,9 @@ TEST_F(CopyOut, FirstRunCopiesTheArchiveByteForByte) {
                                "Created zip file " + narrow,
                            }));
     // The number stays claimed until the process lets it go.
-    EXPECT_TRUE(HoldsRunClaim());
+    EXPECT_TRUE(run_claim_seam::Held());
     EXPECT_TRUE(FileExists(OffPlay(L"rec_1.lock")));
-    ReleaseRunClaim();
+    run_claim_seam::Release();
     EXPECT_FALSE(FileExists(OffPlay(L"rec_1.lock")));
 }
 
@@ -202,7 +202,7 @@ TEST_F(CopyOut, ArchivesOnEitherSideOfAChunkAreCopiedWhole) {
         wchar_t path[260] = {};
         ASSERT_EQ(GetZipFromExe(path), 1) << name;
         EXPECT_EQ(ReadFileBytes(path), archive) << name;
-        ReleaseRunClaim();
+        run_claim_seam::Release();
         DeleteTemporaryArchive();
     }
 }
@@ -212,7 +212,7 @@ TEST_F(CopyOut, SecondLauncherTakesAnotherNumberWhileTheFirstRuns) {
     ProbePackage(archive);
     wchar_t first[260] = {};
     ASSERT_EQ(GetZipFromExe(first), 1);
-    ASSERT_TRUE(HoldsRunClaim());
+    ASSERT_TRUE(run_claim_seam::Held());
     EXPECT_FALSE(ClaimRunNumber(redirect.temp() + L"OffPlay\\rec_", 1).valid())
         << "a held claim was granted twice";
     // The first run is in progress: its work folder holds an extracted client
@@ -245,7 +245,7 @@ TEST_F(CopyOut, ArchiveThatCannotBeCreatedPassesItsNumberOn) {
                      'e', 'r'}));
     EXPECT_EQ(CopyLines()[0].rfind("Can't create zip file " + Narrow(OffPlay(L"rec_1.zip")), 0),
               0u);
-    ReleaseRunClaim();
+    run_claim_seam::Release();
 
     // No number left: nothing is written, and the caller shows the failure.
     // Deleted through the handle kept on it, as the launch does after extraction.
@@ -259,7 +259,7 @@ TEST_F(CopyOut, ArchiveThatCannotBeCreatedPassesItsNumberOn) {
     EXPECT_EQ(path[0], L'\0');
     ASSERT_FALSE(CopyLines().empty());
     EXPECT_EQ(CopyLines().back().rfind("No number for the temporary archive", 0), 0u);
-    EXPECT_FALSE(HoldsRunClaim());
+    EXPECT_FALSE(run_claim_seam::Held());
     SetFileAttributesW(OffPlay(L"rec_1.zip").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
@@ -298,7 +298,7 @@ TEST_F(CopyOut, ClaimsAndTheSweepWorkWhereFinalPathsCannotBeResolved) {
         // The claim holds: a second claim of 3 fails, 4 can be claimed.
         EXPECT_FALSE(ClaimRunNumber(OffPlay(L"rec_"), 3).valid());
         EXPECT_TRUE(ClaimRunNumber(OffPlay(L"rec_"), 4).valid());
-        ReleaseRunClaim();
+        run_claim_seam::Release();
         EXPECT_FALSE(FileExists(OffPlay(L"rec_3.lock")));
         EXPECT_TRUE(DeleteTemporaryArchive());
     }
