@@ -110,6 +110,42 @@ bool ExtractPayload(LogFile* log, const wchar_t* archivePath) {
     return true;
 }
 
+// The work folder rec_N beside the temporary archive: named for the later
+// steps, entered and created new.
+bool SetUpWorkFolder(LogFile* log, const wchar_t* archivePath) {
+    std::wstring workFolder = WorkFolderFromArchivePath(archivePath);
+    std::wmemcpy(WorkFolder, workFolder.c_str(), workFolder.size() + 1);  // shorter than the path
+    // Fails on a fresh run, where the folder does not exist yet.
+    SetCurrentDirectoryW(WorkFolder);
+    return CreateWorkFolder(log);
+}
+
+// Rewrites the configuration of the extracted payload and starts its client.
+int StartPlayback(LogFile* log) {
+    // The probe path is the work folder, "\" and the client fragment; the
+    // doubled backslash and the trailing blank are ignored by the platform.
+    std::wstring probePath = std::wstring(WorkFolder) + L"\\" + kPlaybackClientFragment;
+    bool playbackClient = GetFileAttributesW(probePath.c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (playbackClient) {
+        LogMessage(log, L"About to update PBCF file\n");
+    }
+    ClientStart client = ComposeClientStart(WorkFolder, playbackClient);
+    if (std::wcslen(WorkFolder) > kMaxClientWorkFolderLength) {
+        LogMessage(log, L"Work folder %s is too long to start the client from; no client started\n",
+                   WorkFolder);
+        return EndWithoutClient(client);
+    }
+
+    // Ends the process itself when a file it must read cannot be read.
+    UpdatePBCF(client.configPath.c_str(), playbackClient);
+
+    if (StartClientProcess(client.commandLine.c_str(), 0) == 0) {
+        return EndWithoutClient(client);
+    }
+    CloseLauncherLog();
+    return 0;
+}
+
 }  // namespace
 
 std::wstring LogFolderFromTempPath(const std::wstring& tempPath) {
@@ -164,40 +200,12 @@ int RunLaunchSequence(const char* commandLine) {
     }
 
     LocaleCodes = LocaleCodesFromText(WidePropertyText(properties));
-
-    std::wstring workFolder = WorkFolderFromArchivePath(archivePath);
-    std::wmemcpy(WorkFolder, workFolder.c_str(), workFolder.size() + 1);  // shorter than the path
-
-    // Fails on a fresh run, where the folder does not exist yet.
-    SetCurrentDirectoryW(WorkFolder);
-    if (!CreateWorkFolder(log)) {
+    if (!SetUpWorkFolder(log, archivePath)) {
         SystemMessageBoxW(nullptr, kCopyOutFailedText, nullptr, 0);
         return 0;
     }
     if (!ExtractPayload(log, archivePath)) {
         return EndDamagedRun(log);
     }
-
-    // The probe path is the work folder, "\" and the client fragment; the
-    // doubled backslash and the trailing blank are ignored by the platform.
-    std::wstring probePath = std::wstring(WorkFolder) + L"\\" + kPlaybackClientFragment;
-    bool playbackClient = GetFileAttributesW(probePath.c_str()) != INVALID_FILE_ATTRIBUTES;
-    if (playbackClient) {
-        LogMessage(log, L"About to update PBCF file\n");
-    }
-    ClientStart client = ComposeClientStart(WorkFolder, playbackClient);
-    if (std::wcslen(WorkFolder) > kMaxClientWorkFolderLength) {
-        LogMessage(log, L"Work folder %s is too long to start the client from; no client started\n",
-                   WorkFolder);
-        return EndWithoutClient(client);
-    }
-
-    // Ends the process itself when a file it must read cannot be read.
-    UpdatePBCF(client.configPath.c_str(), playbackClient);
-
-    if (StartClientProcess(client.commandLine.c_str(), 0) == 0) {
-        return EndWithoutClient(client);
-    }
-    CloseLauncherLog();
-    return 0;
+    return StartPlayback(log);
 }
