@@ -2,7 +2,10 @@
 // blocks, then extracts it (and every nested zip archive) with minizip and
 // zlib into Win32 files, 16 KiB at a time. No log, no times, no attributes,
 // no checks beyond what minizip does: what any extractor has to pay.
-// Usage: velmar-bench-floor PACKAGE ARCHIVE_OFFSET ARCHIVE_COPY OUTPUT_FOLDER
+// With CLIENT (a path below OUTPUT_FOLDER) it then starts that program without
+// waiting for it, as a launch starts its client: the floor of a launch that
+// must start one.
+// Usage: velmar-bench-floor PACKAGE ARCHIVE_OFFSET ARCHIVE_COPY OUTPUT_FOLDER [CLIENT]
 // Exit code 0 when every step worked.
 #include <windows.h>
 
@@ -132,9 +135,24 @@ std::vector<std::wstring> Arguments() {
 
 }  // namespace
 
+// Starts the program and lets it run on its own.
+bool StartClient(const std::wstring& program) {
+    std::wstring commandLine = L"\"" + program + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
+                        nullptr, nullptr, &startup, &info)) {
+        return false;
+    }
+    CloseHandle(info.hProcess);
+    CloseHandle(info.hThread);
+    return true;
+}
+
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     std::vector<std::wstring> args = Arguments();
-    if (args.size() != 5) {
+    if (args.size() != 5 && args.size() != 6) {
         return 2;
     }
     if (!CopyOut(args[1].c_str(), _wtoi64(args[2].c_str()), args[3].c_str())) {
@@ -143,5 +161,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     CreateDirectoryW(args[4].c_str(), nullptr);
     bool ok = Extract(args[3], args[4]);
     DeleteFileW(args[3].c_str());
-    return ok ? 0 : 4;
+    if (!ok) {
+        return 4;
+    }
+    return args.size() == 6 && !StartClient(args[4] + L"\\" + args[5]) ? 5 : 0;
 }

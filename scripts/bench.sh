@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Launch benchmark: times a real launch of three packages against the I/O
 # floor (bench/bench_floor.cpp: copy the archive out in large blocks, extract
-# it with minizip and zlib, nothing else), side by side under the same Wine
-# with one persistent wineserver, and prints median, min and max wall time,
-# the ratio launch/floor and the peak working set of each.
+# it with minizip and zlib, nothing else) and against the floor that then
+# starts the payload's client as a launch must ("floor+start"), side by side
+# under the same Wine with one persistent wineserver, and prints median, min
+# and max wall time, the ratios and the peak working set of each.
 # Usage: scripts/bench.sh [RUNS [PAYLOAD...]]   (runs per payload and program,
 # default 9; payloads reference, media, onefile, default all three)
 # On a busy machine the wall times swing widely: use more runs there.
@@ -65,6 +66,9 @@ measure() {  # payload, kind
   if [ "$kind" = floor ]; then
     line=$(as_user wine "$work/velmar-bench-starter.exe" "$w\\velmar-bench-floor.exe" \
            "$w\\$name.exe" "${offset[$name]}" "$w\\copy.zip" "$w\\out")
+  elif [ "$kind" = start ]; then
+    line=$(as_user wine "$work/velmar-bench-starter.exe" "$w\\velmar-bench-floor.exe" \
+           "$w\\$name.exe" "${offset[$name]}" "$w\\copy.zip" "$w\\out" 'bin\launcher.exe')
   else
     line=$(as_user wine "$work/velmar-bench-starter.exe" "$w\\$name.exe")
   fi
@@ -79,6 +83,7 @@ for i in z.infolist():
     if i.filename.endswith(".zip"):
         n += sum(not j.is_dir() for j in zipfile.ZipFile(io.BytesIO(z.read(i))).infolist())
 print(n)' "$payloads/$name.zip")
+  measure "$name" start
   measure "$name" floor
   got_floor=$(find "$work/out" -type f | wc -l)
   measure "$name" launch
@@ -95,9 +100,12 @@ for name in "${names[@]}"; do check "$name"; done
 for name in "${names[@]}"; do
   echo "$name: $runs runs each, interleaved ..." >&2
   for i in $(seq "$runs"); do
-    # Alternate the order so that drift in the machine's load hits both alike.
-    if [ $((i % 2)) = 1 ]; then measure "$name" floor; measure "$name" launch
-    else measure "$name" launch; measure "$name" floor; fi
+    # Rotate the order so that drift in the machine's load hits all alike.
+    case $((i % 3)) in
+      1) measure "$name" floor; measure "$name" start; measure "$name" launch ;;
+      2) measure "$name" launch; measure "$name" floor; measure "$name" start ;;
+      0) measure "$name" start; measure "$name" launch; measure "$name" floor ;;
+    esac
   done
 done
 
@@ -112,18 +120,21 @@ for line in open(sys.argv[1]):
     rows.setdefault((name, kind), []).append((float(values["wall_ms"]), int(values["peak_kib"])))
 print(f"Launch benchmark: {sys.argv[2]} runs per program, wall time in ms (median [min-max]), "
       f"peak working set in MiB")
-print("ratio: median launch / median floor; min ratio: fastest launch / fastest floor")
-print(f"{'payload':<10} {'size MB':>8} {'floor':>22} {'launch':>22} {'ratio':>6} {'launch-floor':>13}"
-      f" {'min ratio':>10} {'peak floor':>11} {'peak launch':>12}")
+print("floor: copy-out and unzip; floor+start: the same, then the client started; "
+      "ratio: median launch / median of that floor; min ratio: fastest / fastest")
+print(f"{'payload':<10} {'size MB':>8} {'floor':>20} {'floor+start':>20} {'launch':>20}"
+      f" {'ratio':>6} {'ratio+start':>11} {'launch-(f+s)':>12} {'min ratio+start':>15}"
+      f" {'peak floor':>10} {'peak launch':>11}")
 for name in sys.argv[4:]:
     size = os.path.getsize(os.path.join(sys.argv[3], name + ".zip")) / 1e6
     cells = {}
-    for kind in ("floor", "launch"):
+    for kind in ("floor", "start", "launch"):
         times = [t for t, _ in rows[(name, kind)]]
         peak = max(p for _, p in rows[(name, kind)]) / 1024
         cells[kind] = (statistics.median(times), min(times), max(times), peak)
-    f, l = cells["floor"], cells["launch"]
-    print(f"{name:<10} {size:>8.1f} {f'{f[0]:.0f} [{f[1]:.0f}-{f[2]:.0f}]':>22} "
-          f"{f'{l[0]:.0f} [{l[1]:.0f}-{l[2]:.0f}]':>22} {l[0] / f[0]:>6.2f} {l[0] - f[0]:>+13.0f}"
-          f" {l[1] / f[1]:>10.2f} {f[3]:>11.1f} {l[3]:>12.1f}")
+    f, s, l = cells["floor"], cells["start"], cells["launch"]
+    span = lambda c: f"{c[0]:.0f} [{c[1]:.0f}-{c[2]:.0f}]"
+    print(f"{name:<10} {size:>8.1f} {span(f):>20} {span(s):>20} {span(l):>20}"
+          f" {l[0] / f[0]:>6.2f} {l[0] / s[0]:>11.2f} {l[0] - s[0]:>+12.0f} {l[1] / s[1]:>15.2f}"
+          f" {f[3]:>10.1f} {l[3]:>11.1f}")
 PY
