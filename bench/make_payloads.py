@@ -11,6 +11,7 @@ launch starts.
 
 Usage: make_payloads.py OUTPUT_FOLDER CLIENT_EXE
 """
+import contextlib
 import io
 import pathlib
 import random
@@ -33,6 +34,19 @@ def add_client(archive, client):
     add(archive, "properties/offlineplayback.pbrd", b"root=%local%\n", zipfile.ZIP_DEFLATED)
 
 
+@contextlib.contextmanager
+def payload(path, client, seed):
+    """A payload archive with the client in it, and the random source of its content."""
+    with zipfile.ZipFile(path, "w") as archive:
+        add_client(archive, client)
+        yield archive, random.Random(seed)
+
+
+def add_media(archive, rng, pattern, count, size):
+    for i in range(count):
+        add(archive, pattern.format(i), rng.randbytes(size), zipfile.ZIP_STORED)
+
+
 def html(rng, index):
     words = ["event", "replay", "camera", "score", "track", "session", "lap", "goal",
              "offline", "player", "stream", "review", "marker", "index", "chapter"]
@@ -41,11 +55,8 @@ def html(rng, index):
 
 
 def reference(path, client):
-    rng = random.Random(1)
-    with zipfile.ZipFile(path, "w") as archive:
-        add_client(archive, client)
-        for i in range(4):
-            add(archive, f"media/clip{i:02}.mp4", rng.randbytes(6 * 1000 * 1000), zipfile.ZIP_STORED)
+    with payload(path, client, 1) as (archive, rng):
+        add_media(archive, rng, "media/clip{:02}.mp4", 4, 6 * 1000 * 1000)
         for i in range(150):
             add(archive, f"images/img{i:03}.jpg", rng.randbytes(rng.randint(30000, 80000)),
                 zipfile.ZIP_STORED)
@@ -62,17 +73,12 @@ def reference(path, client):
 
 
 def media(path, client):
-    rng = random.Random(2)
-    with zipfile.ZipFile(path, "w") as archive:
-        add_client(archive, client)
-        for i in range(10):
-            add(archive, f"media/part{i:02}.mp4", rng.randbytes(35 * 1000 * 1000), zipfile.ZIP_STORED)
+    with payload(path, client, 2) as (archive, rng):
+        add_media(archive, rng, "media/part{:02}.mp4", 10, 35 * 1000 * 1000)
 
 
 def onefile(path, client):
-    rng = random.Random(3)
-    with zipfile.ZipFile(path, "w") as archive:
-        add_client(archive, client)
+    with payload(path, client, 3) as (archive, rng):
         add(archive, "notes.txt", b"".join(html(rng, i) for i in range(60)), zipfile.ZIP_DEFLATED)
 
 
