@@ -14,6 +14,7 @@
 #include "extract/zip_attributes.h"
 #include "extract/zip_extra_field.h"
 #include "extract/zip_time.h"
+#include "common/path_components.h"
 #include "common/unique_handle.h"
 
 namespace {
@@ -33,17 +34,13 @@ unzFile Archive(const ZipReader* reader) {
     return static_cast<unzFile>(reader->archive);
 }
 
-bool IsSeparator(wchar_t c) {
-    return c == L'\\' || c == L'/';
-}
-
 // The current directory, ending in a separator; false when it does not fit.
 bool TakeRootFolder(wchar_t* root) {
     DWORD length = GetCurrentDirectoryW(kPathCapacity, root);
     if (length == 0 || length >= kPathCapacity) {
         return false;
     }
-    if (!IsSeparator(root[length - 1])) {
+    if (!IsPathSeparator(root[length - 1])) {
         if (length + 1 >= kPathCapacity) {
             return false;
         }
@@ -308,7 +305,7 @@ bool IsEmptyZipArchive(const wchar_t* path) {
 
 void CreateFolderChain(const wchar_t* root, const wchar_t* relative, size_t length) {
     size_t cut = length;
-    while (cut > 0 && !IsSeparator(relative[cut - 1])) {
+    while (cut > 0 && !IsPathSeparator(relative[cut - 1])) {
         --cut;
     }
     // cut - 1 is the last separator; a separator at position 0 has no parent before it.
@@ -411,7 +408,7 @@ ZipResult ExtractEntryToFile(ZipReader* reader, int entryIndex, const wchar_t* d
     // A name that ends in a separator cannot name a file: tools that store no
     // directory attribute still mark folders so.
     size_t nameLength = std::wcslen(record.entryName);
-    bool folderName = nameLength > 0 && IsSeparator(record.entryName[nameLength - 1]);
+    bool folderName = nameLength > 0 && IsPathSeparator(record.entryName[nameLength - 1]);
     if ((record.fileAttributes & kDirectoryAttribute) != 0 || folderName) {
         if (!IsEntryNameInside(record.entryName)) {
             return ZipFileError;
