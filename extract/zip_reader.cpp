@@ -17,6 +17,36 @@
 #include "common/path_components.h"
 #include "common/unique_handle.h"
 
+// What the reader keeps about its cached entry beyond the public record.
+struct ZipEntryDetails {
+    uint32_t crc = 0;
+    unsigned method = 0;
+    unsigned flags = 0;
+    uint32_t dosDateTime = 0;  // DOS date in the high 16 bits, time in the low 16
+};
+
+struct ZipReader {
+    void* archive = nullptr;                 // minizip's handle on the open archive file
+    wchar_t rootFolder[kPathCapacity] = {};  // ends in "\" or "/"
+    int32_t entryCount = 0;
+    ZipEntryInfo cachedEntry = {};
+    int32_t cachedIndex = -1;  // -1 while nothing is cached
+    ZipEntryDetails cachedDetails;
+    // The directory entry minizip stands on; kUnknownPosition after a failed
+    // step, when only a restart from the first entry tells where it is.
+    int32_t currentIndex = 0;
+    // Directory records from this index on cannot be reached: the one before
+    // could not be read, so stepping past it makes no progress.
+    int32_t unreachableFrom = 0;
+    uint32_t restarts = 0;  // how often a move went back to the first entry
+    // The archive file under minizip, read directly for entry data.
+    ZipFileAccess* archiveFile = nullptr;
+    // The entry whose data minizip has open and untouched since reading its
+    // record (its local header is checked then), or -1: extracting it right
+    // after its record needs no second open.
+    int32_t dataOpenIndex = -1;
+};
+
 namespace {
 
 constexpr int32_t kUnknownPosition = INT32_MAX;
@@ -437,6 +467,10 @@ ZipResult CloseZipArchive(ZipReader* reader) {
     }
     delete reader;
     return ZipOk;
+}
+
+uint32_t ZipReaderRestarts(const ZipReader* reader) {
+    return reader != nullptr ? reader->restarts : 0;
 }
 
 bool CreateEntryFolders(const wchar_t* rootFolder, const wchar_t* relativePath) {
