@@ -7,6 +7,22 @@
 #include "common/process_state.h"
 #include "common/text_conversion.h"
 
+namespace {
+
+// call on the wide form of path; a path that does not convert gives failure,
+// and the failure reads as ERROR_INVALID_NAME.
+template <typename Result, typename Call>
+Result CallWithWidePath(const char* path, Result failure, Call call) {
+    std::wstring wide;
+    if (!WidePathFromUtf8(path, wide)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return failure;
+    }
+    return call(wide.c_str());
+}
+
+}  // namespace
+
 bool WidePathFromUtf8(const char* path, std::wstring& wide) {
     if (path == nullptr || !WideFromCodePage(CP_UTF8, path, MB_ERR_INVALID_CHARS, wide) ||
         wide.size() >= kPathCapacity) {
@@ -26,29 +42,19 @@ int OpenUtf8Path(const char* path, int flags, int permission) {
 }
 
 BOOL SetUtf8PathAttributes(const char* path, DWORD attributes) {
-    std::wstring wide;
-    if (!WidePathFromUtf8(path, wide)) {
-        SetLastError(ERROR_INVALID_NAME);
-        return FALSE;
-    }
-    return SetFileAttributesW(wide.c_str(), attributes);
+    return CallWithWidePath(path, FALSE, [attributes](const wchar_t* wide) {
+        return SetFileAttributesW(wide, attributes);
+    });
 }
 
 BOOL CreateUtf8Directory(const char* path) {
-    std::wstring wide;
-    if (!WidePathFromUtf8(path, wide)) {
-        SetLastError(ERROR_INVALID_NAME);
-        return FALSE;
-    }
-    return CreateDirectoryW(wide.c_str(), nullptr);
+    return CallWithWidePath(path, FALSE,
+                            [](const wchar_t* wide) { return CreateDirectoryW(wide, nullptr); });
 }
 
 HANDLE OpenUtf8PathForTimes(const char* path) {
-    std::wstring wide;
-    if (!WidePathFromUtf8(path, wide)) {
-        SetLastError(ERROR_INVALID_NAME);
-        return INVALID_HANDLE_VALUE;
-    }
-    return CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CallWithWidePath(path, INVALID_HANDLE_VALUE, [](const wchar_t* wide) {
+        return CreateFileW(wide, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    });
 }

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "common/little_endian.h"
+
 namespace {
 
 constexpr size_t kHeaderSize = 36;

@@ -16,15 +16,12 @@
 #include "extract/extraction_log.h"
 #include "extract/zip_reader.h"
 #include "diagnostics/diagnostic_log.h"
+#include "common/path_components.h"
 #include "common/process_state.h"
 #include "common/text_conversion.h"
 #include "package/workspace_folders.h"
 
 namespace {
-
-bool IsSeparator(wchar_t c) {
-    return c == L'\\' || c == L'/';
-}
 
 // WorkFolder + "\" + name, when that fits a path buffer.
 bool WorkFolderPath(const wchar_t* name, wchar_t* out) {
@@ -220,7 +217,7 @@ NestedArchiveKind NestedArchiveKindOf(const wchar_t* entryName) {
     // name says nothing about the file.
     size_t length = std::wcslen(entryName);
     size_t start = length;
-    while (start > 0 && !IsSeparator(entryName[start - 1])) {
+    while (start > 0 && !IsPathSeparator(entryName[start - 1])) {
         --start;
     }
     const wchar_t* last = entryName + start;
@@ -261,11 +258,11 @@ wchar_t* GetEntryFolder(const wchar_t* entryName) {
     size_t length = std::wcslen(entryName);
     size_t last = length;
     for (size_t i = 0; i < length; ++i) {
-        if (IsSeparator(entryName[i])) {
+        if (IsPathSeparator(entryName[i])) {
             last = i;
         }
     }
-    if (last == length || last == 0 || IsSeparator(entryName[0])) {
+    if (last == length || last == 0 || IsPathSeparator(entryName[0])) {
         return nullptr;
     }
     wchar_t* folder = new (std::nothrow) wchar_t[last + 1];

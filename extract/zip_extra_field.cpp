@@ -1,17 +1,10 @@
 #include "extract/zip_extra_field.h"
 
+#include "common/little_endian.h"
+
 namespace {
 
 constexpr unsigned kExtendedTimestampTag = 0x5455;
-
-unsigned ReadLittle16(const unsigned char* p) {
-    return p[0] | (p[1] << 8);
-}
-
-int32_t ReadLittle32(const unsigned char* p) {
-    uint32_t value = p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-    return static_cast<int32_t>(value);
-}
 
 ExtendedTimestamps ParseTimestampBlock(const unsigned char* data, size_t size) {
     ExtendedTimestamps times;
@@ -30,7 +23,7 @@ ExtendedTimestamps ParseTimestampBlock(const unsigned char* data, size_t size) {
             break;
         }
         *present[bit] = true;
-        *value[bit] = ReadLittle32(data + position);
+        *value[bit] = static_cast<int32_t>(ReadLe32(data + position));
         position += 4;
     }
     return times;
@@ -44,8 +37,8 @@ ExtendedTimestamps FindExtendedTimestamps(const unsigned char* field, size_t len
     }
     size_t offset = 0;
     while (offset + 4 < length) {
-        unsigned tag = ReadLittle16(field + offset);
-        size_t size = ReadLittle16(field + offset + 2);
+        unsigned tag = ReadLe16(field + offset);
+        size_t size = ReadLe16(field + offset + 2);
         if (tag == kExtendedTimestampTag) {
             size_t available = length - (offset + 4);
             return ParseTimestampBlock(field + offset + 4, size < available ? size : available);

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "common/little_endian.h"
+
 namespace {
 
 constexpr size_t kEndRecordSize = 22;

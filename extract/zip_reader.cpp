@@ -7,6 +7,7 @@
 #include <cwchar>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "extract/entry_data_decoder.h"
 #include "extract/entry_name.h"
@@ -14,7 +15,40 @@
 #include "extract/zip_attributes.h"
 #include "extract/zip_extra_field.h"
 #include "extract/zip_time.h"
+#include "common/little_endian.h"
+#include "common/path_components.h"
+#include "common/text_conversion.h"
 #include "common/unique_handle.h"
+
+// What the reader keeps about its cached entry beyond the public record.
+struct ZipEntryDetails {
+    uint32_t crc = 0;
+    unsigned method = 0;
+    unsigned flags = 0;
+    uint32_t dosDateTime = 0;  // DOS date in the high 16 bits, time in the low 16
+};
+
+struct ZipReader {
+    void* archive = nullptr;                 // minizip's handle on the open archive file
+    wchar_t rootFolder[kPathCapacity] = {};  // ends in "\" or "/"
+    int32_t entryCount = 0;
+    ZipEntryInfo cachedEntry = {};
+    int32_t cachedIndex = -1;  // -1 while nothing is cached
+    ZipEntryDetails cachedDetails;
+    // The directory entry minizip stands on; kUnknownPosition after a failed
+    // step, when only a restart from the first entry tells where it is.
+    int32_t currentIndex = 0;
+    // Directory records from this index on cannot be reached: the one before
+    // could not be read, so stepping past it makes no progress.
+    int32_t unreachableFrom = 0;
+    uint32_t restarts = 0;  // how often a move went back to the first entry
+    // The archive file under minizip, read directly for entry data.
+    ZipFileAccess* archiveFile = nullptr;
+    // The entry whose data minizip has open and untouched since reading its
+    // record (its local header is checked then), or -1: extracting it right
+    // after its record needs no second open.
+    int32_t dataOpenIndex = -1;
+};
 
 namespace {
 
@@ -33,17 +67,13 @@ unzFile Archive(const ZipReader* reader) {
     return static_cast<unzFile>(reader->archive);
 }
 
-bool IsSeparator(wchar_t c) {
-    return c == L'\\' || c == L'/';
-}
-
 // The current directory, ending in a separator; false when it does not fit.
 bool TakeRootFolder(wchar_t* root) {
     DWORD length = GetCurrentDirectoryW(kPathCapacity, root);
     if (length == 0 || length >= kPathCapacity) {
         return false;
     }
-    if (!IsSeparator(root[length - 1])) {
+    if (!IsPathSeparator(root[length - 1])) {
         if (length + 1 >= kPathCapacity) {
             return false;
         }
@@ -119,54 +149,47 @@ ZipResult ReadLocalHeader(unzFile archive, ExtendedTimestamps* stamps) {
     return result;
 }
 
-// The record of the entry minizip stands on.
-ZipResult ReadCurrentEntry(unzFile archive, int32_t index, ZipEntryInfo* record,
-                           ZipEntryDetails* details) {
-    unz_file_info64 file;
-    char name[kNameBufferSize];
-    if (unzGetCurrentFileInfo64(archive, &file, name, sizeof(name), nullptr, 0, nullptr, 0) !=
+// The directory record of the entry minizip stands on, with its stored name.
+ZipResult ReadDirectoryRecord(unzFile archive, unz_file_info64* file,
+                              char (&name)[kNameBufferSize]) {
+    if (unzGetCurrentFileInfo64(archive, file, name, sizeof(name), nullptr, 0, nullptr, 0) !=
         UNZ_OK) {
         return ZipHeaderError;
     }
     // A name that does not fit the record, or that a NUL would cut short,
     // cannot be written under its own name.
-    if (file.size_filename >= kNameBufferSize || std::memchr(name, 0, file.size_filename)) {
+    if (file->size_filename >= kNameBufferSize || std::memchr(name, 0, file->size_filename)) {
         return ZipHeaderError;
     }
-    if (file.compressed_size > UINT32_MAX || file.uncompressed_size > UINT32_MAX ||
-        (file.compression_method != kStoredMethod && file.compression_method != kDeflateMethod)) {
+    if (file->compressed_size > UINT32_MAX || file->uncompressed_size > UINT32_MAX ||
+        (file->compression_method != kStoredMethod && file->compression_method != kDeflateMethod)) {
         return ZipHeaderError;
     }
-    ExtendedTimestamps stamps;
-    ZipResult local = ReadLocalHeader(archive, &stamps);
-    if (local != ZipOk) {
-        return local;
-    }
+    return ZipOk;
+}
 
-    *record = ZipEntryInfo{};
-    record->entryIndex = index;
-    if (file.size_filename > 0) {
-        // Names flagged as UTF-8 (what current zip tools write for names
-        // beyond ASCII) are decoded as such; others are in the ANSI code page.
-        bool utf8 = (file.flag & kUtf8NameFlag) != 0;
-        int length = MultiByteToWideChar(utf8 ? CP_UTF8 : CP_ACP, utf8 ? MB_ERR_INVALID_CHARS : 0,
-                                         name, static_cast<int>(file.size_filename),
-                                         record->entryName, static_cast<int>(kPathCapacity - 1));
-        if (length <= 0) {
-            return ZipHeaderError;
-        }
-        record->entryName[length] = L'\0';
+// Names flagged as UTF-8 (what current zip tools write for names beyond
+// ASCII) are decoded as such; others are in the ANSI code page. False when
+// the name does not decode or does not fit the record.
+bool DecodeEntryName(const char* name, size_t length, bool utf8, wchar_t (&out)[kPathCapacity]) {
+    std::wstring wide;
+    if (!WideFromCodePage(utf8 ? CP_UTF8 : CP_ACP, name, length, utf8 ? MB_ERR_INVALID_CHARS : 0,
+                          wide) ||
+        wide.size() >= kPathCapacity) {
+        return false;
     }
-    record->fileAttributes = ZipEntryAttributes(static_cast<uint16_t>(file.version),
-                                                static_cast<uint32_t>(file.external_fa));
-    record->packedSize = static_cast<uint32_t>(file.compressed_size);
-    record->unpackedSize = static_cast<uint32_t>(file.uncompressed_size);
+    std::wmemcpy(out, wide.c_str(), wide.size() + 1);
+    return true;
+}
 
-    // An invalid DOS date leaves the times zero: "unknown", and the written
-    // file then keeps the times of its writing.
+// The DOS time of the directory record for all three times, replaced by the
+// times of an extended timestamp block where it has them. An invalid DOS date
+// leaves the times zero: "unknown", and the written file then keeps the times
+// of its writing.
+void SetEntryTimes(uint32_t dosDateTime, const ExtendedTimestamps& stamps, ZipEntryInfo* record) {
     FILETIME dosTime;
-    ZipTimeToFileTime(static_cast<uint16_t>(file.dosDate >> 16),
-                      static_cast<uint16_t>(file.dosDate & 0xffff), &dosTime);
+    ZipTimeToFileTime(static_cast<uint16_t>(dosDateTime >> 16),
+                      static_cast<uint16_t>(dosDateTime & 0xffff), &dosTime);
     record->lastAccessTime = dosTime;
     record->creationTime = dosTime;
     record->lastWriteTime = dosTime;
@@ -179,6 +202,35 @@ ZipResult ReadCurrentEntry(unzFile archive, int32_t index, ZipEntryInfo* record,
     if (stamps.hasCreation) {
         record->creationTime = UnixTimeToFileTime(stamps.creation);
     }
+}
+
+// The record of the entry minizip stands on: its directory record, checked
+// against its local header before the record is filled in.
+ZipResult ReadCurrentEntry(unzFile archive, int32_t index, ZipEntryInfo* record,
+                           ZipEntryDetails* details) {
+    unz_file_info64 file;
+    char name[kNameBufferSize];
+    ZipResult directory = ReadDirectoryRecord(archive, &file, name);
+    if (directory != ZipOk) {
+        return directory;
+    }
+    ExtendedTimestamps stamps;
+    ZipResult local = ReadLocalHeader(archive, &stamps);
+    if (local != ZipOk) {
+        return local;
+    }
+
+    *record = ZipEntryInfo{};
+    record->entryIndex = index;
+    if (!DecodeEntryName(name, file.size_filename, (file.flag & kUtf8NameFlag) != 0,
+                         record->entryName)) {
+        return ZipHeaderError;
+    }
+    record->fileAttributes = ZipEntryAttributes(static_cast<uint16_t>(file.version),
+                                                static_cast<uint32_t>(file.external_fa));
+    record->packedSize = static_cast<uint32_t>(file.compressed_size);
+    record->unpackedSize = static_cast<uint32_t>(file.uncompressed_size);
+    SetEntryTimes(static_cast<uint32_t>(file.dosDate), stamps, record);
 
     details->crc = static_cast<uint32_t>(file.crc);
     details->method = static_cast<unsigned>(file.compression_method);
@@ -214,22 +266,24 @@ const FILETIME* KnownTime(const FILETIME& time) {
     return (time.dwLowDateTime | time.dwHighDateTime) != 0 ? &time : nullptr;
 }
 
-// Copies the current entry's content into the open output file.
-ZipResult WriteEntryData(ZipReader* reader, const ZipEntryInfo& record,
-                         const ZipEntryDetails& details, HANDLE output) {
-    // Raw: minizip checks the local header and finds where the stored bytes
-    // begin; they are read from the file here, and decryption and inflation
-    // happen here too, because this minizip build has no decryption.
+// Opens the current entry's data raw: minizip checks the local header and
+// finds where the stored bytes begin; they are read from the file here, and
+// decryption and inflation happen here too, because this minizip build has no
+// decryption. The data of the entry whose record was just read is open
+// already. False, with nothing left open, when the data cannot be opened.
+bool OpenEntryData(ZipReader* reader, int32_t index) {
     unzFile archive = Archive(reader);
-    bool open = reader->dataOpenIndex == record.entryIndex ||
+    bool open = reader->dataOpenIndex == index ||
                 unzOpenCurrentFile2(archive, nullptr, nullptr, 1) == UNZ_OK;
     reader->dataOpenIndex = -1;
     if (!open || reader->archiveFile == nullptr) {
         unzCloseCurrentFile(archive);
-        return ZipDataError;
+        return false;
     }
-    StoredData stored = {reader->archiveFile, unzGetCurrentFileZStreamPos64(archive),
-                         record.packedSize};
+    return true;
+}
+
+EntryDataFormat DataFormatOf(const ZipEntryInfo& record, const ZipEntryDetails& details) {
     EntryDataFormat format;
     format.method = details.method;
     format.encrypted = (details.flags & kEncryptedFlag) != 0;
@@ -237,38 +291,71 @@ ZipResult WriteEntryData(ZipReader* reader, const ZipEntryInfo& record,
                            ? static_cast<unsigned char>(details.dosDateTime >> 8)
                            : static_cast<unsigned char>(details.crc >> 24);
     format.declaredSize = record.unpackedSize;
-    std::unique_ptr<EntryDataDecoder> decoder(
-        new (std::nothrow) EntryDataDecoder(ReadStoredChunk, &stored, format));
-    unsigned bufferSize = record.unpackedSize < kSmallestCopyBuffer ? kSmallestCopyBuffer
-                          : record.unpackedSize > kCopyBufferSize   ? kCopyBufferSize
-                                                                    : record.unpackedSize;
-    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[bufferSize]);
+    return format;
+}
 
-    ZipResult result = ZipOk;
-    if (decoder == nullptr || buffer == nullptr) {
-        result = ZipDataError;
-    }
-    while (result == ZipOk) {
-        int got = decoder->Read(buffer.get(), bufferSize);
+unsigned CopyBufferSize(uint32_t unpackedSize) {
+    return unpackedSize < kSmallestCopyBuffer ? kSmallestCopyBuffer
+           : unpackedSize > kCopyBufferSize   ? kCopyBufferSize
+                                              : unpackedSize;
+}
+
+bool WriteChunk(HANDLE output, const unsigned char* data, DWORD size) {
+    DWORD written = 0;
+    return WriteFile(output, data, size, &written, nullptr) && written == size;
+}
+
+// Writes the decoded content to output until the decoder reports its end.
+ZipResult CopyContent(EntryDataDecoder& decoder, unsigned char* buffer, unsigned bufferSize,
+                      HANDLE output) {
+    for (;;) {
+        int got = decoder.Read(buffer, bufferSize);
         if (got == 0) {
-            if (decoder->crc() != details.crc || decoder->length() != record.unpackedSize) {
-                result = ZipDataError;
-            } else {
-                SetFileTime(output, KnownTime(record.creationTime),
-                            KnownTime(record.lastAccessTime), KnownTime(record.lastWriteTime));
-            }
-            break;
+            return ZipOk;
         }
         if (got == DecodeWrongPassword) {
-            result = ZipPasswordError;
-        } else if (got < 0) {
-            result = ZipDataError;
-        } else {
-            DWORD written = 0;
-            if (!WriteFile(output, buffer.get(), static_cast<DWORD>(got), &written, nullptr) ||
-                written != static_cast<DWORD>(got)) {
-                result = ZipWriteError;
-            }
+            return ZipPasswordError;
+        }
+        if (got < 0) {
+            return ZipDataError;
+        }
+        if (!WriteChunk(output, buffer, static_cast<DWORD>(got))) {
+            return ZipWriteError;
+        }
+    }
+}
+
+// The whole content is written: it must match the record's CRC-32 and size,
+// and the file then takes the entry's known times.
+ZipResult FinishEntryFile(const EntryDataDecoder& decoder, const ZipEntryInfo& record,
+                          const ZipEntryDetails& details, HANDLE output) {
+    if (decoder.crc() != details.crc || decoder.length() != record.unpackedSize) {
+        return ZipDataError;
+    }
+    SetFileTime(output, KnownTime(record.creationTime), KnownTime(record.lastAccessTime),
+                KnownTime(record.lastWriteTime));
+    return ZipOk;
+}
+
+// Copies the current entry's content into the open output file.
+ZipResult WriteEntryData(ZipReader* reader, const ZipEntryInfo& record,
+                         const ZipEntryDetails& details, HANDLE output) {
+    if (!OpenEntryData(reader, record.entryIndex)) {
+        return ZipDataError;
+    }
+    unzFile archive = Archive(reader);
+    StoredData stored = {reader->archiveFile, unzGetCurrentFileZStreamPos64(archive),
+                         record.packedSize};
+    std::unique_ptr<EntryDataDecoder> decoder(new (std::nothrow) EntryDataDecoder(
+        ReadStoredChunk, &stored, DataFormatOf(record, details)));
+    unsigned bufferSize = CopyBufferSize(record.unpackedSize);
+    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[bufferSize]);
+
+    ZipResult result = ZipDataError;
+    if (decoder != nullptr && buffer != nullptr) {
+        result = CopyContent(*decoder, buffer.get(), bufferSize, output);
+        if (result == ZipOk) {
+            result = FinishEntryFile(*decoder, record, details, output);
         }
     }
     unzCloseCurrentFile(archive);
@@ -302,13 +389,13 @@ bool IsEmptyZipArchive(const wchar_t* path) {
             return false;
         }
     }
-    DWORD commentLength = record[20] | (record[21] << 8);
+    DWORD commentLength = ReadLe16(record + 20);
     return commentLength == size - kRecordSize;
 }
 
 void CreateFolderChain(const wchar_t* root, const wchar_t* relative, size_t length) {
     size_t cut = length;
-    while (cut > 0 && !IsSeparator(relative[cut - 1])) {
+    while (cut > 0 && !IsPathSeparator(relative[cut - 1])) {
         --cut;
     }
     // cut - 1 is the last separator; a separator at position 0 has no parent before it.
@@ -319,6 +406,38 @@ void CreateFolderChain(const wchar_t* root, const wchar_t* relative, size_t leng
     if (JoinPath(root, relative, length, path)) {
         CreateDirectoryW(path, nullptr);
     }
+}
+
+// A name that ends in a separator cannot name a file: tools that store no
+// directory attribute still mark folders so.
+bool IsFolderEntry(const ZipEntryInfo& record) {
+    size_t nameLength = std::wcslen(record.entryName);
+    bool folderName = nameLength > 0 && IsPathSeparator(record.entryName[nameLength - 1]);
+    return (record.fileAttributes & kDirectoryAttribute) != 0 || folderName;
+}
+
+// A folder entry creates its folders below the root, under its own name.
+ZipResult CreateFolderEntry(const ZipReader* reader, const ZipEntryInfo& record) {
+    if (!IsEntryNameInside(record.entryName)) {
+        return ZipFileError;
+    }
+    return CreateEntryFolders(reader->rootFolder, record.entryName) ? ZipOk : ZipFileError;
+}
+
+// A file entry is written to the root folder + destinationName.
+ZipResult WriteFileEntry(ZipReader* reader, const ZipEntryInfo& record,
+                         const wchar_t* destinationName) {
+    wchar_t path[kPathCapacity];
+    if (!IsEntryNameInside(destinationName) ||
+        !JoinPath(reader->rootFolder, destinationName, std::wcslen(destinationName), path)) {
+        return ZipFileError;
+    }
+    UniqueFileHandle output(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        record.fileAttributes, nullptr));
+    if (!output) {
+        return ZipFileError;
+    }
+    return WriteEntryData(reader, record, reader->cachedDetails, output.get());
 }
 
 }  // namespace
@@ -408,27 +527,10 @@ ZipResult ExtractEntryToFile(ZipReader* reader, int entryIndex, const wchar_t* d
     if (read != ZipOk) {
         return read;
     }
-    // A name that ends in a separator cannot name a file: tools that store no
-    // directory attribute still mark folders so.
-    size_t nameLength = std::wcslen(record.entryName);
-    bool folderName = nameLength > 0 && IsSeparator(record.entryName[nameLength - 1]);
-    if ((record.fileAttributes & kDirectoryAttribute) != 0 || folderName) {
-        if (!IsEntryNameInside(record.entryName)) {
-            return ZipFileError;
-        }
-        return CreateEntryFolders(reader->rootFolder, record.entryName) ? ZipOk : ZipFileError;
+    if (IsFolderEntry(record)) {
+        return CreateFolderEntry(reader, record);
     }
-    wchar_t path[kPathCapacity];
-    if (!IsEntryNameInside(destinationName) ||
-        !JoinPath(reader->rootFolder, destinationName, std::wcslen(destinationName), path)) {
-        return ZipFileError;
-    }
-    UniqueFileHandle output(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                        record.fileAttributes, nullptr));
-    if (!output) {
-        return ZipFileError;
-    }
-    return WriteEntryData(reader, record, reader->cachedDetails, output.get());
+    return WriteFileEntry(reader, record, destinationName);
 }
 
 ZipResult CloseZipArchive(ZipReader* reader) {
@@ -440,6 +542,10 @@ ZipResult CloseZipArchive(ZipReader* reader) {
     }
     delete reader;
     return ZipOk;
+}
+
+uint32_t ZipReaderRestarts(const ZipReader* reader) {
+    return reader != nullptr ? reader->restarts : 0;
 }
 
 bool CreateEntryFolders(const wchar_t* rootFolder, const wchar_t* relativePath) {

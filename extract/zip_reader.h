@@ -32,37 +32,8 @@ struct ZipEntryInfo {
     uint32_t unpackedSize;
 };
 
-// What the reader keeps about its cached entry beyond the public record.
-struct ZipEntryDetails {
-    uint32_t crc = 0;
-    unsigned method = 0;
-    unsigned flags = 0;
-    uint32_t dosDateTime = 0;  // DOS date in the high 16 bits, time in the low 16
-};
-
-struct ZipFileAccess;  // zip_file_access.h
-
-struct ZipReader {
-    void* archive = nullptr;                 // minizip's handle on the open archive file
-    wchar_t rootFolder[kPathCapacity] = {};  // ends in "\" or "/"
-    int32_t entryCount = 0;
-    ZipEntryInfo cachedEntry = {};
-    int32_t cachedIndex = -1;  // -1 while nothing is cached
-    ZipEntryDetails cachedDetails;
-    // The directory entry minizip stands on; kUnknownPosition after a failed
-    // step, when only a restart from the first entry tells where it is.
-    int32_t currentIndex = 0;
-    // Directory records from this index on cannot be reached: the one before
-    // could not be read, so stepping past it makes no progress.
-    int32_t unreachableFrom = 0;
-    uint32_t restarts = 0;  // how often a move went back to the first entry
-    // The archive file under minizip, read directly for entry data.
-    ZipFileAccess* archiveFile = nullptr;
-    // The entry whose data minizip has open and untouched since reading its
-    // record (its local header is checked then), or -1: extracting it right
-    // after its record needs no second open.
-    int32_t dataOpenIndex = -1;
-};
+// An open archive and what the reader keeps about it.
+struct ZipReader;
 
 // Opens an archive by its wide path, shared for reading only. Null when the
 // file cannot be opened, is not a zip archive, or the current directory does
@@ -73,13 +44,17 @@ ZipReader* OpenZipArchive(const wchar_t* archivePath);
 // the entry's record. The record is written only on ZipOk.
 ZipResult ReadEntryInfo(ZipReader* reader, int entryIndex, ZipEntryInfo* info);
 
-// Writes the entry to rootFolder + destinationName (a directory entry creates
-// its folders below the root instead). Names that would leave the root, and
+// Writes the entry to the root folder + destinationName (a directory entry
+// creates its folders below the root instead). Names that would leave the root, and
 // output paths longer than 259 characters, are refused with ZipFileError.
 ZipResult ExtractEntryToFile(ZipReader* reader, int entryIndex, const wchar_t* destinationName);
 
 // Closes the archive and releases the reader.
 ZipResult CloseZipArchive(ZipReader* reader);
+
+// Test seam: how often the reader went back to the first entry to reach the
+// one asked for, which an ascending walk never needs.
+uint32_t ZipReaderRestarts(const ZipReader* reader);
 
 // Creates rootFolder + relativePath and every missing folder on the way, parent
 // first; failures (an existing folder, say) are ignored. False, creating
