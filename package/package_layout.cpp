@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "common/little_endian.h"
+
 namespace {
 
 // The marker, each byte offset by a mask the compiler cannot fold away.
@@ -18,14 +20,6 @@ bool WindowMatches(const unsigned char* block, size_t blockLength, int32_t offse
         return false;
     }
     return std::memcmp(block + start, pattern, patternLength) == 0;
-}
-
-uint32_t ReadLittle(const unsigned char* bytes, size_t width) {
-    uint32_t value = 0;
-    for (size_t i = width; i > 0; --i) {
-        value = (value << 8) | bytes[i - 1];
-    }
-    return value;
 }
 
 constexpr uint32_t kPeSignature = 0x00004550;  // "PE\0\0"
@@ -91,20 +85,20 @@ size_t SecurityDirectoryField(const unsigned char* head, size_t headLength) {
     if (headLength < 0x40 || head[0] != 'M' || head[1] != 'Z') {
         return 0;
     }
-    size_t pe = ReadLittle(head + 0x3C, 4);
+    size_t pe = ReadLe32(head + 0x3C);
     size_t optional = pe + 24;  // signature and file header
-    if (pe > headLength || headLength - pe < 24 + 2 || ReadLittle(head + pe, 4) != kPeSignature) {
+    if (pe > headLength || headLength - pe < 24 + 2 || ReadLe32(head + pe) != kPeSignature) {
         return 0;
     }
-    size_t optionalLength = ReadLittle(head + pe + 20, 2);
-    uint32_t magic = ReadLittle(head + optional, 2);
+    size_t optionalLength = ReadLe16(head + pe + 20);
+    uint32_t magic = ReadLe16(head + optional);
     size_t countField = magic == kOptionalHeader64 ? 108 : 92;
     if (magic != kOptionalHeader32 && magic != kOptionalHeader64) {
         return 0;
     }
     size_t field = optional + countField + 4 + kSecurityDirectoryIndex * 8;
     if (field + 8 > optional + optionalLength || field + 8 > headLength ||
-        ReadLittle(head + optional + countField, 4) <= kSecurityDirectoryIndex) {
+        ReadLe32(head + optional + countField) <= kSecurityDirectoryIndex) {
         return 0;
     }
     return field;
@@ -117,8 +111,8 @@ CertificateTable FindCertificateTable(const unsigned char* head, size_t headLeng
     if (field == 0) {
         return table;
     }
-    uint32_t offset = ReadLittle(head + field, 4);
-    uint32_t size = ReadLittle(head + field + 4, 4);
+    uint32_t offset = ReadLe32(head + field);
+    uint32_t size = ReadLe32(head + field + 4);
     if (offset == 0 || size == 0 || static_cast<uint64_t>(offset) + size != fileSize) {
         return table;
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/little_endian.h"
 #include "package/package_layout.h"
 
 namespace {
@@ -9,14 +10,6 @@ namespace {
 constexpr uint16_t kGuiSubsystem = 2;
 // The launcher's version information names it; other programs do not.
 const char kInternalName[] = "velmar-launcher";
-
-uint32_t Little(const std::vector<unsigned char>& bytes, size_t at, size_t width) {
-    uint32_t value = 0;
-    for (size_t i = width; i > 0; --i) {
-        value = (value << 8) | bytes[at + i - 1];
-    }
-    return value;
-}
 
 bool HoldsWideText(const std::vector<unsigned char>& bytes, const char* text) {
     std::vector<unsigned char> wide;
@@ -34,8 +27,8 @@ std::string LauncherStubProblem(const std::vector<unsigned char>& stub) {
     if (field == 0) {
         return "it is not a Windows program (no PE headers)";
     }
-    size_t peHeader = Little(stub, 0x3C, 4);
-    uint32_t subsystem = Little(stub, peHeader + 24 + 68, 2);
+    size_t peHeader = ReadLe32(stub.data() + 0x3C);
+    uint32_t subsystem = ReadLe16(stub.data() + peHeader + 24 + 68);
     if (subsystem != kGuiSubsystem) {
         return "it is a Windows program, but not one without a console window";
     }
@@ -49,7 +42,8 @@ std::string LauncherStubProblem(const std::vector<unsigned char>& stub) {
 bool RemoveStubSignature(std::vector<unsigned char>& stub, uint32_t& removed, std::string& error) {
     removed = 0;
     size_t field = SecurityDirectoryField(stub.data(), std::min(stub.size(), kHeaderBlockLength));
-    if (field == 0 || (Little(stub, field, 4) == 0 && Little(stub, field + 4, 4) == 0)) {
+    if (field == 0 ||
+        (ReadLe32(stub.data() + field) == 0 && ReadLe32(stub.data() + field + 4) == 0)) {
         return true;
     }
     CertificateTable table =
