@@ -10,10 +10,7 @@ ProblemBoxFunction ProblemBoxDisplay = SystemMessageBoxW;
 
 namespace {
 
-constexpr size_t kTemplateCapacity = 2048;
-constexpr size_t kCaptionCapacity = 256;
-constexpr size_t kGenericTextBytes = 1024;
-
+// Each problem number and the number of its text in the message catalogue.
 struct ProblemMessage {
     int problemNumber;
     unsigned messageNumber;
@@ -22,6 +19,10 @@ constexpr ProblemMessage kProblemMessages[] = {
     {201, 10002}, {202, 10004}, {203, 10005}, {204, 10008}, {205, 10009},
     {206, 10011}, {207, 10012}, {208, 10013}, {209, 10014}, {210, 10019},
 };
+
+constexpr size_t kTemplateCapacity = 2048;
+constexpr size_t kCaptionCapacity = 256;
+constexpr size_t kGenericTextBytes = 1024;
 
 // The problem's own catalogue text with its inserts, allocated by the platform.
 HLOCAL FormatOwnText(int problemNumber, va_list* inserts) {
