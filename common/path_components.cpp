@@ -2,10 +2,6 @@
 
 #include <cstddef>
 
-bool IsPathSeparator(wchar_t c) {
-    return c == L'\\' || c == L'/';
-}
-
 bool HasDotComponent(const wchar_t* path) {
     size_t i = 0;
     while (path[i] != L'\0') {

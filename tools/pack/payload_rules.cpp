@@ -1,21 +1,22 @@
 #include "tools/pack/payload_rules.h"
 
 #include <algorithm>
-#include <cctype>
+
+#include "common/ascii_text.h"
+#include "common/path_components.h"
 
 namespace {
 
 std::string Lower(const std::string& text) {
     std::string lower = text;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(lower.begin(), lower.end(), lower.begin(), FoldAscii<char>);
     return lower;
 }
 
 std::vector<std::string> Components(const std::string& name) {
     std::vector<std::string> parts(1);
     for (char c : name) {
-        if (c == '/' || c == '\\') {
+        if (IsPathSeparator(c)) {
             parts.emplace_back();
         } else {
             parts.back().push_back(c);
@@ -90,7 +91,7 @@ std::string EntryNameProblem(const std::string& name) {
 }
 
 bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
-    return Lower(a) == Lower(b);
+    return EqualIgnoringAsciiCase(std::string_view(a), std::string_view(b));
 }
 
 ClientChoice ChooseClient(const std::vector<std::string>& fileNames) {
