@@ -13,9 +13,9 @@
 #include "package/offplay_runs.h"
 #include "package/package_layout.h"
 #include "package/package_probe.h"
-#include "package/temp_redirect.h"
 #include "package/workspace_folders.h"
 #include "test_support/scratch_folder.h"
+#include "test_support/temp_redirect.h"
 
 namespace {
 
