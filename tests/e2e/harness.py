@@ -5,7 +5,6 @@ Each test works in a Sandbox: a temporary folder of its own (the launcher sees
 it through TMP/TEMP) and a downloads folder that holds the packages, both
 inside the Wine user's profile, so tests never see each other's runs.
 """
-import io
 import json
 import os
 import pathlib
@@ -15,7 +14,6 @@ import shutil
 import subprocess
 import sys
 import time
-import zipfile
 
 REPO = pathlib.Path(os.environ.get("VELMAR_REPO", pathlib.Path(__file__).resolve().parents[2]))
 DIST = pathlib.Path(os.environ.get("VELMAR_DIST", REPO / "dist"))
@@ -24,8 +22,9 @@ WINE_RUN = REPO / "scripts" / "wine-run.sh"
 SUPPORT = BUILD / "test-support"
 LAUNCHER = DIST / "velmar-launcher.exe"
 
-MARKER = b"[" + b"VLMR" + b"]"
-MARKER_OFFSET = 100000
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "test_support"))
+from pack_inputs import MARKER, make_zip, package_bytes  # noqa: E402,F401
+
 LOG_FOLDER = "Velmar_Client_Logs"
 LOG_NAME = "launcher_log.txt"
 
@@ -108,28 +107,10 @@ def wine_start(program, *args):
     return subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
 
-def make_zip(entries, compression=zipfile.ZIP_DEFLATED) -> bytes:
-    """A zip archive from {name: bytes}; a name ending in "/" is a folder entry."""
-    buffer = io.BytesIO()
-    with zipfile.ZipFile(buffer, "w", compression) as archive:
-        for name, data in entries.items():
-            if name.endswith("/"):
-                archive.writestr(zipfile.ZipInfo(name), b"")
-            else:
-                archive.writestr(name, data)
-    return buffer.getvalue()
-
-
 def make_package(archive: bytes, locale: bytes = b"en_US", launcher: pathlib.Path = LAUNCHER,
                  marker_offset: int = None) -> bytes:
-    """launcher + zero filler up to marker_offset + marker + locale text + archive.
-    By default the marker sits at 100000, or right behind a longer launcher."""
-    stub = pathlib.Path(launcher).read_bytes()
-    if marker_offset is None:
-        marker_offset = max(MARKER_OFFSET, len(stub))
-    if len(stub) > marker_offset:
-        raise ValueError("launcher is longer than the marker offset")
-    return stub + bytes(marker_offset - len(stub)) + MARKER + locale + archive
+    """The launcher's bytes made a package around archive (see package_bytes)."""
+    return package_bytes(pathlib.Path(launcher).read_bytes(), locale, archive, marker_offset)
 
 
 def write_package(path: pathlib.Path, archive_file: pathlib.Path, locale: bytes = b"en_US",

@@ -275,10 +275,7 @@ def fuzz(count, seed, out_dir, timeout_s, progress=True, job=0, jobs=1):
     try:
         for index in range(job, count, jobs):
             payload, locale, steps = package_mutations.case(seed, index, seeds)
-            package.write_bytes(launcher + bytes(harness.MARKER_OFFSET - len(launcher)) +
-                                harness.MARKER + locale + payload
-                                if len(launcher) <= harness.MARKER_OFFSET else
-                                harness.make_package(payload, locale))
+            package.write_bytes(harness.package_bytes(launcher, locale, payload))
             package.chmod(0o755)
             harness.give_to_user(package)
             watched.baseline["downloads"] = scan(sandbox.downloads, sandbox.downloads)

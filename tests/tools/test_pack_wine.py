@@ -24,8 +24,7 @@ WORK = pathlib.Path(os.environ["VELMAR_PACK_WORK"])
 STUB = pathlib.Path(os.environ.get("VELMAR_LAUNCHER_STUB", "/nonexistent"))
 WINE_USER = os.environ.get("VELMAR_WINE_USER", "velmar-test")
 
-MARKER = b"[" + b"VLMR" + b"]"
-SIGNATURE = b"PK\x03\x04"
+SIGNATURE = pack_inputs.SIGNATURE
 MTIME = 1614834367  # 2021-03-04 05:06:07 UTC, odd seconds
 
 PAYLOAD = WORK / "Wiedergabe-ü"
@@ -104,7 +103,7 @@ class FolderPackage(unittest.TestCase):
         launcher = (WORK / "launcher.exe").read_bytes()
         marker = max(len(launcher), 100000)
         self.assertEqual(data[:len(launcher)], launcher)
-        self.assertEqual(data.find(MARKER, 100000), marker)
+        self.assertEqual(data.find(pack_inputs.MARKER, 100000), marker)
         self.assertEqual(data[marker + 6:marker + 11], b"de-AT")
         archive = data[marker + 11:]
         self.assertEqual(archive[:4], SIGNATURE)
@@ -213,15 +212,14 @@ class HandmadePackages(unittest.TestCase):
     """Files the tool does not make, for the probe to compare with --inspect."""
 
     def test_reports_of_handmade_files(self):
-        buffer = io.BytesIO()
-        with zipfile.ZipFile(buffer, "w") as z:
-            z.writestr("a.txt", b"a")
-        head = launcher_bytes().ljust(100000, b"\0")
+        stub = launcher_bytes()
+        archive = pack_inputs.make_zip({"a.txt": b"a"}, zipfile.ZIP_STORED)
         cases = {
-            "overlong": (head + MARKER + b"y" * 300 + buffer.getvalue(), 0),
-            "two_markers": (head + MARKER + b"en_" + MARKER + buffer.getvalue(), 0),
-            "no_archive": (head + MARKER + b"en_US and no archive", 1),
-            "plain": (head, 1),
+            "overlong": (pack_inputs.package_bytes(stub, b"y" * 300, archive), 0),
+            "two_markers": (pack_inputs.package_bytes(stub, b"en_" + pack_inputs.MARKER, archive),
+                            0),
+            "no_archive": (pack_inputs.package_bytes(stub, b"en_US and no archive", b""), 1),
+            "plain": (stub.ljust(100000, b"\0"), 1),
         }
         for name, (data, exit_code) in cases.items():
             with self.subTest(name=name):
