@@ -93,6 +93,25 @@ def make_user_folder(path: pathlib.Path) -> pathlib.Path:
     return path
 
 
+def remove_tree(path) -> None:
+    """Removes a file or folder tree. Read-only leftovers would stop rmtree, so
+    they are made writable first; never through a link: its target is not the
+    test's."""
+    if os.path.islink(path) or not os.path.isdir(path):
+        if os.path.lexists(path):
+            os.remove(path)
+        return
+    for root, dirs, files in os.walk(path):
+        for name in dirs + files:
+            full = os.path.join(root, name)
+            if not os.path.islink(full):
+                try:
+                    os.chmod(full, 0o755)
+                except OSError:
+                    pass
+    shutil.rmtree(path, ignore_errors=True)
+
+
 def wine(program, *args, timeout=120, check=False, capture=True):
     """Runs a Windows program under Wine as the test user; returns CompletedProcess."""
     cmd = [str(WINE_RUN), str(program), *[str(a) for a in args]]
@@ -211,17 +230,7 @@ class Sandbox:
 
     def cleanup(self):
         for folder in (self.temp, self.downloads):
-            # Read-only leftovers would stop rmtree: make them writable first.
-            for root, dirs, files in os.walk(folder):
-                for name in dirs + files:
-                    path = os.path.join(root, name)
-                    if os.path.islink(path):
-                        continue  # never through a link: its target is not the test's
-                    try:
-                        os.chmod(path, 0o755)
-                    except OSError:
-                        pass
-            shutil.rmtree(folder, ignore_errors=True)
+            remove_tree(folder)
 
 
 def windows_process_ids(windows_path: str):
