@@ -1,6 +1,7 @@
-"""Inputs for the tests of packages and of the packaging tool: package bytes,
-a stand-in launcher stub, and payloads that the tool must refuse, made at test
-time by the real tools people use (Info-ZIP, 7-Zip, Python's zipfile)."""
+"""Inputs for the tests of packages, extraction and the packaging tool: package
+bytes, zips and cabinets, a stand-in launcher stub, and payloads that the tool
+must refuse, made at test time by the real tools people use (Info-ZIP, 7-Zip,
+gcab, Python's zipfile)."""
 import io
 import os
 import pathlib
@@ -8,6 +9,7 @@ import random
 import shutil
 import struct
 import subprocess
+import tempfile
 import zipfile
 
 MARKER = b"[" + b"VLMR" + b"]"
@@ -65,6 +67,20 @@ def tree(folder, files):
         path.parent.mkdir(parents=True, exist_ok=True)
         path.write_bytes(data)
     return folder
+
+
+def cabinet(files, times=None) -> bytes:
+    """A cabinet made by gcab (MSZIP) from {relative name: bytes}, members in
+    that order; times maps names to the Unix time of their file, which gcab
+    stores as a date and time of day in UTC."""
+    with tempfile.TemporaryDirectory() as work:
+        source = tree(pathlib.Path(work) / "src", files)
+        for name, stamp in (times or {}).items():
+            os.utime(source / name, (stamp, stamp))
+        target = pathlib.Path(work) / "out.cab"
+        subprocess.run(["gcab", "-c", "-z", str(target), *files], cwd=source, check=True,
+                       stdout=subprocess.DEVNULL, env=dict(os.environ, TZ="UTC"))
+        return target.read_bytes()
 
 
 CLIENT_FILES = {"bin/velmar.exe": b"MZ client " * 50,

@@ -12,12 +12,13 @@ import zipfile
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1]))
 import package_mutations  # noqa: E402
+import pack_inputs  # noqa: E402  (on the path through package_mutations)
 
 
 def main(out):
     seeds = package_mutations.Seeds()
     corpus = {
-        "cabinet_structure": [seeds.cabinet, package_mutations.make_cabinet({"a.txt": b"a" * 70000})],
+        "cabinet_structure": [seeds.cabinet, pack_inputs.cabinet({"a.txt": b"a" * 70000})],
         "zip_layout": [seeds.payload("nested"), seeds.encrypted, seeds.inner],
         "extra_field": [package_mutations.ut_block(), package_mutations.ut_block(1, 2),
                         b"\x01\x00\x08\x00" + bytes(8) + package_mutations.ut_block()],
