@@ -6,7 +6,6 @@ import datetime
 import io
 import os
 import pathlib
-import pwd
 import shutil
 import struct
 import subprocess
@@ -14,15 +13,15 @@ import sys
 import unittest
 import zipfile
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "test_support"))
-import pack_inputs  # noqa: E402
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "e2e"))
+import harness  # noqa: E402
+import pack_inputs  # noqa: E402  (on the path through harness)
 
 TOOL = os.environ["VELMAR_PACK_EXE"]
 WINE_RUN = os.environ["VELMAR_WINE_RUN"]
 FIXTURES = pathlib.Path(os.environ["VELMAR_PACK_FIXTURES"])
 WORK = pathlib.Path(os.environ["VELMAR_PACK_WORK"])
 STUB = pathlib.Path(os.environ.get("VELMAR_LAUNCHER_STUB", "/nonexistent"))
-WINE_USER = os.environ.get("VELMAR_WINE_USER", "velmar-test")
 
 SIGNATURE = pack_inputs.SIGNATURE
 MTIME = 1614834367  # 2021-03-04 05:06:07 UTC, odd seconds
@@ -44,14 +43,6 @@ def launcher_bytes() -> bytes:
     if STUB.is_file():
         return STUB.read_bytes()
     return pack_inputs.synthetic_stub(3000, 7)
-
-
-def give_to_wine_user(root: pathlib.Path):
-    if os.getuid() != 0:
-        return
-    user = pwd.getpwnam(WINE_USER)
-    for path in [root, *root.rglob("*")]:
-        os.chown(path, user.pw_uid, user.pw_gid, follow_symlinks=False)
 
 
 def make_payload():
@@ -87,7 +78,7 @@ def setUpModule():
     (WORK / "launcher.exe").write_bytes(launcher_bytes())
     make_payload()
     os.chmod(WORK, 0o777)
-    give_to_wine_user(WORK)
+    harness.give_to_user(WORK)
 
 
 class FolderPackage(unittest.TestCase):
@@ -176,7 +167,7 @@ class Refusals(unittest.TestCase):
         (payload / "bin").mkdir(parents=True)
         (payload / "bin" / "velmar.exe").write_bytes(b"client")
         os.symlink(payload / "bin", payload / "schleife")
-        give_to_wine_user(payload)
+        harness.give_to_user(payload)
         output = WORK / "link.exe"
         result = wine("--launcher", windows(WORK / "launcher.exe"), "--locale", "de-AT",
                       "--payload", windows(payload), "--output", windows(output))
@@ -191,7 +182,7 @@ class Refusals(unittest.TestCase):
                 for label, payload, phrase in pack_inputs.refused_payloads(work)]
         (work / "notes.txt").write_bytes(b"not a program\n")
         rows.append(("text-launcher", work / "notes.txt", work / "good", "no PE headers"))
-        give_to_wine_user(work)
+        harness.give_to_user(work)
         for label, launcher, payload, phrase in rows:
             with self.subTest(label):
                 output = work / f"{label}.exe"
