@@ -24,7 +24,8 @@ def main(out):
                         b"\x01\x00\x08\x00" + bytes(8) + package_mutations.ut_block()],
         "entry_name": [n.encode("utf-16-le") for n in ["a/b.txt", "COM1", "x/../y", "nul.txt"]],
         "substitution": [b"\x80<a %local% b>\xff%local%\xffC:\\x", b"\x10%%%\xff%\xffxx"],
-        "package_search": [b"[VLMR]en_USPK\x03\x04" + bytes(40), bytes(100) + b"[VLMR]" + b"x" * 300],
+        "package_search": [pack_inputs.package_bytes(b"", b"en_US", b"PK\x03\x04" + bytes(40), 0),
+                           pack_inputs.package_bytes(bytes(100), b"x" * 300, b"", 100)],
         "zip_time": [struct.pack("<HHi", 0x5A21, 0x6D4A, 1700000000), bytes(8)],
     }
     buffer = io.BytesIO()
