@@ -190,7 +190,7 @@ class Refusals(unittest.TestCase):
                               "--payload", windows(payload), "--output", windows(output))
                 self.assertEqual(result.returncode, 1, result.stderr)
                 self.assertIn(phrase, result.stderr.decode())
-                self.assertEqual(len(result.stderr.decode().strip().splitlines()), 1)
+                self.assertEqual(len(result.stderr.decode().strip().splitlines()), 1, result.stderr)
                 self.assertFalse(output.exists())
 
     def test_usage_error(self):
