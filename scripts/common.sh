@@ -124,3 +124,16 @@ start_display() {
   export DISPLAY=":$(head -n 1 "$numberfile")"
   rm -f "$numberfile"
 }
+
+# The start of a test run: builds (build_root names the build tree), starts a
+# private display, and stops Wine and the display when the script exits.
+build_and_start_display() {
+  build_root=$("$repo/scripts/build.sh" | tail -n 1)
+  start_display
+  trap stop_display_and_wine EXIT
+}
+
+stop_display_and_wine() {
+  "$repo/scripts/wine-run.sh" --stop >/dev/null 2>&1 || true
+  kill "$xvfb_pid" 2>/dev/null || true
+}

@@ -10,13 +10,7 @@ set -euo pipefail
 count=${1:-10500}
 seconds=${2:-60}
 seed=${VELMAR_FUZZ_SEED:-$(date +%s)}
-build_root=$("$repo/scripts/build.sh" | tail -n 1)
-start_display
-cleanup() {
-  "$repo/scripts/wine-run.sh" --stop >/dev/null 2>&1 || true
-  kill "$xvfb_pid" 2>/dev/null || true
-}
-trap cleanup EXIT
+build_and_start_display
 export VELMAR_DIST="$repo/dist" VELMAR_BUILD="$build_root/win" VELMAR_REPO="$repo"
 out=${VELMAR_FUZZ_OUT:-$build_root/fuzz-out}
 echo "== packages under Wine: $count, seed $seed"

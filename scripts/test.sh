@@ -3,15 +3,7 @@
 # the built programs under Wine with a virtual X display, and the Linux tests.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
-build_root=$("$repo/scripts/build.sh" | tail -n 1)
-
-# Message boxes need an X display: a private Xvfb for this run.
-start_display
-cleanup() {
-  "$repo/scripts/wine-run.sh" --stop >/dev/null 2>&1 || true
-  kill "$xvfb_pid" 2>/dev/null || true
-}
-trap cleanup EXIT
+build_and_start_display
 
 status=0
 ctest --test-dir "$build_root/host" --output-on-failure || status=1

@@ -5,27 +5,20 @@
 #include <string>
 
 #include "common/unique_handle.h"
+#include "test_support/log_capture.h"
 #include "test_support/scratch_folder.h"
 
 namespace {
 
-std::string ReadText(const std::wstring& path) {
-    std::vector<unsigned char> bytes = ReadFileBytes(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
-// Every line of a log, without its timestamp prefix.
+// Every line of a log, without its timestamp prefix. A line without its
+// prefix of 20 characters or its CR LF makes the lengths disagree.
 std::vector<std::string> Messages(const std::string& log) {
-    std::vector<std::string> messages;
-    size_t start = 0;
-    for (size_t end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2) {
-        std::string line = log.substr(start, end - start);
-        EXPECT_GE(line.size(), 20u);
-        EXPECT_EQ(line[0], '[');
-        EXPECT_EQ(line.substr(18, 2), "] ");
-        messages.push_back(line.substr(20));
+    std::vector<std::string> messages = LogLines(log);
+    size_t length = 0;
+    for (const std::string& message : messages) {
+        length += 20 + message.size() + 2;
     }
-    EXPECT_EQ(start, log.size()) << "the log does not end in CR LF";
+    EXPECT_EQ(length, log.size()) << "a line lacks its prefix or its CR LF";
     return messages;
 }
 
@@ -85,13 +78,13 @@ TEST_F(LogFolder, OpenCreatesTheFolderAndWritesBanners) {
                                          "path with ?? and more ? tail",
                                          "after",
                                          "*** Launcher Exiting ***"};
-    EXPECT_EQ(Messages(ReadText(logPath)), expected);
+    EXPECT_EQ(Messages(ReadFileText(logPath)), expected);
 }
 
 TEST_F(LogFolder, EachLineReachesTheFileBeforeLogMessageReturns) {
     OpenLauncherLog(folder.c_str());
     LogMessage(LogHandle, L"Done extracting all files\n");
-    EXPECT_EQ(Messages(ReadText(logPath)).back(), "Done extracting all files");
+    EXPECT_EQ(Messages(ReadFileText(logPath)).back(), "Done extracting all files");
 }
 
 TEST_F(LogFolder, LogOfExactly512000BytesIsKept) {
@@ -100,7 +93,7 @@ TEST_F(LogFolder, LogOfExactly512000BytesIsKept) {
     OpenLauncherLog(folder.c_str());
     CloseLauncherLog();
     EXPECT_FALSE(FileExists(folder + L"\\launcher_log.old"));
-    EXPECT_EQ(ReadText(logPath).substr(0, 512000), std::string(512000, 'a'));
+    EXPECT_EQ(ReadFileText(logPath).substr(0, 512000), std::string(512000, 'a'));
 }
 
 TEST_F(LogFolder, LargerLogIsRotatedReplacingAnOldOne) {
@@ -109,8 +102,8 @@ TEST_F(LogFolder, LargerLogIsRotatedReplacingAnOldOne) {
     WriteFileText(folder + L"\\launcher_log.old", "previous rotation");
     OpenLauncherLog(folder.c_str());
     CloseLauncherLog();
-    EXPECT_EQ(ReadText(folder + L"\\launcher_log.old"), std::string(512001, 'b'));
-    EXPECT_EQ(Messages(ReadText(logPath)),
+    EXPECT_EQ(ReadFileText(folder + L"\\launcher_log.old"), std::string(512001, 'b'));
+    EXPECT_EQ(Messages(ReadFileText(logPath)),
               (std::vector<std::string>{"*** Launcher Started ***", "*** Launcher Exiting ***"}));
 }
 
@@ -122,7 +115,7 @@ TEST_F(LogFolder, UnusableFolderFallsBackToTheTemporaryFolder) {
     OpenLauncherLog(folder.c_str());
     LogMessage(LogHandle, L"fallback line\n");
     CloseLauncherLog();
-    std::vector<std::string> messages = Messages(ReadText(fallback));
+    std::vector<std::string> messages = Messages(ReadFileText(fallback));
     DeleteFileW(fallback.c_str());
     EXPECT_EQ(messages, (std::vector<std::string>{"*** Launcher Started ***", "fallback line",
                                                   "*** Launcher Exiting ***"}));
@@ -142,7 +135,7 @@ TEST_F(LogFolder, LogThatCannotBeOpenedAnywhereSwallowsEveryLine) {
     CloseLauncherLog();
     EXPECT_EQ(LogHandle, nullptr);
     locked.reset();
-    EXPECT_EQ(ReadText(fallback), "");
+    EXPECT_EQ(ReadFileText(fallback), "");
     DeleteFileW(fallback.c_str());
 }
 
@@ -159,7 +152,7 @@ TEST_F(LogFolder, LaunchersAppendingAtOnceKeepEveryLineWhole) {
     EXPECT_TRUE(first->locking && second->locking) << "the append lock was given up";
     delete first;
     delete second;
-    std::string log = ReadText(logPath);
+    std::string log = ReadFileText(logPath);
     EXPECT_EQ(log.substr(0, 9), "earlier\r\n");
     EXPECT_EQ(Messages(log.substr(9)),
               (std::vector<std::string>{"first 0", "second 0", "first 1", "second 1", "first 2",
@@ -175,7 +168,7 @@ TEST_F(LogFolder, LogWithASecondNameIsNotWrittenThrough) {
     LogFile* log = CreateLogFile(logPath.c_str());
     EXPECT_FALSE(log->file.valid());
     delete log;
-    EXPECT_EQ(ReadText(elsewhere), std::string(512001, 'x'));
+    EXPECT_EQ(ReadFileText(elsewhere), std::string(512001, 'x'));
     EXPECT_FALSE(FileExists(folder + L"\\launcher_log.old"));
 }
 

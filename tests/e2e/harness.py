@@ -5,7 +5,6 @@ Each test works in a Sandbox: a temporary folder of its own (the launcher sees
 it through TMP/TEMP) and a downloads folder that holds the packages, both
 inside the Wine user's profile, so tests never see each other's runs.
 """
-import io
 import json
 import os
 import pathlib
@@ -15,7 +14,6 @@ import shutil
 import subprocess
 import sys
 import time
-import zipfile
 
 REPO = pathlib.Path(os.environ.get("VELMAR_REPO", pathlib.Path(__file__).resolve().parents[2]))
 DIST = pathlib.Path(os.environ.get("VELMAR_DIST", REPO / "dist"))
@@ -24,8 +22,9 @@ WINE_RUN = REPO / "scripts" / "wine-run.sh"
 SUPPORT = BUILD / "test-support"
 LAUNCHER = DIST / "velmar-launcher.exe"
 
-MARKER = b"[" + b"VLMR" + b"]"
-MARKER_OFFSET = 100000
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "test_support"))
+from pack_inputs import MARKER, make_zip, package_bytes  # noqa: E402,F401
+
 LOG_FOLDER = "Velmar_Client_Logs"
 LOG_NAME = "launcher_log.txt"
 
@@ -94,6 +93,25 @@ def make_user_folder(path: pathlib.Path) -> pathlib.Path:
     return path
 
 
+def remove_tree(path) -> None:
+    """Removes a file or folder tree. Read-only leftovers would stop rmtree, so
+    they are made writable first; never through a link: its target is not the
+    test's."""
+    if os.path.islink(path) or not os.path.isdir(path):
+        if os.path.lexists(path):
+            os.remove(path)
+        return
+    for root, dirs, files in os.walk(path):
+        for name in dirs + files:
+            full = os.path.join(root, name)
+            if not os.path.islink(full):
+                try:
+                    os.chmod(full, 0o755)
+                except OSError:
+                    pass
+    shutil.rmtree(path, ignore_errors=True)
+
+
 def wine(program, *args, timeout=120, check=False, capture=True):
     """Runs a Windows program under Wine as the test user; returns CompletedProcess."""
     cmd = [str(WINE_RUN), str(program), *[str(a) for a in args]]
@@ -108,28 +126,10 @@ def wine_start(program, *args):
     return subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
 
-def make_zip(entries, compression=zipfile.ZIP_DEFLATED) -> bytes:
-    """A zip archive from {name: bytes}; a name ending in "/" is a folder entry."""
-    buffer = io.BytesIO()
-    with zipfile.ZipFile(buffer, "w", compression) as archive:
-        for name, data in entries.items():
-            if name.endswith("/"):
-                archive.writestr(zipfile.ZipInfo(name), b"")
-            else:
-                archive.writestr(name, data)
-    return buffer.getvalue()
-
-
 def make_package(archive: bytes, locale: bytes = b"en_US", launcher: pathlib.Path = LAUNCHER,
                  marker_offset: int = None) -> bytes:
-    """launcher + zero filler up to marker_offset + marker + locale text + archive.
-    By default the marker sits at 100000, or right behind a longer launcher."""
-    stub = pathlib.Path(launcher).read_bytes()
-    if marker_offset is None:
-        marker_offset = max(MARKER_OFFSET, len(stub))
-    if len(stub) > marker_offset:
-        raise ValueError("launcher is longer than the marker offset")
-    return stub + bytes(marker_offset - len(stub)) + MARKER + locale + archive
+    """The launcher's bytes made a package around archive (see package_bytes)."""
+    return package_bytes(pathlib.Path(launcher).read_bytes(), locale, archive, marker_offset)
 
 
 def write_package(path: pathlib.Path, archive_file: pathlib.Path, locale: bytes = b"en_US",
@@ -230,17 +230,7 @@ class Sandbox:
 
     def cleanup(self):
         for folder in (self.temp, self.downloads):
-            # Read-only leftovers would stop rmtree: make them writable first.
-            for root, dirs, files in os.walk(folder):
-                for name in dirs + files:
-                    path = os.path.join(root, name)
-                    if os.path.islink(path):
-                        continue  # never through a link: its target is not the test's
-                    try:
-                        os.chmod(path, 0o755)
-                    except OSError:
-                        pass
-            shutil.rmtree(folder, ignore_errors=True)
+            remove_tree(folder)
 
 
 def windows_process_ids(windows_path: str):

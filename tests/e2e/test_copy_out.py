@@ -2,7 +2,6 @@
 runs, and launchers that run at the same time: real packages under Wine,
 observed from outside (files, log, exit code)."""
 import os
-import re
 import signal
 import time
 import unittest
@@ -11,12 +10,6 @@ import zipfile
 import harness
 
 STANDIN = harness.DIST / "velmar-client-standin.exe"
-
-# Until the launch sequence calls the extraction driver, a run leaves an
-# empty work folder; from then on every payload file must be in it.
-EXTRACTION_WIRED = re.search(r"^\s*ExtractArchive\s*\(",
-                             (harness.REPO / "launcher" / "launch_sequence.cpp").read_text(),
-                             re.M) is not None
 
 
 def payload(tag: str, extra=None):
@@ -95,10 +88,8 @@ class CopyOutCase(unittest.TestCase):
     # Work folders --------------------------------------------------------
 
     def assert_complete_work_folder(self, folder, entries):
-        """The folder exists; once extraction is wired, it holds every payload file."""
+        """The folder exists and holds every payload file."""
         self.assertTrue(folder.is_dir(), f"{folder.name} was not created")
-        if not EXTRACTION_WIRED:
-            return
         for name, data in entries.items():
             if not name.endswith("/"):
                 self.assertEqual((folder / name).read_bytes(), data, f"{folder.name}/{name}")
@@ -403,15 +394,14 @@ class LaunchersAtTheSameTime(CopyOutCase):
         self.assertEqual(lines.count("Done extracting all files"), 3)
         self.assertEqual(sorted(p.name for p in self.sandbox.offplay.iterdir()),
                          ["rec_1", "rec_2", "rec_3"])
-        if EXTRACTION_WIRED:
-            owners = {}
-            for number in (1, 2, 3):
-                who = (self.rec(f"rec_{number}") / "media" / "who.txt").read_bytes().decode()
-                owners[who] = self.rec(f"rec_{number}")
-            self.assertEqual(sorted(owners), tags)
-            for tag, folder in owners.items():
-                entries = payload(tag, {f"media/{tag}.bin": tag.encode() * 50000, **running})
-                self.assert_complete_work_folder(folder, entries)
+        owners = {}
+        for number in (1, 2, 3):
+            who = (self.rec(f"rec_{number}") / "media" / "who.txt").read_bytes().decode()
+            owners[who] = self.rec(f"rec_{number}")
+        self.assertEqual(sorted(owners), tags)
+        for tag, folder in owners.items():
+            entries = payload(tag, {f"media/{tag}.bin": tag.encode() * 50000, **running})
+            self.assert_complete_work_folder(folder, entries)
 
     def test_a_run_that_has_chosen_its_number_keeps_it(self):
         # The first launcher is paused right after choosing rec_1, before its

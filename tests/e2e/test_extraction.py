@@ -11,6 +11,7 @@ import zipfile
 import zoneinfo
 
 import harness
+import pack_inputs  # found through the path that harness sets up
 
 CLIENT = harness.DIST / "velmar-client-standin.exe"
 
@@ -24,11 +25,7 @@ def client_entries():
 def tool_zip(files, *options) -> bytes:
     """A zip archive made by Info-ZIP zip with options (-Z bzip2, -P password)."""
     with tempfile.TemporaryDirectory() as work:
-        source = pathlib.Path(work) / "src"
-        for name, data in files.items():
-            path = source / name
-            path.parent.mkdir(parents=True, exist_ok=True)
-            path.write_bytes(data)
+        source = pack_inputs.tree(pathlib.Path(work) / "src", files)
         subprocess.run(["zip", "-q", *options, str(pathlib.Path(work) / "out.zip"), *sorted(files)],
                        cwd=source, check=True, capture_output=True)
         return (pathlib.Path(work) / "out.zip").read_bytes()
@@ -44,22 +41,9 @@ def inner_zip_with_bad_crc() -> bytes:
 def make_cabinet(files, times=None) -> bytes:
     """A cabinet (MSZIP) made by gcab from {relative name: bytes}; times, when
     given, maps names to the (naive) date and time stored for them."""
-    with tempfile.TemporaryDirectory() as work:
-        work = pathlib.Path(work)
-        for name, data in files.items():
-            path = work / "src" / name
-            path.parent.mkdir(parents=True, exist_ok=True)
-            path.write_bytes(data)
-            if times and name in times:
-                # gcab stores the time of day of the file's time; in UTC both
-                # readings of that (local or universal) give the same fields.
-                stamp = times[name].replace(tzinfo=datetime.timezone.utc).timestamp()
-                os.utime(path, (stamp, stamp))
-        names = sorted(files)
-        subprocess.run(["gcab", "-c", "-z", str(work / "out.cab"), *names],
-                       cwd=work / "src", check=True, capture_output=True,
-                       env=dict(os.environ, TZ="UTC"))
-        return (work / "out.cab").read_bytes()
+    stamps = {name: when.replace(tzinfo=datetime.timezone.utc).timestamp()
+              for name, when in (times or {}).items()}
+    return pack_inputs.cabinet(dict(sorted(files.items())), stamps)
 
 
 class PayloadExtraction(unittest.TestCase):

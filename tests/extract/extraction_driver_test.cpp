@@ -65,17 +65,17 @@ TEST_F(ExtractionDriverTest, PayloadWithFoldersAndNestedArchives) {
     EXPECT_TRUE(ExtractArchive(ZipFixture(L"payload.zip").c_str(), work_.c_str()));
     EXPECT_EQ(CurrentDirectory(), work_);
 
-    EXPECT_EQ(ReadText(Work(L"readme.txt")), "top readme");
-    EXPECT_EQ(ReadText(Work(L"docs\\guide.txt")), "guide");
+    EXPECT_EQ(ReadFileText(Work(L"readme.txt")), "top readme");
+    EXPECT_EQ(ReadFileText(Work(L"docs\\guide.txt")), "guide");
     EXPECT_TRUE(IsFolder(Work(L"data\\maps")));
-    EXPECT_EQ(ReadText(Work(L"a\\b\\c.dat")), "backslash folders");
-    EXPECT_EQ(ReadText(Work(L"last.txt")), "last entry");
+    EXPECT_EQ(ReadFileText(Work(L"a\\b\\c.dat")), "backslash folders");
+    EXPECT_EQ(ReadFileText(Work(L"last.txt")), "last entry");
 
     // inner.zip is followed at once, into the work folder itself, and stays.
     EXPECT_TRUE(FileExists(Work(L"inner.zip")));
-    EXPECT_EQ(ReadText(Work(L"inner_file.txt")), "from inner.zip");
-    EXPECT_EQ(ReadText(Work(L"sub\\deep.txt")), "deep");
-    EXPECT_EQ(ReadText(Work(L"dup.txt")), "inner");  // written after the outer one
+    EXPECT_EQ(ReadFileText(Work(L"inner_file.txt")), "from inner.zip");
+    EXPECT_EQ(ReadFileText(Work(L"sub\\deep.txt")), "deep");
+    EXPECT_EQ(ReadFileText(Work(L"dup.txt")), "inner");  // written after the outer one
 
     // Only names that end in ".zip" or ".cab" are followed, upper case not.
     EXPECT_TRUE(FileExists(Work(L"NESTED.ZIP")));
@@ -88,9 +88,9 @@ TEST_F(ExtractionDriverTest, PayloadWithFoldersAndNestedArchives) {
     // Nested cabinets go to the cabinet extraction, into the work folder, also
     // when their names hold letters that the ANSI code page lacks.
     EXPECT_TRUE(FileExists(Work(L"inner.cab")));
-    EXPECT_EQ(ReadText(Work(L"cab_file.txt")), "from the cabinet\n");
+    EXPECT_EQ(ReadFileText(Work(L"cab_file.txt")), "from the cabinet\n");
     EXPECT_TRUE(FileExists(Work(L"\u03a9mega.cab")));
-    EXPECT_EQ(ReadText(Work(L"omega_file.txt")), "omega\n");
+    EXPECT_EQ(ReadFileText(Work(L"omega_file.txt")), "omega\n");
 }
 
 TEST(NestedArchiveKind, OnlyTheLastComponentsEndingCounts) {
@@ -142,7 +142,7 @@ TEST_F(ExtractionDriverTest, CabInAFolderNameLeavesTheArchiveAZipArchive) {
     ASSERT_TRUE(
         WriteFileBytes(folder + L"\\payload.zip", ReadFileBytes(ZipFixture(L"payload.zip"))));
     EXPECT_TRUE(ExtractArchive((folder + L"\\payload.zip").c_str(), work_.c_str()));
-    EXPECT_EQ(ReadText(Work(L"readme.txt")), "top readme");
+    EXPECT_EQ(ReadFileText(Work(L"readme.txt")), "top readme");
     EXPECT_EQ(CurrentDirectory(), work_);
 }
 
@@ -204,7 +204,7 @@ TEST_F(ExtractionDriverTest, DamagedArchivesFailAtTheirFirstBadEntry) {
             EXPECT_TRUE(FileExists(Work(c.writtenBefore))) << c.logged;
         }
     }
-    EXPECT_EQ(ReadText(Work(L"first.txt")), "first");
+    EXPECT_EQ(ReadFileText(Work(L"first.txt")), "first");
     EXPECT_FALSE(FileExists(Work(L"last.txt")));  // bad_local.zip stops before it
     EXPECT_TRUE(Escaped().empty());
 }
@@ -235,7 +235,7 @@ TEST_F(ExtractionDriverTest, DamagedArchivesAreRefusedWithOneLineBeforeAnythingI
     // for two real ones: they are extracted, then one line ends the walk.
     for (const wchar_t* name : {L"declares_more.zip", L"declares_zip64.zip"}) {
         EXPECT_FALSE(ExtractArchive(ZipFixture(name).c_str(), work_.c_str()));
-        EXPECT_EQ(ReadText(Work(L"two.txt")), "two");
+        EXPECT_EQ(ReadFileText(Work(L"two.txt")), "two");
     }
     EXPECT_EQ(LogCount("Cannot extract entry 2 of "), 2u);
 }
@@ -244,7 +244,7 @@ TEST_F(ExtractionDriverTest, OneRunLogsAndWalksWithinItsShare) {
     ExtractArchive(ZipFixture(L"many_refusals.zip").c_str(), work_.c_str());
     EXPECT_EQ(LogCount("Refusing archive entry outside"), size_t{kMaxExtractionLogLines});
     EXPECT_EQ(LogCount("Further extraction messages of this run are left out"), 1u);
-    EXPECT_EQ(ReadText(Work(L"last.txt")), "last");  // the walk goes on without logging
+    EXPECT_EQ(ReadFileText(Work(L"last.txt")), "last");  // the walk goes on without logging
 
     // Each run has its own share: 256 archives, the payload among them.
     EXPECT_FALSE(ExtractArchive(ZipFixture(L"many_nested.zip").c_str(), work_.c_str()));

@@ -25,11 +25,12 @@ Outputs, below outdir/cab/:
   notacab.bin  plain text
 """
 import calendar
-import os
 import pathlib
 import struct
-import subprocess
-import tempfile
+import sys
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "test_support"))
+import pack_inputs  # noqa: E402
 
 # Every member carries this time; the tests expect it as the member's local time.
 MEMBER_TIME = (2021, 3, 4, 5, 6, 8)
@@ -102,13 +103,7 @@ def patch_member(path, name, attribs=None, new_name=None):
 def make_cab(target, files):
     """files: relative name (with "/") -> bytes, in the order they are stored."""
     stamp = calendar.timegm(MEMBER_TIME)
-    with tempfile.TemporaryDirectory() as work:
-        for name, content in files.items():
-            path = pathlib.Path(work, name)
-            path.parent.mkdir(parents=True, exist_ok=True)
-            path.write_bytes(content)
-            os.utime(path, (stamp, stamp))
-        subprocess.run(["gcab", "-c", "-z", str(target), *files.keys()], cwd=work, check=True)
+    target.write_bytes(pack_inputs.cabinet(files, dict.fromkeys(files, stamp)))
     expected = dos_date_time(MEMBER_TIME)
     records = list(cffile_records(target.read_bytes()))
     stored = [name.decode("ascii") for _, _, name, _ in records]

@@ -18,10 +18,12 @@ Outputs, below outdir/zip/ and outdir/cab/:
 import io
 import pathlib
 import struct
-import subprocess
-import tempfile
+import sys
 import warnings
 import zipfile
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "test_support"))
+import pack_inputs  # noqa: E402
 
 # Entries of one name on purpose.
 warnings.filterwarnings("ignore", "Duplicate name")
@@ -87,14 +89,6 @@ def huge_declared():
     return data[:first] + bytes(record) + tail
 
 
-def gcab(files):
-    with tempfile.TemporaryDirectory() as work:
-        for name, data in files.items():
-            pathlib.Path(work, name).write_bytes(data)
-        subprocess.run(["gcab", "-c", "-z", "out.cab", *files], cwd=work, check=True)
-        return bytearray(pathlib.Path(work, "out.cab").read_bytes())
-
-
 def cab_layout(cab):
     """(coffFiles, cFolders, cFiles, first folder's data start)."""
     files, = struct.unpack_from("<I", cab, 16)
@@ -104,14 +98,15 @@ def cab_layout(cab):
 
 
 def no_folders():
-    cab = gcab({"a.txt": b"a" * 1000})
+    cab = bytearray(pack_inputs.cabinet({"a.txt": b"a" * 1000}))
     struct.pack_into("<H", cab, 26, 0)
     return bytes(cab)
 
 
 def next_cabinet():
     """The header's next-cabinet flag and names, every offset moved behind them."""
-    cab = gcab({"a.txt": b"first member\n", "b.txt": b"second member\n" * 100})
+    cab = bytearray(pack_inputs.cabinet({"a.txt": b"first member\n",
+                                         "b.txt": b"second member\n" * 100}))
     files, folders, count, _ = cab_layout(cab)
     names = b"next.cab\0disk 2\0"
     struct.pack_into("<I", cab, 8, len(cab) + len(names))
@@ -129,7 +124,7 @@ def next_cabinet():
 
 
 def damaged_block():
-    cab = gcab({"a.txt": b"compressible text " * 500})
+    cab = bytearray(pack_inputs.cabinet({"a.txt": b"compressible text " * 500}))
     _, _, _, block = cab_layout(cab)
     packed, = struct.unpack_from("<H", cab, block + 4)
     struct.pack_into("<I", cab, block, 0)  # no checksum to catch it

@@ -36,10 +36,13 @@ import pathlib
 import random
 import re
 import struct
-import subprocess
+import sys
 import tempfile
 import zipfile
 import zlib
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "test_support"))
+import pack_inputs  # noqa: E402
 
 DOS_TIME = (2021, 3, 4, 5, 6, 8)
 UT_MODIFIED = 1600000000
@@ -417,15 +420,6 @@ def small_zip(files):
     return bytes(zip_bytes([entry(name, content) for name, content in files]))
 
 
-def cabinet(workdir, files):
-    folder = pathlib.Path(tempfile.mkdtemp(dir=workdir))
-    for name, content in files:
-        (folder / name).write_bytes(content)
-    subprocess.run(["gcab", "-c", "-z", "out.cab"] + [name for name, _ in files], cwd=folder,
-                   check=True, stdout=subprocess.DEVNULL)
-    return (folder / "out.cab").read_bytes()
-
-
 def payload_zip(workdir):
     inner = small_zip([("inner_file.txt", b"from inner.zip"), ("sub/deep.txt", b"deep"),
                        ("dup.txt", b"inner")])
@@ -439,8 +433,8 @@ def payload_zip(workdir):
         entry("NESTED.ZIP", small_zip([("upper_marker.txt", b"upper")])),
         entry("notes.zip.txt", small_zip([("notes_marker.txt", b"notes")])),
         entry("old.zip/"),
-        entry("inner.cab", cabinet(workdir, [("cab_file.txt", b"from the cabinet\n")])),
-        entry("Ωmega.cab", cabinet(workdir, [("omega_file.txt", b"omega\n")])),
+        entry("inner.cab", pack_inputs.cabinet({"cab_file.txt": b"from the cabinet\n"})),
+        entry("Ωmega.cab", pack_inputs.cabinet({"omega_file.txt": b"omega\n"})),
         entry("../escape.zip", small_zip([("escaped_marker.txt", b"escaped")])),
         entry("sub/../../escape2.txt", b"escape"),
         entry("C:evil.txt", b"drive"),
@@ -502,5 +496,4 @@ def build(outdir):
 
 
 if __name__ == "__main__":
-    import sys
     build(sys.argv[1] if len(sys.argv) > 1 else os.getcwd())

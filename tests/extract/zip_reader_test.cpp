@@ -247,7 +247,7 @@ TEST_F(ZipReaderTest, InvalidDosDatesLeaveTimesUnknownAndTheFileItsOwn) {
     FILETIME before;
     GetSystemTimeAsFileTime(&before);
     ASSERT_EQ(Extract(L"invalid_month.txt"), ZipOk);
-    EXPECT_EQ(ReadText(Work(L"invalid_month.txt")), "m0");
+    EXPECT_EQ(ReadFileText(Work(L"invalid_month.txt")), "m0");
     FileTimes times;
     ASSERT_TRUE(ReadFileTimes(Work(L"invalid_month.txt"), &times));
     // Written just now, not 1601 or some invented date.
@@ -279,7 +279,7 @@ TEST_F(ZipReaderTest, StoredAndDeflatedContentIsWrittenExactly) {
         ASSERT_EQ(Extract(name), ZipOk);
     }
     EXPECT_EQ(ReadFileBytes(Work(L"stored_big.bin")), stored);
-    EXPECT_EQ(ReadText(Work(L"deflated_big.bin")), text);
+    EXPECT_EQ(ReadFileText(Work(L"deflated_big.bin")), text);
     EXPECT_EQ(ReadFileBytes(Work(L"deflated_random.bin")), random);
     EXPECT_TRUE(FileExists(Work(L"empty.txt")));
     EXPECT_TRUE(ReadFileBytes(Work(L"empty_deflated.txt")).empty());
@@ -303,7 +303,7 @@ TEST_F(ZipReaderTest, DirectoryEntriesCreateTheirFoldersOnly) {
     EXPECT_EQ(FolderNames(Work(L"x")), std::vector<std::wstring>{L"y"});
     EXPECT_TRUE(FolderNames(Work(L"x\\y")).empty());
     ASSERT_EQ(Extract(L"x/y/inside.txt"), ZipOk);
-    EXPECT_EQ(ReadText(Work(L"x\\y\\inside.txt")), "inside x/y");
+    EXPECT_EQ(ReadFileText(Work(L"x\\y\\inside.txt")), "inside x/y");
 }
 
 TEST_F(ZipReaderTest, CreateEntryFoldersMakesEveryParentAndRefusesLongPaths) {
@@ -326,7 +326,7 @@ TEST_F(ZipReaderTest, DamagedContentIsReportedAsDataError) {
     // Never more than the declared size reaches the disk.
     EXPECT_LE(ReadFileBytes(Work(L"long_content.txt")).size(), 1000u);
     EXPECT_EQ(Extract(L"good_last.txt"), ZipOk);
-    EXPECT_EQ(ReadText(Work(L"good_last.txt")), "good last");
+    EXPECT_EQ(ReadFileText(Work(L"good_last.txt")), "good last");
 }
 
 TEST_F(ZipReaderTest, LocalHeadersThatDisagreeFailWithoutWriting) {
@@ -362,15 +362,15 @@ TEST_F(ZipReaderTest, UnreadableDirectoryRecordEndsTheReachableEntries) {
     EXPECT_EQ(ExtractEntryToFile(reader_, 2, L"third.txt"), ZipHeaderError);
     // What was reachable stays reachable.
     ASSERT_EQ(ExtractEntryToFile(reader_, 0, L"first.txt"), ZipOk);
-    EXPECT_EQ(ReadText(Work(L"first.txt")), "first");
+    EXPECT_EQ(ReadFileText(Work(L"first.txt")), "first");
 }
 
 TEST_F(ZipReaderTest, EncryptedEntriesOpenWithTheEmptyPassword) {
     ASSERT_NE(Open(L"encrypted.zip"), nullptr);
     ASSERT_EQ(Extract(L"secret_stored.txt"), ZipOk);
-    EXPECT_EQ(ReadText(Work(L"secret_stored.txt")), "stored secret content\n");
+    EXPECT_EQ(ReadFileText(Work(L"secret_stored.txt")), "stored secret content\n");
     ASSERT_EQ(Extract(L"secret_descriptor.txt"), ZipOk);
-    EXPECT_EQ(ReadText(Work(L"secret_descriptor.txt")), "descriptor secret\n");
+    EXPECT_EQ(ReadFileText(Work(L"secret_descriptor.txt")), "descriptor secret\n");
     ASSERT_EQ(Extract(L"secret_deflated.txt"), ZipOk);
     std::string words = "velmar playback archive entry data ";
     std::string text;
@@ -378,7 +378,7 @@ TEST_F(ZipReaderTest, EncryptedEntriesOpenWithTheEmptyPassword) {
         text += words;
     }
     text.resize(40000);
-    EXPECT_EQ(ReadText(Work(L"secret_deflated.txt")), text);
+    EXPECT_EQ(ReadFileText(Work(L"secret_deflated.txt")), text);
     FileTimes times;
     ASSERT_TRUE(ReadFileTimes(Work(L"secret_deflated.txt"), &times));
     EXPECT_EQ(times.write, FixtureDosTicks());
@@ -396,7 +396,7 @@ TEST_F(ZipReaderTest, NamesFlaggedUtf8AreDecodedAsUtf8OthersAsAnsi) {
     ASSERT_NE(Open(L"names.zip"), nullptr);
     EXPECT_GE(Find(L"Pr\u00e4sentation.pdf"), 0);
     ASSERT_EQ(Extract(L"Pr\u00e4sentation.pdf"), ZipOk);
-    EXPECT_EQ(ReadText(Work(L"Pr\u00e4sentation.pdf")), "utf-8 name");
+    EXPECT_EQ(ReadFileText(Work(L"Pr\u00e4sentation.pdf")), "utf-8 name");
 
     // Unflagged: the ANSI code page, whatever it is here.
     const char ansi[] = {'P', 'r', static_cast<char>(0xE4),

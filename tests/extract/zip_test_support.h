@@ -81,29 +81,6 @@ inline bool PlatformKeepsCreationTime(const std::wstring& folder) {
     return kept;
 }
 
-inline std::string ReadText(const std::wstring& path) {
-    std::vector<unsigned char> bytes = ReadFileBytes(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
-// Names of everything directly in a folder, "." and ".." left out.
-inline std::vector<std::wstring> FolderNames(const std::wstring& folder) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) {
-        return names;
-    }
-    do {
-        std::wstring name = data.cFileName;
-        if (name != L"." && name != L"..") {
-            names.push_back(name);
-        }
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
-    return names;
-}
-
 // A scratch folder inside a scratch folder, so that anything written next to
 // it, outside it, shows up in the outer one. The inner folder is the current
 // directory while the test runs.

@@ -71,23 +71,6 @@ def changes(before, after):
                    if before[p] != after[p] and not before[p][0]])
 
 
-def remove_tree(path):
-    """Removes what a run left in an allowed place, never through a link."""
-    if os.path.islink(path) or not os.path.isdir(path):
-        if os.path.lexists(path):
-            os.remove(path)
-        return
-    for root, dirs, files in os.walk(path):
-        for name in dirs + files:
-            full = os.path.join(root, name)
-            if not os.path.islink(full):
-                try:
-                    os.chmod(full, 0o755)
-                except OSError:
-                    pass
-    shutil.rmtree(path, ignore_errors=True)
-
-
 class FuzzSandbox(harness.Sandbox):
     """A test sandbox whose package folder lies in the prefix's own profile:
     Wine links the profile's Downloads to the Unix home of the Wine user, which
@@ -275,10 +258,7 @@ def fuzz(count, seed, out_dir, timeout_s, progress=True, job=0, jobs=1):
     try:
         for index in range(job, count, jobs):
             payload, locale, steps = package_mutations.case(seed, index, seeds)
-            package.write_bytes(launcher + bytes(harness.MARKER_OFFSET - len(launcher)) +
-                                harness.MARKER + locale + payload
-                                if len(launcher) <= harness.MARKER_OFFSET else
-                                harness.make_package(payload, locale))
+            package.write_bytes(harness.package_bytes(launcher, locale, payload))
             package.chmod(0o755)
             harness.give_to_user(package)
             watched.baseline["downloads"] = scan(sandbox.downloads, sandbox.downloads)
@@ -300,7 +280,7 @@ def fuzz(count, seed, out_dir, timeout_s, progress=True, job=0, jobs=1):
             for signature in judge(result, outside):
                 keep_reproducer(out_dir, figures, signature, payload, locale,
                                 [f"case {index} of seed {seed!r}"] + steps + outside[:5], job)
-            remove_tree(sandbox.offplay)
+            harness.remove_tree(sandbox.offplay)
             if progress and figures.runs % 500 == 0:
                 print(f"... job {job}: {figures.runs} packages, {len(figures.failures)} distinct "
                       f"failures", file=sys.stderr, flush=True)

@@ -9,9 +9,13 @@ import pathlib
 import random
 import struct
 import subprocess
+import sys
 import tempfile
 import warnings
 import zipfile
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "test_support"))
+import pack_inputs  # noqa: E402
 
 # Entries of one name on purpose.
 warnings.filterwarnings("ignore", "Duplicate name")
@@ -75,21 +79,6 @@ def tree_entries():
     ]
 
 
-def make_cabinet(files):
-    """A cabinet (gcab, MSZIP) holding {relative name: bytes}."""
-    with tempfile.TemporaryDirectory() as work:
-        names = []
-        for name, data in files.items():
-            path = pathlib.Path(work, "src", name)
-            path.parent.mkdir(parents=True, exist_ok=True)
-            path.write_bytes(data)
-            names.append(name)
-        out = pathlib.Path(work, "out.cab")
-        subprocess.run(["gcab", "-c", "-z", str(out)] + names, cwd=pathlib.Path(work, "src"),
-                       check=True, stdout=subprocess.DEVNULL)
-        return out.read_bytes()
-
-
 def make_encrypted_zip():
     """An archive with an entry under traditional encryption (Info-ZIP zip -P)."""
     with tempfile.TemporaryDirectory() as work:
@@ -113,7 +102,7 @@ def self_naming(k):
 
 class Seeds:
     def __init__(self):
-        self.cabinet = make_cabinet({"slides/slide01.txt": b"slide one\n" * 50,
+        self.cabinet = pack_inputs.cabinet({"slides/slide01.txt": b"slide one\n" * 50,
                                      "slides/slide02.txt": random.Random(2).randbytes(3000),
                                      "package.properties": b"locale=en_US\n"})
         self.inner = zip_entries([("inner/readme.txt", b"inner\n" * 40, zipfile.ZIP_DEFLATED,

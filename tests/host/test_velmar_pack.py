@@ -25,10 +25,10 @@ import pack_inputs  # noqa: E402
 TOOL = os.environ.get("VELMAR_PACK", "velmar-pack")
 STUB = pathlib.Path(os.environ.get("VELMAR_LAUNCHER_STUB", "/nonexistent"))
 
-MARKER = b"[" + b"VLMR" + b"]"
+MARKER = pack_inputs.MARKER
 SEARCH_START = 100000
 SEARCH_END = 500000
-SIGNATURE = b"PK\x03\x04"
+SIGNATURE = pack_inputs.SIGNATURE
 # A fixed modification time with odd seconds: DOS times keep only even ones.
 MTIME = 1614834367  # 2021-03-04 05:06:07 UTC
 ZONE = "Asia/Kolkata"
@@ -161,11 +161,9 @@ class Refusals(Workspace):
         text.write_bytes(b"not a zip archive at all\n" * 10)
         self.assertRefused(self.pack(payload=text), "neither a folder nor a readable zip")
         # A zip behind other bytes opens, but the launcher looks for PK\3\4 first.
-        buffer = io.BytesIO()
-        with zipfile.ZipFile(buffer, "w") as archive:
-            archive.writestr("a.txt", b"a")
         prefixed = self.root / "prefixed.zip"
-        prefixed.write_bytes(b"prefix bytes" + buffer.getvalue())
+        prefixed.write_bytes(b"prefix bytes" + pack_inputs.make_zip({"a.txt": b"a"},
+                                                                   zipfile.ZIP_STORED))
         self.assertRefused(self.pack(payload=prefixed), "does not start with a local file header")
 
     def test_payload_parts_that_are_neither_file_nor_folder(self):
@@ -509,23 +507,20 @@ class Inspect(Workspace):
                                       "readme.txt": "0x21"})
 
     def test_what_the_launcher_reads_from_unusual_blocks(self):
-        buffer = io.BytesIO()
-        with zipfile.ZipFile(buffer, "w") as z:
-            z.writestr("a.txt", b"a")
-        head = synthetic_launcher(SEARCH_START)
         cases = [
             # An over-long block: found, but the launcher reads no text.
-            (head + MARKER + b"y" * 300 + buffer.getvalue(), "300", "", SEARCH_START + 306),
+            (b"y" * 300, "300", "", SEARCH_START + 306),
             # A zero byte cuts the text short.
-            (head + MARKER + b"ab\0cdef" + buffer.getvalue(), "7", "ab", SEARCH_START + 13),
+            (b"ab\0cdef", "7", "ab", SEARCH_START + 13),
             # Two markers: the first counts, the second is text.
-            (head + MARKER + b"en_" + MARKER + buffer.getvalue(), "9", "en_[VLMR]",
-             SEARCH_START + 15),
+            (b"en_" + MARKER, "9", "en_[VLMR]", SEARCH_START + 15),
         ]
-        for data, length, text, archive_at in cases:
+        archive = pack_inputs.make_zip({"a.txt": b"a"}, zipfile.ZIP_STORED)
+        for locale, length, text, archive_at in cases:
             with self.subTest(text=text):
                 package = self.out / "handmade.exe"
-                package.write_bytes(data)
+                package.write_bytes(pack_inputs.package_bytes(synthetic_launcher(SEARCH_START),
+                                                              locale, archive))
                 result = run_tool("--inspect", package)
                 self.assertEqual(result.returncode, 0, result.stderr)
                 values, entries = parse_report(result.stdout.decode())
@@ -540,12 +535,14 @@ class Inspect(Workspace):
         result = run_tool("--inspect", plain)
         self.assertEqual(result.returncode, 1)
         self.assertIn("no marker between offsets 100000 and 500000", result.stderr.decode())
-        plain.write_bytes(synthetic_launcher(200000) + MARKER + b"en_US no archive")
+        plain.write_bytes(pack_inputs.package_bytes(synthetic_launcher(200000),
+                                                    b"en_US no archive", b""))
         result = run_tool("--inspect", plain)
         self.assertEqual(result.returncode, 1)
         self.assertIn("the marker at offset 200000 has no zip signature", result.stderr.decode())
         # The marker must start by 500000; one at 500001 is not found.
-        plain.write_bytes(synthetic_launcher(SEARCH_END + 1) + MARKER + b"PK\x03\x04")
+        plain.write_bytes(pack_inputs.package_bytes(synthetic_launcher(SEARCH_END + 1), b"",
+                                                    SIGNATURE))
         self.assertEqual(run_tool("--inspect", plain).returncode, 1)
         result = run_tool("--inspect", self.out / "absent.exe")
         self.assertEqual(result.returncode, 1)

@@ -13,9 +13,10 @@
 #include "package/offplay_runs.h"
 #include "package/package_layout.h"
 #include "package/package_probe.h"
-#include "package/temp_redirect.h"
 #include "package/workspace_folders.h"
+#include "test_support/package_bytes.h"
 #include "test_support/scratch_folder.h"
+#include "test_support/temp_redirect.h"
 
 namespace {
 
@@ -128,12 +129,7 @@ class CopyOut : public ::testing::Test {
     // Writes a package around archive and probes it, as the launcher does with
     // its own executable.
     void ProbePackage(const Bytes& archive) {
-        Bytes file(kMarkerSearchStart, 'x');
-        const unsigned char* marker = MarkerBytes();
-        file.insert(file.end(), marker, marker + kMarkerLength);
-        std::string properties = "en_US";
-        file.insert(file.end(), properties.begin(), properties.end());
-        file.insert(file.end(), archive.begin(), archive.end());
+        Bytes file = PackageBytes(kMarkerSearchStart, "en_US", archive);
         if (PackageSource.executable != INVALID_HANDLE_VALUE) {
             CloseHandle(PackageSource.executable);
             PackageSource.executable = INVALID_HANDLE_VALUE;

@@ -2,12 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "package/package_layout.h"
+#include "test_support/package_bytes.h"
 #include "test_support/scratch_folder.h"
 
 namespace {
@@ -24,17 +23,6 @@ Bytes MarkerSequence() {
     return Bytes(marker, marker + kMarkerLength);
 }
 
-// A package: filler (not containing the marker) up to markerOffset, the
-// marker, the property text and the archive.
-Bytes Package(size_t markerOffset, const std::string& properties, const Bytes& archive) {
-    Bytes file(markerOffset, 'x');
-    Bytes marker = MarkerSequence();
-    file.insert(file.end(), marker.begin(), marker.end());
-    file.insert(file.end(), properties.begin(), properties.end());
-    file.insert(file.end(), archive.begin(), archive.end());
-    return file;
-}
-
 PackageLayout Locate(const Bytes& file) {
     size_t start = static_cast<size_t>(kMarkerSearchStart);
     size_t end = std::min(file.size(), static_cast<size_t>(kSearchBlockEnd));
@@ -47,23 +35,23 @@ PackageLayout Locate(const Bytes& file) {
 }  // namespace
 
 TEST(PackageLayout, MarkerIsFoundOnlyWithinItsBounds) {
-    EXPECT_EQ(Locate(Package(99999, "en_US", PayloadZip())).result, 0);
-    PackageLayout at100000 = Locate(Package(100000, "en_US", PayloadZip()));
+    EXPECT_EQ(Locate(PackageBytes(99999, "en_US", PayloadZip())).result, 0);
+    PackageLayout at100000 = Locate(PackageBytes(100000, "en_US", PayloadZip()));
     EXPECT_EQ(at100000.result, 1);
     EXPECT_EQ(at100000.markerOffset, 100000);
     EXPECT_EQ(at100000.archiveOffset, 100000 + 6 + 5);
     EXPECT_EQ(at100000.propertyText, "en_US");
     // At 500000 the marker is found, and the window behind it is examined
     // although it lies past the bound.
-    PackageLayout at500000 = Locate(Package(500000, "", PayloadZip()));
+    PackageLayout at500000 = Locate(PackageBytes(500000, "", PayloadZip()));
     EXPECT_EQ(at500000.result, 1);
     EXPECT_EQ(at500000.archiveOffset, 500006);
-    EXPECT_EQ(Locate(Package(500001, "", PayloadZip())).result, 0);
+    EXPECT_EQ(Locate(PackageBytes(500001, "", PayloadZip())).result, 0);
 }
 
 TEST(PackageLayout, ArchivePastTheBoundIsNotFound) {
     // A property text that pushes the archive past 500000.
-    PackageLayout layout = Locate(Package(499990, "en_US_long_text", PayloadZip()));
+    PackageLayout layout = Locate(PackageBytes(499990, "en_US_long_text", PayloadZip()));
     EXPECT_TRUE(layout.markerFound);
     EXPECT_EQ(layout.result, 0);
 }
@@ -71,23 +59,23 @@ TEST(PackageLayout, ArchivePastTheBoundIsNotFound) {
 TEST(PackageLayout, FirstMarkerCountsAndSecondBecomesProperties) {
     Bytes marker = MarkerSequence();
     std::string properties = "en_US" + std::string(marker.begin(), marker.end()) + "de_AT";
-    PackageLayout layout = Locate(Package(120000, properties, PayloadZip()));
+    PackageLayout layout = Locate(PackageBytes(120000, properties, PayloadZip()));
     EXPECT_EQ(layout.result, 1);
     EXPECT_EQ(layout.markerOffset, 120000);
     EXPECT_EQ(layout.propertyText, properties);
 }
 
 TEST(PackageLayout, PropertyBlockLimits) {
-    PackageLayout empty = Locate(Package(100000, "", PayloadZip()));
+    PackageLayout empty = Locate(PackageBytes(100000, "", PayloadZip()));
     EXPECT_EQ(empty.result, 1);
     EXPECT_FALSE(empty.propertyRead);
 
     std::string longest(259, 'p');
-    PackageLayout at259 = Locate(Package(100000, longest, PayloadZip()));
+    PackageLayout at259 = Locate(PackageBytes(100000, longest, PayloadZip()));
     EXPECT_EQ(at259.result, 1);
     EXPECT_EQ(at259.propertyText, longest);
 
-    PackageLayout at260 = Locate(Package(100000, std::string(260, 'p'), PayloadZip()));
+    PackageLayout at260 = Locate(PackageBytes(100000, std::string(260, 'p'), PayloadZip()));
     EXPECT_EQ(at260.result, 1);
     EXPECT_TRUE(at260.propertyTooLong);
     EXPECT_EQ(at260.archiveOffset - at260.propertyOffset, 260);
@@ -95,7 +83,7 @@ TEST(PackageLayout, PropertyBlockLimits) {
 
 TEST(PackageLayout, SignatureInsidePropertiesStartsTheArchive) {
     std::string properties = std::string("en_US") + "PK\x03\x04" + "rest";
-    PackageLayout layout = Locate(Package(100000, properties, PayloadZip()));
+    PackageLayout layout = Locate(PackageBytes(100000, properties, PayloadZip()));
     EXPECT_EQ(layout.result, 1);
     EXPECT_EQ(layout.archiveOffset, 100000 + 6 + 5);
     EXPECT_EQ(layout.propertyText, "en_US");
@@ -109,7 +97,7 @@ TEST(PackageLayout, ShortFilesNeverMatchPastTheirEnd) {
     cut.insert(cut.end(), marker.begin(), marker.begin() + 5);
     EXPECT_FALSE(Locate(cut).markerFound);
     // A marker with nothing behind it.
-    EXPECT_EQ(Locate(Package(100000, "en_US", Bytes())).result, 0);
+    EXPECT_EQ(Locate(PackageBytes(100000, "en_US", Bytes())).result, 0);
 }
 
 // PE headers of a 64-bit image whose security directory names offset and size.
@@ -176,7 +164,8 @@ class PackageProbe : public ::testing::Test {
 };
 
 TEST_F(PackageProbe, FillsPackageSourceFromARealFile) {
-    ASSERT_EQ(ProbePackageFile(WritePackage(Package(100000, "de-AT", PayloadZip())).c_str()), 1);
+    ASSERT_EQ(ProbePackageFile(WritePackage(PackageBytes(100000, "de-AT", PayloadZip())).c_str()),
+              1);
     EXPECT_EQ(PackageSource.propertyOffset, 100006);
     EXPECT_EQ(PackageSource.archiveOffset, 100011);
     EXPECT_STREQ(PackageSource.propertyText, "de-AT");
@@ -184,9 +173,10 @@ TEST_F(PackageProbe, FillsPackageSourceFromARealFile) {
 }
 
 TEST_F(PackageProbe, ZeroByteInPropertiesEndsTheText) {
-    ASSERT_EQ(ProbePackageFile(
-                  WritePackage(Package(100000, std::string("en\0US", 5), PayloadZip())).c_str()),
-              1);
+    ASSERT_EQ(
+        ProbePackageFile(
+            WritePackage(PackageBytes(100000, std::string("en\0US", 5), PayloadZip())).c_str()),
+        1);
     EXPECT_STREQ(PackageSource.propertyText, "en");
 }
 

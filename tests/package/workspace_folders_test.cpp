@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "package/temp_redirect.h"
+#include "test_support/temp_redirect.h"
 #include "test_support/scratch_folder.h"
 
 namespace {

@@ -5,9 +5,31 @@
 
 #include <windows.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
+
+#include "test_support/scratch_folder.h"
+
+// The lines of a log's text, each with its "[..] " prefix and its CR LF
+// removed; text after the last CR LF is a line too.
+inline std::vector<std::string> LogLines(const std::string& content) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < content.size()) {
+        size_t end = content.find("\r\n", start);
+        if (end == std::string::npos) {
+            end = content.size();
+        }
+        std::string line = content.substr(start, end - start);
+        size_t prefixEnd = line.find("] ");
+        if (!line.empty() && line[0] == '[' && prefixEnd != std::string::npos) {
+            line.erase(0, prefixEnd + 2);
+        }
+        lines.push_back(line);
+        start = end + 2;
+    }
+    return lines;
+}
 
 class LogCapture {
   public:
@@ -23,36 +45,9 @@ class LogCapture {
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
-    // Every line as written, with the "[..] " prefix and the CR LF removed.
-    std::vector<std::string> Lines() const {
-        std::vector<std::string> lines;
-        FILE* file = _wfopen(path_.c_str(), L"rb");
-        if (file == nullptr) {
-            return lines;
-        }
-        std::string content;
-        char chunk[4096];
-        size_t got;
-        while ((got = fread(chunk, 1, sizeof(chunk), file)) > 0) {
-            content.append(chunk, got);
-        }
-        fclose(file);
-        size_t start = 0;
-        while (start < content.size()) {
-            size_t end = content.find("\r\n", start);
-            if (end == std::string::npos) {
-                end = content.size();
-            }
-            std::string line = content.substr(start, end - start);
-            size_t prefixEnd = line.find("] ");
-            if (!line.empty() && line[0] == '[' && prefixEnd != std::string::npos) {
-                line.erase(0, prefixEnd + 2);
-            }
-            lines.push_back(line);
-            start = end + 2;
-        }
-        return lines;
-    }
+    // The log file as written, and its lines as LogLines gives them.
+    std::string Text() const { return ReadFileText(path_); }
+    std::vector<std::string> Lines() const { return LogLines(Text()); }
 
     // How many lines hold text, and whether any does.
     size_t Count(const std::string& text) const {

@@ -1,16 +1,42 @@
-"""Inputs for the packaging tool's tests: a stand-in launcher stub, and
-payloads that the tool must refuse, made at test time by the real tools
-people use (Info-ZIP, 7-Zip, Python's zipfile)."""
+"""Inputs for the tests of packages, extraction and the packaging tool: package
+bytes, zips and cabinets, a stand-in launcher stub, and payloads that the tool
+must refuse, made at test time by the real tools people use (Info-ZIP, 7-Zip,
+gcab, Python's zipfile)."""
+import io
 import os
 import pathlib
 import random
 import shutil
 import struct
 import subprocess
+import tempfile
 import zipfile
 
 MARKER = b"[" + b"VLMR" + b"]"
 SIGNATURE = b"PK\x03\x04"
+MARKER_OFFSET = 100000
+
+
+def make_zip(entries, compression=zipfile.ZIP_DEFLATED) -> bytes:
+    """A zip archive from {name: bytes}; a name ending in "/" is a folder entry."""
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, "w", compression) as archive:
+        for name, data in entries.items():
+            if name.endswith("/"):
+                archive.writestr(zipfile.ZipInfo(name), b"")
+            else:
+                archive.writestr(name, data)
+    return buffer.getvalue()
+
+
+def package_bytes(stub: bytes, locale: bytes, archive: bytes, marker_offset: int = None) -> bytes:
+    """stub + zero filler up to marker_offset + marker + locale text + archive.
+    By default the marker sits at 100000, or right behind a longer stub."""
+    if marker_offset is None:
+        marker_offset = max(MARKER_OFFSET, len(stub))
+    if len(stub) > marker_offset:
+        raise ValueError("the stub is longer than the marker offset")
+    return stub + bytes(marker_offset - len(stub)) + MARKER + locale + archive
 
 
 def synthetic_stub(size, seed=1, subsystem=2):
@@ -41,6 +67,20 @@ def tree(folder, files):
         path.parent.mkdir(parents=True, exist_ok=True)
         path.write_bytes(data)
     return folder
+
+
+def cabinet(files, times=None) -> bytes:
+    """A cabinet made by gcab (MSZIP) from {relative name: bytes}, members in
+    that order; times maps names to the Unix time of their file, which gcab
+    stores as a date and time of day in UTC."""
+    with tempfile.TemporaryDirectory() as work:
+        source = tree(pathlib.Path(work) / "src", files)
+        for name, stamp in (times or {}).items():
+            os.utime(source / name, (stamp, stamp))
+        target = pathlib.Path(work) / "out.cab"
+        subprocess.run(["gcab", "-c", "-z", str(target), *files], cwd=source, check=True,
+                       stdout=subprocess.DEVNULL, env=dict(os.environ, TZ="UTC"))
+        return target.read_bytes()
 
 
 CLIENT_FILES = {"bin/velmar.exe": b"MZ client " * 50,

@@ -50,19 +50,28 @@ void RemoveTreeForTests(const std::wstring& path) {
         return;
     }
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-        WIN32_FIND_DATAW entry;
-        HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
-        if (find != INVALID_HANDLE_VALUE) {
-            do {
-                std::wstring name = entry.cFileName;
-                if (name != L"." && name != L"..") {
-                    RemoveTreeForTests(path + L"\\" + name);
-                }
-            } while (FindNextFileW(find, &entry));
-            FindClose(find);
+        for (const std::wstring& name : FolderNames(path)) {
+            RemoveTreeForTests(path + L"\\" + name);
         }
     }
     RemoveDirectoryW(path.c_str());
+}
+
+std::vector<std::wstring> FolderNames(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) {
+        return names;
+    }
+    do {
+        std::wstring name = data.cFileName;
+        if (name != L"." && name != L"..") {
+            names.push_back(name);
+        }
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    return names;
 }
 
 std::wstring FixturePath(const std::wstring& relative) {

@@ -25,6 +25,9 @@ class ScratchFolder {
 // removed, never followed.
 void RemoveTreeForTests(const std::wstring& path);
 
+// Names of everything directly in a folder, "." and ".." left out.
+std::vector<std::wstring> FolderNames(const std::wstring& folder);
+
 // The fixture folder made at test time (environment variable VELMAR_FIXTURES).
 std::wstring FixturePath(const std::wstring& relative);
 std::vector<unsigned char> ReadFixture(const std::wstring& relative);

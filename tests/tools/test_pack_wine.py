@@ -6,7 +6,6 @@ import datetime
 import io
 import os
 import pathlib
-import pwd
 import shutil
 import struct
 import subprocess
@@ -14,18 +13,17 @@ import sys
 import unittest
 import zipfile
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "test_support"))
-import pack_inputs  # noqa: E402
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "e2e"))
+import harness  # noqa: E402
+import pack_inputs  # noqa: E402  (on the path through harness)
 
 TOOL = os.environ["VELMAR_PACK_EXE"]
 WINE_RUN = os.environ["VELMAR_WINE_RUN"]
 FIXTURES = pathlib.Path(os.environ["VELMAR_PACK_FIXTURES"])
 WORK = pathlib.Path(os.environ["VELMAR_PACK_WORK"])
 STUB = pathlib.Path(os.environ.get("VELMAR_LAUNCHER_STUB", "/nonexistent"))
-WINE_USER = os.environ.get("VELMAR_WINE_USER", "velmar-test")
 
-MARKER = b"[" + b"VLMR" + b"]"
-SIGNATURE = b"PK\x03\x04"
+SIGNATURE = pack_inputs.SIGNATURE
 MTIME = 1614834367  # 2021-03-04 05:06:07 UTC, odd seconds
 
 PAYLOAD = WORK / "Wiedergabe-ü"
@@ -45,14 +43,6 @@ def launcher_bytes() -> bytes:
     if STUB.is_file():
         return STUB.read_bytes()
     return pack_inputs.synthetic_stub(3000, 7)
-
-
-def give_to_wine_user(root: pathlib.Path):
-    if os.getuid() != 0:
-        return
-    user = pwd.getpwnam(WINE_USER)
-    for path in [root, *root.rglob("*")]:
-        os.chown(path, user.pw_uid, user.pw_gid, follow_symlinks=False)
 
 
 def make_payload():
@@ -88,7 +78,7 @@ def setUpModule():
     (WORK / "launcher.exe").write_bytes(launcher_bytes())
     make_payload()
     os.chmod(WORK, 0o777)
-    give_to_wine_user(WORK)
+    harness.give_to_user(WORK)
 
 
 class FolderPackage(unittest.TestCase):
@@ -104,7 +94,7 @@ class FolderPackage(unittest.TestCase):
         launcher = (WORK / "launcher.exe").read_bytes()
         marker = max(len(launcher), 100000)
         self.assertEqual(data[:len(launcher)], launcher)
-        self.assertEqual(data.find(MARKER, 100000), marker)
+        self.assertEqual(data.find(pack_inputs.MARKER, 100000), marker)
         self.assertEqual(data[marker + 6:marker + 11], b"de-AT")
         archive = data[marker + 11:]
         self.assertEqual(archive[:4], SIGNATURE)
@@ -177,7 +167,7 @@ class Refusals(unittest.TestCase):
         (payload / "bin").mkdir(parents=True)
         (payload / "bin" / "velmar.exe").write_bytes(b"client")
         os.symlink(payload / "bin", payload / "schleife")
-        give_to_wine_user(payload)
+        harness.give_to_user(payload)
         output = WORK / "link.exe"
         result = wine("--launcher", windows(WORK / "launcher.exe"), "--locale", "de-AT",
                       "--payload", windows(payload), "--output", windows(output))
@@ -192,7 +182,7 @@ class Refusals(unittest.TestCase):
                 for label, payload, phrase in pack_inputs.refused_payloads(work)]
         (work / "notes.txt").write_bytes(b"not a program\n")
         rows.append(("text-launcher", work / "notes.txt", work / "good", "no PE headers"))
-        give_to_wine_user(work)
+        harness.give_to_user(work)
         for label, launcher, payload, phrase in rows:
             with self.subTest(label):
                 output = work / f"{label}.exe"
@@ -200,7 +190,7 @@ class Refusals(unittest.TestCase):
                               "--payload", windows(payload), "--output", windows(output))
                 self.assertEqual(result.returncode, 1, result.stderr)
                 self.assertIn(phrase, result.stderr.decode())
-                self.assertEqual(len(result.stderr.decode().strip().splitlines()), 1)
+                self.assertEqual(len(result.stderr.decode().strip().splitlines()), 1, result.stderr)
                 self.assertFalse(output.exists())
 
     def test_usage_error(self):
@@ -213,15 +203,14 @@ class HandmadePackages(unittest.TestCase):
     """Files the tool does not make, for the probe to compare with --inspect."""
 
     def test_reports_of_handmade_files(self):
-        buffer = io.BytesIO()
-        with zipfile.ZipFile(buffer, "w") as z:
-            z.writestr("a.txt", b"a")
-        head = launcher_bytes().ljust(100000, b"\0")
+        stub = launcher_bytes()
+        archive = pack_inputs.make_zip({"a.txt": b"a"}, zipfile.ZIP_STORED)
         cases = {
-            "overlong": (head + MARKER + b"y" * 300 + buffer.getvalue(), 0),
-            "two_markers": (head + MARKER + b"en_" + MARKER + buffer.getvalue(), 0),
-            "no_archive": (head + MARKER + b"en_US and no archive", 1),
-            "plain": (head, 1),
+            "overlong": (pack_inputs.package_bytes(stub, b"y" * 300, archive), 0),
+            "two_markers": (pack_inputs.package_bytes(stub, b"en_" + pack_inputs.MARKER, archive),
+                            0),
+            "no_archive": (pack_inputs.package_bytes(stub, b"en_US and no archive", b""), 1),
+            "plain": (stub.ljust(100000, b"\0"), 1),
         }
         for name, (data, exit_code) in cases.items():
             with self.subTest(name=name):

@@ -12,18 +12,20 @@ import zipfile
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1]))
 import package_mutations  # noqa: E402
+import pack_inputs  # noqa: E402  (on the path through package_mutations)
 
 
 def main(out):
     seeds = package_mutations.Seeds()
     corpus = {
-        "cabinet_structure": [seeds.cabinet, package_mutations.make_cabinet({"a.txt": b"a" * 70000})],
+        "cabinet_structure": [seeds.cabinet, pack_inputs.cabinet({"a.txt": b"a" * 70000})],
         "zip_layout": [seeds.payload("nested"), seeds.encrypted, seeds.inner],
         "extra_field": [package_mutations.ut_block(), package_mutations.ut_block(1, 2),
                         b"\x01\x00\x08\x00" + bytes(8) + package_mutations.ut_block()],
         "entry_name": [n.encode("utf-16-le") for n in ["a/b.txt", "COM1", "x/../y", "nul.txt"]],
         "substitution": [b"\x80<a %local% b>\xff%local%\xffC:\\x", b"\x10%%%\xff%\xffxx"],
-        "package_search": [b"[VLMR]en_USPK\x03\x04" + bytes(40), bytes(100) + b"[VLMR]" + b"x" * 300],
+        "package_search": [pack_inputs.package_bytes(b"", b"en_US", b"PK\x03\x04" + bytes(40), 0),
+                           pack_inputs.package_bytes(bytes(100), b"x" * 300, b"", 100)],
         "zip_time": [struct.pack("<HHi", 0x5A21, 0x6D4A, 1700000000), bytes(8)],
     }
     buffer = io.BytesIO()
