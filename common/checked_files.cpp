@@ -16,6 +16,27 @@ std::wstring Child(const std::wstring& folderFinal, const std::wstring& leaf) {
     return folderFinal + L"\\" + leaf;
 }
 
+// The attributes and the number of names of an open file. Asked for alone:
+// GetFileInformationByHandle also asks for the volume's serial number, which
+// under Wine is a round trip to another process, three for every log opened.
+bool ReadAttributesAndLinks(HANDLE handle, DWORD& attributes, DWORD& links) {
+    FILE_ATTRIBUTE_TAG_INFO tag = {};
+    FILE_STANDARD_INFO standard = {};
+    if (GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof(tag)) &&
+        GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof(standard))) {
+        attributes = tag.FileAttributes;
+        links = standard.NumberOfLinks;
+        return true;
+    }
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!GetFileInformationByHandle(handle, &info)) {
+        return false;
+    }
+    attributes = info.dwFileAttributes;
+    links = info.nNumberOfLinks;
+    return true;
+}
+
 }  // namespace
 
 std::wstring FinalPathOf(HANDLE handle) {
@@ -36,13 +57,13 @@ std::wstring FinalPathOf(HANDLE handle) {
 
 bool LiesWhereNamed(HANDLE handle, const std::wstring& folderFinal, const std::wstring& leaf,
                     bool isFolder) {
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (folderFinal.empty() || leaf.empty() || !GetFileInformationByHandle(handle, &info)) {
+    DWORD attributes = 0;
+    DWORD links = 0;
+    if (folderFinal.empty() || leaf.empty() || !ReadAttributesAndLinks(handle, attributes, links)) {
         return false;
     }
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
-        ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) != isFolder ||
-        (!isFolder && info.nNumberOfLinks > 1)) {
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+        ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) != isFolder || (!isFolder && links > 1)) {
         return false;
     }
     std::wstring final = FinalPathOf(handle);

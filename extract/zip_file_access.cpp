@@ -87,12 +87,19 @@ FileWindow* WindowFor(ZipFileAccess* access, uint64_t offset, DWORD size) {
             oldest = &window;
         }
     }
+    // A window that would run past the end of the file ends there instead:
+    // minizip looks for the end records backwards from the end, a kilobyte
+    // at a time, and those reads then all fall into one window.
+    uint64_t start = access->size > kWindowSize ? access->size - kWindowSize : 0;
+    if (offset < start) {
+        start = offset;
+    }
     DWORD got = 0;
     oldest->length = 0;
-    if (!ReadDirect(access, offset, oldest->bytes, kWindowSize, &got)) {
+    if (!ReadDirect(access, start, oldest->bytes, kWindowSize, &got)) {
         return nullptr;
     }
-    oldest->offset = offset;
+    oldest->offset = start;
     oldest->length = got;
     oldest->lastUse = ++access->uses;
     return oldest;
