@@ -61,8 +61,19 @@ trap 'as_user wineserver -k >/dev/null 2>&1 || true; rm -rf "$work" "$offplay"' 
 w='C:\users\'"$wine_user"'\velmar-bench'
 results=$work/results.txt
 : >"$results"
+# A started client runs on after the program that started it has ended: the
+# next measurement waits for it, so that it never runs beside the next program
+# (which would weigh on whichever kind happens to come next).
+wait_for_clients() {
+  local i
+  for i in $(seq 100); do
+    pgrep -u "$wine_user" -f 'bin.launcher\.exe' >/dev/null || return 0
+    sleep 0.05
+  done
+}
 measure() {  # payload, kind
   local name=$1 kind=$2 line
+  wait_for_clients
   rm -rf "$offplay" "$work/out"
   sync -f "$work" 2>/dev/null || true
   if [ "$kind" = floor ]; then
