@@ -74,7 +74,8 @@ wait_for_clients() {
 measure() {  # payload, kind
   local name=$1 kind=$2 line
   wait_for_clients
-  rm -rf "$offplay" "$work/out"
+  # A client that is just ending may still write its report meanwhile.
+  rm -rf "$offplay" "$work/out" 2>/dev/null || { sleep 0.5; rm -rf "$offplay" "$work/out"; }
   sync -f "$work" 2>/dev/null || true
   if [ "$kind" = floor ]; then
     line=$(as_user wine "$work/velmar-bench-starter.exe" "$w\\velmar-bench-floor.exe" \
