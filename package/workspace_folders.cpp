@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/ascii_text.h"
+#include "common/checked_files.h"
 #include "common/path_components.h"
 #include "common/process_state.h"
 #include "common/system_paths.h"
@@ -15,23 +16,6 @@ namespace {
 
 bool SameIgnoringAsciiCase(const std::wstring& a, const std::wstring& b) {
     return EqualIgnoringAsciiCase(std::wstring_view(a), std::wstring_view(b));
-}
-
-// Where the platform says an open handle really is, e.g. "\\?\C:\Temp\x".
-std::wstring FinalPathOf(HANDLE handle) {
-    std::wstring path(kPathCapacity + 8, L'\0');
-    DWORD length = GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()),
-                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (length >= path.size()) {
-        path.assign(length + 1, L'\0');
-        length = GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()),
-                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        if (length >= path.size()) {
-            length = 0;
-        }
-    }
-    path.resize(length);
-    return path;
 }
 
 // The handle's path below its volume's root, which the file system itself
