@@ -91,11 +91,10 @@ bool WriteEntry(ZipReader* reader, int index, const wchar_t* name, const wchar_t
     std::unique_ptr<wchar_t[]> folder(GetEntryFolder(name));
     if (folder != nullptr) {
         wchar_t folderPath[kPathCapacity];
-        if (WorkFolderPath(folder.get(), folderPath) &&
-            GetFileAttributesW(folderPath) == INVALID_FILE_ATTRIBUTES) {
+        if (WorkFolderPath(folder.get(), folderPath)) {
             // With its missing parents, as the shell's SHCreateDirectoryExW
             // would, without loading the shell (and the window system) into
-            // every launch.
+            // every launch; a folder that exists is left as it is.
             CreateFolderPath(folderPath);
         }
     }
