@@ -102,7 +102,7 @@ struct ArchivePlaces {
 // OffPlay created if missing and held open, so that it stays a plain folder
 // in its place while the run number is chosen; empty when there is no such
 // folder or any name of any number would not fit a path buffer.
-UniqueFileHandle OpenOffPlayFolder(const ArchivePlaces& places) {
+UniqueFileHandle OpenOffPlayFolder(const ArchivePlaces& places, const TempWorkspace& workspace) {
     // Without a temporary folder nothing may be written anywhere else.
     if (places.temp.empty() ||
         RunPath(places.namePrefix, kLastRunNumber, kRunClientPath).size() >= kPathCapacity) {
@@ -113,7 +113,7 @@ UniqueFileHandle OpenOffPlayFolder(const ArchivePlaces& places) {
     wchar_t folder[kPathCapacity] = {};
     StorePath(folder, places.offPlay);
     CreateFolderPath(folder);
-    UniqueFileHandle offPlayFolder = HoldFolderInTemp(places.offPlay.c_str());
+    UniqueFileHandle offPlayFolder = workspace.HoldFolderInTemp(places.offPlay.c_str());
     if (!offPlayFolder) {
         LogMessage(LogHandle, L"Refusing the folder %s: it is not a plain folder in its place\n",
                    places.offPlay.c_str());
@@ -124,8 +124,8 @@ UniqueFileHandle OpenOffPlayFolder(const ArchivePlaces& places) {
 // Chooses this run's number, keeps its claim for the life of the process and
 // returns the created archive open for writing, its path in path.
 UniqueFileHandle ClaimRunArchive(const ArchivePlaces& places, UniqueFileHandle offPlayFolder,
-                                 wchar_t* path) {
-    OffPlayRuns runs(places.namePrefix, std::move(offPlayFolder));
+                                 TempWorkspace workspace, wchar_t* path) {
+    OffPlayRuns runs(places.namePrefix, std::move(offPlayFolder), std::move(workspace));
     RunChoice choice = ChooseRunNumber(runs);
     if (!choice.found) {
         LogMessage(LogHandle,
@@ -196,11 +196,14 @@ int GetZipFromExe(wchar_t* path) {
     path[0] = L'\0';
     std::wstring temp = TemporaryFolderPath();
     ArchivePlaces places{temp, temp + kOffPlayFolder, temp + kOffPlayFolder + kRunNamePrefix};
-    UniqueFileHandle offPlayFolder = OpenOffPlayFolder(places);
+    // Located once for the whole copy-out: the OffPlay check and the sweep.
+    TempWorkspace workspace;
+    UniqueFileHandle offPlayFolder = OpenOffPlayFolder(places, workspace);
     if (!offPlayFolder) {
         return 0;
     }
-    UniqueFileHandle output = ClaimRunArchive(places, std::move(offPlayFolder), path);
+    UniqueFileHandle output =
+        ClaimRunArchive(places, std::move(offPlayFolder), std::move(workspace), path);
     if (path[0] == L'\0') {  // no number could be claimed
         return 0;
     }

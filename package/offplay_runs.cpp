@@ -38,8 +38,10 @@ UniqueFileHandle ClaimRunNumber(const std::wstring& namePrefix, int number,
     return claim;
 }
 
-OffPlayRuns::OffPlayRuns(std::wstring namePrefix, UniqueFileHandle offPlay)
-    : namePrefix_(std::move(namePrefix)), offPlay_(std::move(offPlay)) {}
+OffPlayRuns::OffPlayRuns(std::wstring namePrefix, UniqueFileHandle offPlay, TempWorkspace workspace)
+    : workspace_(std::move(workspace)),
+      namePrefix_(std::move(namePrefix)),
+      offPlay_(std::move(offPlay)) {}
 
 bool OffPlayRuns::NameExists(int number) {
     return GetFileAttributesW(RunPath(namePrefix_, number, L"").c_str()) != INVALID_FILE_ATTRIBUTES;

@@ -35,8 +35,9 @@ class OffPlayRuns : public RunFolderOperations {
   public:
     // namePrefix: the temporary folder, "OffPlay\" and "rec_". offPlay: that
     // folder, held open after it was checked to be a plain folder in its
-    // place; without it nothing is claimed or created.
-    OffPlayRuns(std::wstring namePrefix, UniqueFileHandle offPlay);
+    // place; without it nothing is claimed or created. workspace: the
+    // temporary folder as located for this run.
+    OffPlayRuns(std::wstring namePrefix, UniqueFileHandle offPlay, TempWorkspace workspace);
 
     bool NameExists(int number) override;
     bool Claim(int number) override;
@@ -51,7 +52,7 @@ class OffPlayRuns : public RunFolderOperations {
     UniqueFileHandle TakeArchive();
 
   private:
-    TempWorkspace workspace_;  // located once for the whole sweep
+    TempWorkspace workspace_;
     std::wstring namePrefix_;
     UniqueFileHandle offPlay_;
     UniqueFileHandle claims_[kLastRunNumber + 1];
