@@ -48,9 +48,17 @@ chown -R "$wine_user:" "$work" 2>/dev/null || true
 # the measured programs (and their wineserver) run at a raised priority,
 # BENCH_NICE (default -10; 0 keeps the normal one).
 bench_nice=${BENCH_NICE:--10}
+# Every Wine call is a round trip to the wineserver. On a virtual machine a
+# round trip between two CPUs costs a wake-up of the other one, and how many of
+# them a program meets depends on where the scheduler puts it: the figures of a
+# short program then spread by a factor of five. The measured programs and
+# their wineserver all run on one CPU, BENCH_CPU (default the last one; empty
+# lets them run anywhere).
+bench_cpu=${BENCH_CPU-$(($(nproc) - 1))}
 as_user() {  # runs a command as the Wine user in the benchmark's prefix
   local run=()
-  [ "$(id -u)" = 0 ] && run=(nice -n "$bench_nice" runuser -u "$wine_user" --)
+  [ -n "$bench_cpu" ] && run=(taskset -c "$bench_cpu")
+  [ "$(id -u)" = 0 ] && run+=(nice -n "$bench_nice" runuser -u "$wine_user" --)
   "${run[@]}" env HOME="$home" USER="$wine_user" LOGNAME="$wine_user" \
     WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
     TZ="${VELMAR_TZ:-Asia/Kolkata}" DISPLAY= "$@"
@@ -59,7 +67,8 @@ as_user wineserver -p
 trap 'as_user wineserver -k >/dev/null 2>&1 || true; rm -rf "$work" "$offplay"' EXIT
 
 w='C:\users\'"$wine_user"'\velmar-bench'
-results=$work/results.txt
+# The raw figures stay in the build tree, one line per measurement.
+results=$payloads/results.txt
 : >"$results"
 # A started client runs on after the program that started it has ended: the
 # next measurement waits for it, so that it never runs beside the next program
@@ -71,12 +80,29 @@ wait_for_clients() {
     sleep 0.05
   done
 }
+# On a virtual machine, memory that a program has freed goes back to the host
+# after a second or two, and the next program to take it pays for it again,
+# page by page: a payload written at once after the last one runs in half the
+# time of one written after a pause, and which program of a pair meets which
+# state is chance. Before each measurement the benchmark has memory taken and
+# given back (four times the payload, plus 64 MiB), so that every program
+# starts with the same memory at hand. BENCH_WARM=0 leaves this out.
+warm_memory() {  # payload
+  [ "${BENCH_WARM:-1}" = 0 ] && return 0
+  local mib=$(($(stat -c %s "$payloads/$1.zip") * 4 / 1048576 + 64))
+  dd if=/dev/zero of=/dev/null bs="${mib}M" count=1 2>/dev/null || true
+}
 measure() {  # payload, kind
   local name=$1 kind=$2 line
   wait_for_clients
-  # A client that is just ending may still write its report meanwhile.
-  rm -rf "$offplay" "$work/out" 2>/dev/null || { sleep 0.5; rm -rf "$offplay" "$work/out"; }
+  # Every program writes into an empty place: the floor's archive copy goes
+  # too, or the floor would write over its last copy and reuse the memory
+  # that held it. A client that is just ending may still write its report
+  # meanwhile.
+  local outputs=("$offplay" "$work/out" "$work/copy.zip")
+  rm -rf "${outputs[@]}" 2>/dev/null || { sleep 0.5; rm -rf "${outputs[@]}"; }
   sync -f "$work" 2>/dev/null || true
+  warm_memory "$name"
   if [ "$kind" = floor ]; then
     line=$(as_user wine "$work/velmar-bench-starter.exe" "$w\\velmar-bench-floor.exe" \
            "$w\\$name.exe" "${offset[$name]}" "$w\\copy.zip" "$w\\out")
