@@ -69,9 +69,24 @@ int wmain(int argc, wchar_t** argv) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
-        std::fprintf(stderr, "runwith: cannot start program, error %lu\n", GetLastError());
+    // A package written a moment ago has once failed to start at the first try
+    // under a busy Wine, failing a long test for nothing: a missing program
+    // fails at once, any other failure gets two more tries after a pause.
+    bool started = false;
+    for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+        started =
+            CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                           folder.empty() ? nullptr : folder.c_str(), &startup, &process) != FALSE;
+        if (!started) {
+            DWORD error = GetLastError();
+            std::fprintf(stderr, "runwith: cannot start program, error %lu\n", error);
+            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+                break;
+            }
+            Sleep(300);
+        }
+    }
+    if (!started) {
         return 125;
     }
     CloseHandle(process.hThread);
