@@ -51,9 +51,9 @@ bench_nice=${BENCH_NICE:--10}
 # Wine answers many calls with a round trip to the wineserver. On a virtual
 # machine a round trip between two CPUs costs a wake-up of the other one, and
 # how many of them a program meets depends on where the scheduler puts it: the
-# figures of a short program then spread by a factor of five. The measured programs and
-# their wineserver all run on one CPU, BENCH_CPU (default the last one; empty
-# lets them run anywhere).
+# figures of a short program then spread by a factor of five. The measured
+# programs and their wineserver all run on one CPU, BENCH_CPU (default the
+# last one; empty lets them run anywhere).
 bench_cpu=${BENCH_CPU-$(($(nproc) - 1))}
 as_user() {  # runs a command as the Wine user in the benchmark's prefix
   local run=()
