@@ -8,11 +8,16 @@ set -euo pipefail
 build_root=${VELMAR_BUILD_ROOT:-$(default_build_root)}
 generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)
+# A compiler cache, where there is one, makes a fresh build tree of a second
+# checkout cost about what a rebuild of the changed files does.
+compiler_launcher=()
+command -v ccache >/dev/null &&
+  compiler_launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
 configure() {  # dir, extra args...
   local dir=$1; shift
   if [ ! -f "$dir/CMakeCache.txt" ]; then
-    cmake -S "$repo" -B "$dir" "${generator[@]}" -DVELMAR_DEPS_DIR="$deps_dir" "$@" >&2
+    cmake -S "$repo" -B "$dir" "${generator[@]}" "${compiler_launcher[@]}" -DVELMAR_DEPS_DIR="$deps_dir" "$@" >&2
   fi
 }
 configure "$build_root/win" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake"
