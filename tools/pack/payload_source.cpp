@@ -3,11 +3,13 @@
 #include <fstream>
 #include <system_error>
 
+#include "extract/zip_layout.h"
 #include "tools/pack/archive_listing.h"
 #include "tools/pack/interruption.h"
 #include "tools/pack/native_text.h"
 #include "tools/pack/payload_rules.h"
 #include "tools/pack/payload_zip.h"
+#include "tools/pack/zip_stream_io.h"
 
 namespace {
 
@@ -15,13 +17,15 @@ namespace fs = std::filesystem;
 
 constexpr uint64_t kLargestTextFile = 16 * 1024 * 1024;
 constexpr uint32_t kReadOnlyAttribute = 0x01;
+constexpr uint32_t kDirectoryAttribute = 0x10;
 // Local header and directory record without the name, plus the "UT" block.
 constexpr uint64_t kEntryOverhead = 30 + 46 + 2 * 9;
 constexpr uint64_t kEndRecordLength = 22;
 
 // The refusal for an entry the launcher cannot extract, or empty.
 std::string EntryProblem(const ArchiveEntry& entry) {
-    return ZipEntryProblem(StoredNameToUtf8(entry.name, entry.utf8), entry.encrypted, entry.method);
+    bool folder = (entry.attributes & kDirectoryAttribute) != 0;
+    return ZipEntryProblem(entry.name, entry.utf8, folder, entry.encrypted, entry.method);
 }
 
 std::vector<std::string> RewrittenNames(const std::vector<std::string>& names,
@@ -108,6 +112,25 @@ bool CheckZipEntries(std::streambuf& buffer, const std::vector<ArchiveEntry>& en
     return true;
 }
 
+// The launcher refuses a zip whose entries overlap (several directory records
+// sharing one stream: the zip-bomb form) before it writes any of them.
+std::string OverlapProblem(std::streambuf& buffer, const std::string& shown,
+                           const std::vector<ArchiveEntry>& entries) {
+    StreamByteSource source(StreamWindow{&buffer, 0, 0});
+    ZipLayout layout = ReadZipLayout(source);
+    if (!layout.overlapping) {
+        return std::string();
+    }
+    std::string which =
+        layout.overlappingRecord < entries.size()
+            ? "the entry " + StoredNameToUtf8(entries[layout.overlappingRecord].name,
+                                              entries[layout.overlappingRecord].utf8)
+            : "an entry";
+    return "the payload zip " + shown + ": " + which +
+           " overlaps another entry or the directory (the form of a zip bomb), and the launcher "
+           "refuses the whole archive";
+}
+
 bool CheckZipPayload(const fs::path& path, Payload& payload, std::string& error) {
     std::string shown = PathToUtf8(path);
     std::ifstream input(path, std::ios::binary);
@@ -136,6 +159,16 @@ bool CheckZipPayload(const fs::path& path, Payload& payload, std::string& error)
         error = "the payload zip " + shown +
                 " does not start with a local file header (PK\\3\\4): the launcher would not "
                 "find where it begins";
+        return false;
+    }
+    if (entries.size() > kMaxEntriesPerRun) {
+        error = "the payload zip " + shown + " has " + std::to_string(entries.size()) +
+                " entries, more than the " + std::to_string(kMaxEntriesPerRun) +
+                " the launcher extracts in one run";
+        return false;
+    }
+    error = OverlapProblem(*input.rdbuf(), shown, entries);
+    if (!error.empty()) {
         return false;
     }
     payload.entryCount = entries.size();

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <streambuf>
 
+#include "extract/byte_source.h"
 #include "ioapi.h"
 
 struct StreamWindow {
@@ -17,3 +18,15 @@ struct StreamWindow {
 // Fills functions so that minizip works on window; window must outlive the
 // zip or unzip handle. The name given to zipOpen2_64/unzOpen2_64 is ignored.
 void FillStreamFileFunctions(zlib_filefunc64_def& functions, StreamWindow& window);
+
+// The window's bytes for the launcher's structure checks (ReadZipLayout).
+class StreamByteSource : public ByteSource {
+  public:
+    explicit StreamByteSource(StreamWindow window);
+    uint64_t Size() const override { return size_; }
+    bool ReadAt(uint64_t offset, void* buffer, size_t length) override;
+
+  private:
+    StreamWindow window_;
+    uint64_t size_ = 0;
+};
