@@ -431,25 +431,38 @@ ZipResult CreateFolderEntry(const ZipReader* reader, const ZipEntryInfo& record)
 constexpr DWORD kAttributesInTheWay =
     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
+HANDLE OpenForAttributes(const wchar_t* path, DWORD access) {
+    return CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
 // Clears the read-only, hidden and system attributes of the file at path
-// (an earlier archive's desktop.ini, say), through a handle on the file
-// itself: a link in its place is left alone, never followed. False when
-// there was nothing to clear.
+// (an earlier archive's desktop.ini, say), seen through a handle on the file
+// itself: a link in its place is left alone, never followed. Windows lets
+// that handle change them; where the system refuses such a handle on a
+// read-only file (Wine), they are set by name while the handle is held.
+// False when there was nothing to clear.
 bool ClearAttributesInTheWay(const wchar_t* path) {
-    UniqueFileHandle existing(CreateFileW(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                          nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
-                                          nullptr));
+    UniqueFileHandle existing(
+        OpenForAttributes(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES));
+    bool byHandle = existing.valid();
+    if (!byHandle) {
+        existing.reset(OpenForAttributes(path, FILE_READ_ATTRIBUTES));
+    }
     FILE_BASIC_INFO basic;
     if (!existing ||
         !GetFileInformationByHandleEx(existing.get(), FileBasicInfo, &basic, sizeof(basic)) ||
-        (basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+        (basic.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 ||
         (basic.FileAttributes & kAttributesInTheWay) == 0) {
         return false;
     }
     DWORD kept = basic.FileAttributes & ~kAttributesInTheWay;
+    kept = kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL;
+    if (!byHandle) {
+        return SetFileAttributesW(path, kept) != 0;
+    }
     basic = FILE_BASIC_INFO{};  // zero times: left as they are
-    basic.FileAttributes = kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL;
+    basic.FileAttributes = kept;
     return SetFileInformationByHandle(existing.get(), FileBasicInfo, &basic, sizeof(basic)) != 0;
 }
 
@@ -462,6 +475,12 @@ UniqueFileHandle CreateEntryFile(const wchar_t* path, DWORD attributes) {
     if (!output && GetLastError() == ERROR_ACCESS_DENIED && ClearAttributesInTheWay(path)) {
         output.reset(
             CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr));
+        // Not every system gives a file created over another the attributes asked for.
+        FILE_BASIC_INFO basic = {};
+        basic.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+        if (output) {
+            SetFileInformationByHandle(output.get(), FileBasicInfo, &basic, sizeof(basic));
+        }
     }
     return output;
 }
