@@ -7,6 +7,7 @@
 #include "tools/pack/archive_listing.h"
 #include "tools/pack/interruption.h"
 #include "tools/pack/native_text.h"
+#include "tools/pack/nested_archives.h"
 #include "tools/pack/payload_rules.h"
 #include "tools/pack/payload_zip.h"
 #include "tools/pack/zip_stream_io.h"
@@ -39,6 +40,16 @@ std::vector<std::string> RewrittenNames(const std::vector<std::string>& names,
     return rewritten;
 }
 
+std::vector<std::string> NestedArchiveNames(const std::vector<std::string>& fileNames) {
+    std::vector<std::string> nested;
+    for (const std::string& name : fileNames) {
+        if (NestedArchiveKindOf(std::string_view(name)) != NestedArchiveKind::None) {
+            nested.push_back(name);
+        }
+    }
+    return nested;
+}
+
 bool CheckClient(const std::vector<std::string>& fileNames, Payload& payload, std::string& error) {
     payload.client = ChooseClient(fileNames);
     if (payload.client.program.empty()) {
@@ -58,6 +69,18 @@ bool CheckFolderPayload(Payload& payload, std::string& error) {
     }
     if (!CheckClient(fileNames, payload, error)) {
         return false;
+    }
+    NestedArchiveCheck walk(payload.entries.size());
+    for (const PayloadEntry& entry : payload.entries) {
+        if (entry.facts.isDirectory ||
+            NestedArchiveKindOf(std::string_view(entry.name)) == NestedArchiveKind::None) {
+            continue;
+        }
+        std::ifstream archive(entry.source, std::ios::binary);
+        error = walk.Check(entry.name, *archive.rdbuf(), 0);
+        if (!error.empty()) {
+            return false;
+        }
     }
     for (const PayloadEntry& entry : payload.entries) {
         if (entry.facts.isDirectory || !IsRewrittenFile(entry.name, payload.client)) {
@@ -93,8 +116,11 @@ bool CheckZipEntries(std::streambuf& buffer, const std::vector<ArchiveEntry>& en
         return false;
     }
     std::vector<std::string> rewritten = RewrittenNames(fileNames, payload.client);
+    std::vector<std::string> nested = NestedArchiveNames(fileNames);
+    std::vector<std::string> wanted = rewritten;
+    wanted.insert(wanted.end(), nested.begin(), nested.end());
     std::vector<std::string> contents;
-    if (!ReadArchiveData(buffer, 0, rewritten, contents, error)) {
+    if (!ReadArchiveData(buffer, 0, wanted, contents, error)) {
         error = error == "interrupted" ? error : "the payload zip cannot be extracted: " + error;
         return false;
     }
@@ -109,7 +135,12 @@ bool CheckZipEntries(std::streambuf& buffer, const std::vector<ArchiveEntry>& en
             return false;
         }
     }
-    return true;
+    NestedArchiveCheck walk(entries.size());
+    for (size_t i = 0; i < nested.size() && error.empty(); ++i) {
+        MemoryStreamBuffer bytes(contents[rewritten.size() + i]);
+        error = walk.Check(nested[i], bytes, 0);
+    }
+    return error.empty();
 }
 
 // The launcher refuses a zip whose entries overlap (several directory records

@@ -5,6 +5,7 @@
 // tool open every file through std::filesystem paths (UTF-16 on Windows).
 #include <cstdint>
 #include <streambuf>
+#include <string>
 
 #include "extract/byte_source.h"
 #include "ioapi.h"
@@ -29,4 +30,16 @@ class StreamByteSource : public ByteSource {
   private:
     StreamWindow window_;
     uint64_t size_ = 0;
+};
+
+// A read-only stream buffer over bytes in memory (a nested archive read out
+// of its payload), seekable as a file is, whatever direction is asked for.
+class MemoryStreamBuffer : public std::streambuf {
+  public:
+    explicit MemoryStreamBuffer(std::string& bytes);
+
+  protected:
+    pos_type seekoff(off_type offset, std::ios_base::seekdir from,
+                     std::ios_base::openmode which) override;
+    pos_type seekpos(pos_type position, std::ios_base::openmode which) override;
 };
