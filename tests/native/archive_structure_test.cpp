@@ -66,9 +66,8 @@ TEST(ZipLayout, RecordsOverlapsAndDeclaredSizesOfRealArchives) {
 TEST(ZipLayout, ArchiveCutShortAnywhereHasNoDirectory) {
     Bytes zip = ReadFixtureFile("extract/zip/times.zip");
     ASSERT_FALSE(zip.empty());
-    for (size_t length = 0; length < zip.size(); ++length) {
-        Bytes cut(zip.begin(), zip.begin() + static_cast<std::ptrdiff_t>(length));
-        EXPECT_FALSE(LayoutOf(cut).directoryFound) << length;
+    for (const Bytes& cut : ShorterCopies(zip)) {
+        EXPECT_FALSE(LayoutOf(cut).directoryFound) << cut.size();
     }
 }
 
@@ -105,11 +104,10 @@ TEST(CabinetStructure, SoundCabinetsPassAndDamagedOnesSayWhy) {
 TEST(CabinetStructure, CabinetCutShortAnywhereIsRefusedWithAReason) {
     Bytes cabinet = ReadFixtureFile("extract/cab/main.cab");
     ASSERT_FALSE(cabinet.empty());
-    for (size_t length = 0; length < cabinet.size(); ++length) {
-        Bytes cut(cabinet.begin(), cabinet.begin() + static_cast<std::ptrdiff_t>(length));
+    for (const Bytes& cut : ShorterCopies(cabinet)) {
         CabinetStructure structure = StructureOf(cut);
-        EXPECT_FALSE(structure.sound) << length;
-        EXPECT_NE(structure.reason[0], L'\0') << length;
+        EXPECT_FALSE(structure.sound) << cut.size();
+        EXPECT_NE(structure.reason[0], L'\0') << cut.size();
     }
 }
 
