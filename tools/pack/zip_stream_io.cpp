@@ -95,3 +95,13 @@ void FillStreamFileFunctions(zlib_filefunc64_def& functions, StreamWindow& windo
     functions.zerror_file = WindowError;
     functions.opaque = &window;
 }
+
+unzFile OpenWindowArchive(StreamWindow& window, std::string& error) {
+    zlib_filefunc64_def functions;
+    FillStreamFileFunctions(functions, window);
+    unzFile archive = unzOpen2_64("archive", &functions);
+    if (archive == nullptr) {
+        error = "it does not open as a zip archive";
+    }
+    return archive;
+}
