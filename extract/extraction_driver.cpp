@@ -125,7 +125,7 @@ bool ExtractEntry(ZipReader* reader, int index, const ZipEntryInfo& entry,
     if (!WriteEntry(reader, index, name, archivePath)) {
         return false;
     }
-    NestedArchiveKind kind = NestedArchiveKindOf(name);
+    NestedArchiveKind kind = NestedArchiveKindOf(std::wstring_view(name));
     if (kind == NestedArchiveKind::None) {
         return true;
     }
@@ -195,39 +195,11 @@ bool ExtractArchiveAtLevel(const wchar_t* archivePath, const wchar_t* destinatio
     return ExtractZipArchive(archivePath, level);
 }
 
-bool EndsWith(const wchar_t* text, size_t length, const wchar_t* suffix) {
-    size_t suffixLength = std::wcslen(suffix);
-    return length >= suffixLength &&
-           std::wcsncmp(text + length - suffixLength, suffix, suffixLength) == 0;
-}
-
 }  // namespace
 
 bool ExtractArchive(const wchar_t* archivePath, const wchar_t* destination) {
     StartRunBudget();
     return ExtractArchiveAtLevel(archivePath, destination, NestedArchiveKind::Zip, 0);
-}
-
-NestedArchiveKind NestedArchiveKindOf(const wchar_t* entryName) {
-    if (entryName == nullptr) {
-        return NestedArchiveKind::None;
-    }
-    // Only the name's last component counts: ".zip" or ".cab" in a folder
-    // name says nothing about the file.
-    size_t length = std::wcslen(entryName);
-    size_t start = length;
-    while (start > 0 && !IsPathSeparator(entryName[start - 1])) {
-        --start;
-    }
-    const wchar_t* last = entryName + start;
-    size_t lastLength = length - start;
-    if (EndsWith(last, lastLength, L".zip")) {
-        return NestedArchiveKind::Zip;
-    }
-    if (EndsWith(last, lastLength, L".cab")) {
-        return NestedArchiveKind::Cabinet;
-    }
-    return NestedArchiveKind::None;
 }
 
 const wchar_t* ZipResultReason(ZipResult result) {

@@ -110,7 +110,7 @@ TEST(NestedArchiveKind, OnlyTheLastComponentsEndingCounts) {
         {L"", NestedArchiveKind::None},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(NestedArchiveKindOf(c.name), c.kind) << c.name;
+        EXPECT_EQ(NestedArchiveKindOf(std::wstring_view(c.name)), c.kind) << c.name;
     }
 }
 

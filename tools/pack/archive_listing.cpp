@@ -1,6 +1,8 @@
 #include "tools/pack/archive_listing.h"
 
 #include "extract/zip_attributes.h"
+#include "extract/zip_layout.h"
+#include "tools/pack/native_text.h"
 #include "tools/pack/interruption.h"
 #include "tools/pack/payload_rules.h"
 #include "tools/pack/progress.h"
@@ -10,6 +12,7 @@
 namespace {
 
 constexpr uLong kEncryptedFlag = 1;
+constexpr uint32_t kDirectoryAttribute = 0x10;
 constexpr uLong kUtf8NameFlag = 1u << 11;
 
 // Reads the current entry to its end; minizip compares the CRC-32 there.
@@ -158,4 +161,21 @@ bool ReadArchiveData(std::streambuf& buffer, uint64_t base, const std::vector<st
         return true;
     };
     return VisitArchiveEntries(buffer, base, 0, visitor, error);
+}
+
+std::string ArchiveEntryProblem(const ArchiveEntry& entry) {
+    bool folder = (entry.attributes & kDirectoryAttribute) != 0;
+    return ZipEntryProblem(entry.name, entry.utf8, folder, entry.encrypted, entry.method);
+}
+
+bool FindOverlap(StreamWindow window, const std::vector<ArchiveEntry>& entries,
+                 std::string& entryName) {
+    StreamByteSource source(window);
+    ZipLayout layout = ReadZipLayout(source);
+    entryName.clear();
+    if (layout.overlapping && layout.overlappingRecord < entries.size()) {
+        const ArchiveEntry& entry = entries[layout.overlappingRecord];
+        entryName = StoredNameToUtf8(entry.name, entry.utf8);
+    }
+    return layout.overlapping;
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/pack/zip_stream_io.h"
+
 struct ArchiveEntry {
     std::string name;   // stored bytes
     bool utf8 = false;  // the name is flagged as UTF-8
@@ -48,3 +50,14 @@ bool ReadArchiveData(std::streambuf& buffer, uint64_t base, const std::vector<st
                      std::vector<std::string>& contents, std::string& error,
                      const std::function<bool(const std::string&)>& skips = nullptr,
                      ProgressMeter* progress = nullptr);
+
+// The refusal for an entry the launcher cannot extract (its stored name, its
+// method or encryption), or empty.
+std::string ArchiveEntryProblem(const ArchiveEntry& entry);
+
+// Whether the launcher finds entries of the archive in the window
+// overlapping (several directory records sharing one stream, the zip-bomb
+// form: it refuses the whole archive); entryName is the one that overlaps,
+// as UTF-8, or empty when it is the directory.
+bool FindOverlap(StreamWindow window, const std::vector<ArchiveEntry>& entries,
+                 std::string& entryName);

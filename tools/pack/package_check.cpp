@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "common/little_endian.h"
-#include "extract/archive_budget.h"
+#include "extract/entry_rules.h"
 #include "extract/byte_source.h"
 #include "extract/cabinet_structure.h"
 #include "package/package_layout.h"
@@ -17,12 +17,8 @@
 
 namespace {
 
-// As deep as the launcher's extraction driver follows nested archives.
-constexpr int kFollowedNesting = 8;
 constexpr uint32_t kReadOnlyAttribute = 0x01;
 constexpr size_t kCertificateHeader = 8;
-
-enum class Nested { None, Zip, Cabinet };
 
 // A nested archive's bytes as a stream buffer that can be read and sought
 // (std::stringbuf does not tell its position when it is only read).
@@ -51,26 +47,8 @@ class BytesBuffer : public std::streambuf {
     }
 };
 
-// What the launcher follows: the last component ends in ".zip" or ".cab"
-// (letter case counts), and the entry is no folder.
-Nested NestedKindOf(const std::string& name) {
-    auto endsWith = [&name](const char* suffix) {
-        std::string tail(suffix);
-        size_t slash = name.find_last_of("/\\");
-        size_t last = slash == std::string::npos ? 0 : slash + 1;
-        return name.size() - last > tail.size() &&
-               name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
-    };
-    return endsWith(".zip") ? Nested::Zip : endsWith(".cab") ? Nested::Cabinet : Nested::None;
-}
-
-// Why the launcher would not extract this entry, or empty: the packer's
-// checks of names, methods and encryption, which the rule set shared with
-// the launcher replaces.
-std::string EntryRuleProblem(const ArchiveEntry& entry) {
-    std::string name = StoredNameToUtf8(entry.name, entry.utf8);
-    std::string problem = EntryNameProblem(name);
-    return problem.empty() ? ZipEntryProblem(name, entry.encrypted, entry.method) : problem;
+NestedArchiveKind NestedKind(const std::string& name) {
+    return NestedArchiveKindOf(std::string_view(name));
 }
 
 std::string NarrowReason(const wchar_t* reason) {
@@ -118,7 +96,7 @@ bool ArchiveWalk::CountArchive(const std::string& part) {
 bool ArchiveWalk::CheckEntries(const std::vector<ArchiveEntry>& entries,
                                const std::string& prefix) {
     for (const ArchiveEntry& entry : entries) {
-        std::string problem = EntryRuleProblem(entry);
+        std::string problem = ArchiveEntryProblem(entry);
         if (!problem.empty()) {
             return Fail(prefix + StoredNameToUtf8(entry.name, entry.utf8), problem);
         }
@@ -149,7 +127,7 @@ bool ArchiveWalk::TakeNested(const std::string& name, std::string& content, int 
     if (!CountArchive(name)) {
         return false;
     }
-    if (NestedKindOf(name) == Nested::Cabinet) {
+    if (NestedKind(name) == NestedArchiveKind::Cabinet) {
         return TakeCabinet(name, content);
     }
     BytesBuffer nested(content);
@@ -165,13 +143,19 @@ bool ArchiveWalk::WalkZip(std::streambuf& buffer, uint64_t base, uint64_t end,
         return Fail(prefix.empty() ? "archive" : prefix.substr(0, prefix.size() - 2),
                     "the zip archive cannot be read: " + reason);
     }
+    std::string overlapping;
+    if (FindOverlap(StreamWindow{&buffer, base, end}, entries, overlapping)) {
+        return Fail(prefix + (overlapping.empty() ? "directory" : overlapping),
+                    "it overlaps another entry or the directory (the form of a zip bomb): the "
+                    "launcher refuses the whole archive");
+    }
     if (!CheckEntries(entries, prefix)) {
         return false;
     }
     EntryVisitor visitor;
     visitor.progress = progress;
     visitor.keeps = [&](const std::string& name) {
-        return (level < kFollowedNesting && NestedKindOf(name) != Nested::None) ||
+        return (level < kMaxArchiveNesting && NestedKind(name) != NestedArchiveKind::None) ||
                (client != nullptr && IsRewrittenFile(name, *client));
     };
     visitor.take = [&](const std::string& name, std::string& content, std::string&) {
@@ -185,7 +169,8 @@ bool ArchiveWalk::WalkZip(std::streambuf& buffer, uint64_t base, uint64_t end,
                 return Fail(name, problem);
             }
         }
-        return NestedKindOf(name) == Nested::None || TakeNested(prefix + name, content, level);
+        return NestedKind(name) == NestedArchiveKind::None ||
+               TakeNested(prefix + name, content, level);
     };
     if (!VisitArchiveEntries(buffer, base, end, visitor, reason) && check_.problem.empty()) {
         // "the entry NAME: why" from the walk: the part is the entry.

@@ -9,6 +9,7 @@
 #include "tools/pack/payload_rules.h"
 #include "tools/pack/payload_zip.h"
 #include "tools/pack/progress.h"
+#include "tools/pack/zip_stream_io.h"
 
 namespace {
 
@@ -19,11 +20,6 @@ constexpr uint32_t kReadOnlyAttribute = 0x01;
 // Local header and directory record without the name, plus the "UT" block.
 constexpr uint64_t kEntryOverhead = 30 + 46 + 2 * 9;
 constexpr uint64_t kEndRecordLength = 22;
-
-// The refusal for an entry the launcher cannot extract, or empty.
-std::string EntryProblem(const ArchiveEntry& entry) {
-    return ZipEntryProblem(StoredNameToUtf8(entry.name, entry.utf8), entry.encrypted, entry.method);
-}
 
 std::vector<std::string> RewrittenNames(const std::vector<std::string>& names,
                                         const ClientChoice& client) {
@@ -139,7 +135,7 @@ bool CheckZipEntries(std::streambuf& buffer, const std::vector<ArchiveEntry>& al
     }
     std::vector<std::string> fileNames;
     for (const ArchiveEntry& entry : entries) {
-        error = EntryProblem(entry);
+        error = ArchiveEntryProblem(entry);
         if (!error.empty()) {
             return false;
         }
@@ -149,6 +145,19 @@ bool CheckZipEntries(std::streambuf& buffer, const std::vector<ArchiveEntry>& al
     }
     return CheckClient(fileNames, payload, error) &&
            ReadZipEntries(buffer, entries, fileNames, showProgress, payload, error);
+}
+
+// The launcher refuses a zip whose entries overlap (several directory records
+// sharing one stream: the zip-bomb form) before it writes any of them.
+std::string OverlapProblem(std::streambuf& buffer, const std::string& shown,
+                           const std::vector<ArchiveEntry>& entries) {
+    std::string name;
+    if (!FindOverlap(StreamWindow{&buffer, 0, 0}, entries, name)) {
+        return std::string();
+    }
+    return "the payload zip " + shown + ": " + (name.empty() ? "an entry" : "the entry " + name) +
+           " overlaps another entry or the directory (the form of a zip bomb), and the launcher "
+           "refuses the whole archive";
 }
 
 bool CheckZipPayload(const fs::path& path, bool showProgress, Payload& payload,
@@ -180,6 +189,16 @@ bool CheckZipPayload(const fs::path& path, bool showProgress, Payload& payload,
         error = "the payload zip " + shown +
                 " does not start with a local file header (PK\\3\\4): the launcher would not "
                 "find where it begins";
+        return false;
+    }
+    if (entries.size() > kMaxEntriesPerRun) {
+        error = "the payload zip " + shown + " has " + std::to_string(entries.size()) +
+                " entries, more than the " + std::to_string(kMaxEntriesPerRun) +
+                " the launcher extracts in one run";
+        return false;
+    }
+    error = OverlapProblem(*input.rdbuf(), shown, entries);
+    if (!error.empty()) {
         return false;
     }
     payload.fileBytes = static_cast<uint64_t>(input.rdbuf()->pubseekoff(0, std::ios_base::end));

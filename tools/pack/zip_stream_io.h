@@ -5,9 +5,9 @@
 // tool open every file through std::filesystem paths (UTF-16 on Windows).
 #include <cstdint>
 #include <streambuf>
-
 #include <string>
 
+#include "extract/byte_source.h"
 #include "ioapi.h"
 #include "unzip.h"
 
@@ -41,3 +41,15 @@ class UnzipHandle {
 // Opens the zip archive that the window shows; the window must outlive it.
 // Null, with the reason, when it does not open.
 unzFile OpenWindowArchive(StreamWindow& window, std::string& error);
+
+// The window's bytes for the launcher's structure checks (ReadZipLayout).
+class StreamByteSource : public ByteSource {
+  public:
+    explicit StreamByteSource(StreamWindow window);
+    uint64_t Size() const override { return size_; }
+    bool ReadAt(uint64_t offset, void* buffer, size_t length) override;
+
+  private:
+    StreamWindow window_;
+    uint64_t size_ = 0;
+};
