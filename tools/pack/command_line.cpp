@@ -72,7 +72,8 @@ const OptionSpec kOptions[] = {
      "FILE",
      "the launcher stub (velmar-launcher.exe), at most 500000 bytes;\n"
      "a signature on it is removed: sign the package after packing.\n"
-     "Default: velmar-launcher.exe beside velmar-pack, or in ../share/velmar/"},
+     "Default: velmar-launcher.exe beside velmar-pack, or in\n"
+     "../share/velmar/ from there"},
     {"--locale", nullptr, ValueKind::MayBeEmpty, kPackCommand, StoreText<&PackRequest::locale>,
      "ll_CC", "the locale: two lowercase letters, '_' or '-', two capitals"},
     {"--payload", nullptr, ValueKind::Required, kPackCommand, StoreText<&PackRequest::payload>,
@@ -388,7 +389,8 @@ std::string HelpText() {
            "\n"
            "Options come in any order and also take the form --option=VALUE.\n"
            "SOURCE_DATE_EPOCH, when set, caps the stored file times.\n"
-           "Exit codes: 0 done, 1 failure (nothing is written), 2 usage error.\n";
+           "Exit codes: 0 done, 1 failure (nothing is written; --test: a problem found),\n"
+           "2 usage error.\n";
 }
 
 std::string VersionText() {

@@ -19,6 +19,9 @@ namespace {
 
 constexpr uint32_t kReadOnlyAttribute = 0x01;
 constexpr size_t kCertificateHeader = 8;
+// Far more than any signature with its chain and time stamps takes; a table
+// named larger is damaged, and is not read into memory.
+constexpr uint32_t kLargestCertificateTable = 16 * 1024 * 1024;
 
 // A nested archive's bytes as a stream buffer that can be read and sought
 // (std::stringbuf does not tell its position when it is only read).
@@ -242,6 +245,9 @@ std::string SignatureTableProblem(std::streambuf& buffer, const unsigned char* h
                         std::to_string(offset) + ", " + std::to_string(size) + " bytes)";
     if (!FindCertificateTable(head, headLength, fileSize).present) {
         return where + " does not end where the file ends: the package is cut short or damaged";
+    }
+    if (size > kLargestCertificateTable) {
+        return where + " is damaged: no signature is that large";
     }
     std::vector<unsigned char> table(size);
     if (buffer.pubseekpos(offset) != std::streampos(offset) ||
