@@ -229,6 +229,13 @@ size_t PathBoundLimit(PathBound bound) {
     return bound == PathBound::Folder ? kLongestFolderPath : kLongestFilePath;
 }
 
+bool CabinetPathFits(std::string_view utf8Path) {
+    size_t separator = LastSeparator(utf8Path);
+    size_t folderBytes = separator == std::string_view::npos ? 0 : separator + 1;
+    return folderBytes <= kLongestCabinetLibraryText &&
+           utf8Path.size() - folderBytes <= kLongestCabinetLibraryText;
+}
+
 template EntryNameVerdict JudgeEntryName<char>(std::string_view);
 template EntryNameVerdict JudgeEntryName<wchar_t>(std::wstring_view);
 template NestedArchiveKind NestedArchiveKindOf<char>(std::string_view);

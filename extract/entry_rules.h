@@ -89,3 +89,8 @@ template <typename Char>
 PathBound EntryPathBound(size_t baseLength, std::basic_string_view<Char> name);
 // The bound that PathBound names, in characters.
 size_t PathBoundLimit(PathBound bound);
+
+// Whether the cabinet library takes a cabinet at this UTF-8 path: it is
+// given the folder (up to and with the last separator) and the file name
+// apart, each within kLongestCabinetLibraryText bytes.
+bool CabinetPathFits(std::string_view utf8Path);

@@ -29,6 +29,38 @@ def make_zip(entries, compression=zipfile.ZIP_DEFLATED) -> bytes:
     return buffer.getvalue()
 
 
+def with_raw_name(archive: bytes, placeholder: str, raw: bytes, utf8_flag: bool) -> bytes:
+    """The archive with the ASCII name placeholder replaced, in its local
+    header and its directory record, by the bytes raw (of the same length),
+    flagged as UTF-8 or not: names no zip tool would write."""
+    assert len(raw) == len(placeholder.encode())
+    data = bytearray(archive)
+    for signature, name_at, flag_at in ((b"PK\x03\x04", 30, 6), (b"PK\x01\x02", 46, 8)):
+        start = data.index(signature)
+        while data[start + name_at:start + name_at + len(raw)] != placeholder.encode():
+            start = data.index(signature, start + 4)
+        data[start + name_at:start + name_at + len(raw)] = raw
+        flags = struct.unpack_from("<H", data, start + flag_at)[0]
+        flags = flags | 0x800 if utf8_flag else flags & ~0x800
+        struct.pack_into("<H", data, start + flag_at, flags)
+    return bytes(data)
+
+
+def overlap_bomb(files, copies=10) -> bytes:
+    """A zip of files and a megabyte of zeros whose directory holds the zeros'
+    record copies times, renamed: several entries sharing one stream."""
+    archive = make_zip(dict(files, **{"zeros.bin": bytes(1 << 20)}))
+    end = archive.rfind(b"PK\x05\x06")
+    count, size, first = struct.unpack_from("<HII", archive, end + 10)
+    zeros = archive.rindex(b"PK\x01\x02", first, end)
+    record = archive[zeros:end]
+    extra = b"".join(record[:46 + 5] + str(i).encode() + record[46 + 6:] for i in range(copies))
+    records = archive[first:end] + extra
+    tail = struct.pack("<4s4H2LH", b"PK\x05\x06", 0, 0, count + copies, count + copies,
+                       len(records), first, 0)
+    return archive[:first] + records + tail
+
+
 def package_bytes(stub: bytes, locale: bytes, archive: bytes, marker_offset: int = None) -> bytes:
     """stub + zero filler up to marker_offset + marker + locale text + archive.
     By default the marker sits at 100000, or right behind a longer stub."""

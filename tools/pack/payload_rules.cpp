@@ -45,6 +45,13 @@ std::string LengthProblem(const std::string& name) {
         return "it is " + std::to_string(name.size()) + " bytes long in UTF-8, more than the " +
                std::to_string(kLongestStoredName) + " the launcher reads";
     }
+    if (NestedArchiveKindOf(std::string_view(name)) == NestedArchiveKind::Cabinet &&
+        !CabinetPathFits(std::string(kLongestWorkFolder, 'w') + "/" + name)) {
+        return "it is a cabinet whose folder or name below a work folder of " +
+               std::to_string(kLongestWorkFolder) + " characters passes the " +
+               std::to_string(kLongestCabinetLibraryText) +
+               " bytes (UTF-8) the cabinet library takes";
+    }
     PathBound bound = EntryPathBound(kLongestWorkFolder, std::string_view(name));
     if (bound == PathBound::Fits) {
         return std::string();
