@@ -322,7 +322,7 @@ int BuildPackage(const PackRequest& given) {
     }
     Payload payload;
     PayloadReading reading{request.excludes, ShowsProgress(request)};
-    if (!ReadPayload(PathFromUtf8(request.payload), reading, payload, error)) {
+    if (!ReadPayload(PathFromUtf8(request.payload), payload, error, reading)) {
         return Refuse(error);
     }
     ReportLeftOut(request, payload);

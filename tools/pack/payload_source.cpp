@@ -260,8 +260,8 @@ bool TakenByteForByte(const Payload& payload) {
     return payload.kind == PayloadKind::ZipArchive && payload.leftOut.empty();
 }
 
-bool ReadPayload(const fs::path& path, const PayloadReading& reading, Payload& payload,
-                 std::string& error) {
+bool ReadPayload(const fs::path& path, Payload& payload, std::string& error,
+                 const PayloadReading& reading) {
     payload = Payload();
     payload.path = path;
     payload.exclusion = PayloadExclusion(reading.excludes);

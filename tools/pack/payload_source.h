@@ -38,8 +38,8 @@ struct PayloadReading {
 // Reads the folder's list, or checks the zip archive entry by entry. False,
 // with the reason, when the payload is missing, empty or not something the
 // launcher can extract and start.
-bool ReadPayload(const std::filesystem::path& path, const PayloadReading& reading, Payload& payload,
-                 std::string& error);
+bool ReadPayload(const std::filesystem::path& path, Payload& payload, std::string& error,
+                 const PayloadReading& reading = PayloadReading());
 
 // Whether the payload goes into the package as it is: a zip archive from
 // which nothing is left out.
