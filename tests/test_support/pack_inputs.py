@@ -214,8 +214,8 @@ def _flipped(data: bytes, at: int) -> bytes:
 def damaged_packages(good: bytes, work, signed: bytes = None):
     """(label, file, phrase naming the place) for damaged forms of a package
     made from the sample payload: cut short, a flipped byte in an entry's
-    data, in the nested zip and in the cabinet, and (given a signed copy) in
-    its signature table."""
+    data, in the nested zip and in the cabinet, a cabinet member named as a
+    device, and (given a signed copy) a flipped byte in its signature table."""
     work = pathlib.Path(work)
     work.mkdir(parents=True, exist_ok=True)
     archive_at = good.index(SIGNATURE, good.index(MARKER, MARKER_OFFSET))
@@ -240,7 +240,10 @@ def damaged_packages(good: bytes, work, signed: bytes = None):
              ("nested-zip", rezipped("media.zip", _flipped(media, inner_at + inner_length // 2)),
               f"media.zip: {inner}: "),
              ("cabinet", rezipped("slides.cab", _flipped(slides, len(slides) - 8)),
-              "slides.cab: the cabinet is damaged")]
+              "slides.cab: the cabinet is damaged"),
+             ("cabinet-member-name",
+              rezipped("slides.cab", cabinet({"ok.txt": b"ok", "sub/CON.txt": b"device"})),
+              "slides.cab: sub/CON.txt: ")]
     if signed is not None:
         forms.append(("signature-table",
                       _flipped(signed, certificate_table_offset(signed) + 3), "signature: "))

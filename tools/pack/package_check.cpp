@@ -1,5 +1,6 @@
 #include "tools/pack/package_check.h"
 
+#include <algorithm>
 #include <fstream>
 #include <vector>
 
@@ -52,6 +53,36 @@ class BytesBuffer : public std::streambuf {
 
 NestedArchiveKind NestedKind(const std::string& name) {
     return NestedArchiveKindOf(std::string_view(name));
+}
+
+constexpr size_t kCabinetFilesOffsetField = 16;
+constexpr size_t kCabinetFileCountField = 28;
+constexpr size_t kCabinetFileRecord = 16;
+constexpr uint16_t kCabinetNameIsUtf8 = 0x80;
+
+// The member names of a cabinet whose structure is sound (its file records
+// lie inside it), as UTF-8 with "/" separators.
+std::vector<std::string> CabinetMemberNames(const std::string& cabinet) {
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(cabinet.data());
+    std::vector<std::string> names;
+    if (cabinet.size() < kCabinetFileCountField + 2) {
+        return names;
+    }
+    size_t at = ReadLe32(bytes + kCabinetFilesOffsetField);
+    for (uint16_t count = ReadLe16(bytes + kCabinetFileCountField); count > 0; --count) {
+        size_t end = at + kCabinetFileRecord <= cabinet.size()
+                         ? cabinet.find('\0', at + kCabinetFileRecord)
+                         : std::string::npos;
+        if (end == std::string::npos) {
+            break;
+        }
+        bool utf8 = (ReadLe16(bytes + at + 14) & kCabinetNameIsUtf8) != 0;
+        std::string name = cabinet.substr(at + kCabinetFileRecord, end - at - kCabinetFileRecord);
+        std::replace(name.begin(), name.end(), '\\', '/');
+        names.push_back(StoredNameToUtf8(name, utf8));
+        at = end + 1;
+    }
+    return names;
 }
 
 std::string NarrowReason(const wchar_t* reason) {
@@ -119,6 +150,12 @@ bool ArchiveWalk::TakeCabinet(const std::string& name, const std::string& conten
     CabinetStructure cabinet = CheckCabinetStructure(source);
     if (!cabinet.sound) {
         return Fail(name, "the cabinet is damaged: " + NarrowReason(cabinet.reason));
+    }
+    for (const std::string& member : CabinetMemberNames(content)) {
+        std::string problem = EntryNameProblem(member);
+        if (!problem.empty()) {
+            return Fail(name + ": " + member, problem);
+        }
     }
     check_.entries += cabinet.fileCount;
     check_.bytes += cabinet.declaredSize;
