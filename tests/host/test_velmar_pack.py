@@ -495,13 +495,8 @@ class FolderPayload(Workspace):
 
     @unittest.skipUnless(STUB.is_file() and shutil.which("osslsigncode"), "needs osslsigncode")
     def test_signed_stub_is_taken_without_its_signature(self):
-        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
-                        self.root / "key.pem", "-out", self.root / "cert.pem", "-days", "2",
-                        "-subj", "/CN=test"], check=True, capture_output=True)
         signed = self.root / "signed-stub.exe"
-        subprocess.run(["osslsigncode", "sign", "-certs", self.root / "cert.pem", "-key",
-                        self.root / "key.pem", "-in", STUB, "-out", signed],
-                       check=True, capture_output=True)
+        pack_inputs.sign(STUB, signed, self.root)
         result = self.pack(launcher=signed)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertIn("carries a code signature", result.stderr.decode())
