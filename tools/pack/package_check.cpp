@@ -114,6 +114,9 @@ class ArchiveWalk {
     bool CheckEntries(const std::vector<ArchiveEntry>& entries, const std::string& prefix);
     bool TakeNested(const std::string& name, std::string& content, int level);
     bool TakeCabinet(const std::string& name, const std::string& content);
+    bool CheckRewrittenFile(const std::vector<ArchiveEntry>& entries, const std::string& name,
+                            const std::string& content);
+    bool FailReading(const std::string& prefix, const std::string& reason);
 
     PackageCheck& check_;
     uint64_t archives_ = 0;
@@ -174,6 +177,25 @@ bool ArchiveWalk::TakeNested(const std::string& name, std::string& content, int 
     return WalkZip(nested, 0, 0, name + ": ", level + 1, nullptr, nullptr);
 }
 
+bool ArchiveWalk::CheckRewrittenFile(const std::vector<ArchiveEntry>& entries,
+                                     const std::string& name, const std::string& content) {
+    bool readOnly = false;
+    for (const ArchiveEntry& entry : entries) {
+        readOnly |= entry.name == name && (entry.attributes & kReadOnlyAttribute) != 0;
+    }
+    std::string problem = RewrittenFileProblem(name, readOnly, content);
+    return problem.empty() || Fail(name, problem);
+}
+
+// A read failure of the walk, "the entry NAME: why", fails that entry.
+bool ArchiveWalk::FailReading(const std::string& prefix, const std::string& reason) {
+    const std::string lead = "the entry ";
+    size_t colon = reason.find(": ");
+    bool named = reason.rfind(lead, 0) == 0 && colon != std::string::npos;
+    return Fail(prefix + (named ? reason.substr(lead.size(), colon - lead.size()) : "archive"),
+                named ? reason.substr(colon + 2) : reason);
+}
+
 bool ArchiveWalk::WalkZip(std::streambuf& buffer, uint64_t base, uint64_t end,
                           const std::string& prefix, int level, ProgressMeter* progress,
                           const ClientChoice* client) {
@@ -199,25 +221,13 @@ bool ArchiveWalk::WalkZip(std::streambuf& buffer, uint64_t base, uint64_t end,
                (client != nullptr && IsRewrittenFile(name, *client));
     };
     visitor.take = [&](const std::string& name, std::string& content, std::string&) {
-        if (client != nullptr && IsRewrittenFile(name, *client)) {
-            bool readOnly = false;
-            for (const ArchiveEntry& entry : entries) {
-                readOnly |= entry.name == name && (entry.attributes & kReadOnlyAttribute) != 0;
-            }
-            std::string problem = RewrittenFileProblem(name, readOnly, content);
-            if (!problem.empty()) {
-                return Fail(name, problem);
-            }
-        }
-        return NestedKind(name) == NestedArchiveKind::None ||
-               TakeNested(prefix + name, content, level);
+        bool rewritten = client != nullptr && IsRewrittenFile(name, *client);
+        return (!rewritten || CheckRewrittenFile(entries, name, content)) &&
+               (NestedKind(name) == NestedArchiveKind::None ||
+                TakeNested(prefix + name, content, level));
     };
     if (!VisitArchiveEntries(buffer, base, end, visitor, reason) && check_.problem.empty()) {
-        // "the entry NAME: why" from the walk: the part is the entry.
-        size_t colon = reason.find(": ");
-        bool named = reason.rfind("the entry ", 0) == 0 && colon != std::string::npos;
-        return Fail(prefix + (named ? reason.substr(10, colon - 10) : "archive"),
-                    named ? reason.substr(colon + 2) : reason);
+        return FailReading(prefix, reason);
     }
     return check_.problem.empty();
 }
