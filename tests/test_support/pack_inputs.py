@@ -177,3 +177,78 @@ def refused_payloads(work):
     target.write_bytes(bytes(damaged))
     rows.append(("bad-crc", target, "media/notes.txt: its data does not match its CRC-32"))
     return rows
+
+
+def sign(source, target, work):
+    """Signs a PE file with osslsigncode and a certificate made for the test."""
+    work = pathlib.Path(work)
+    key, cert = work / "sign-key.pem", work / "sign-cert.pem"
+    if not cert.exists():
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
+                        key, "-out", cert, "-days", "2", "-subj", "/CN=test"],
+                       check=True, capture_output=True)
+    subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-in", source,
+                    "-out", target], check=True, capture_output=True)
+
+
+def certificate_table_offset(data: bytes) -> int:
+    """Where the PE headers say the certificate table begins (PE32+)."""
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    return struct.unpack_from("<I", data, pe + 24 + 112 + 32)[0]
+
+
+def _entry_data(archive: bytes, name: str):
+    """Offset and packed length of an entry's data in zip bytes."""
+    with zipfile.ZipFile(io.BytesIO(archive)) as z:
+        info = z.getinfo(name)
+    name_length, extra_length = struct.unpack_from("<HH", archive, info.header_offset + 26)
+    return info.header_offset + 30 + name_length + extra_length, info.compress_size
+
+
+def _flipped(data: bytes, at: int) -> bytes:
+    damaged = bytearray(data)
+    damaged[at] ^= 0x55
+    return bytes(damaged)
+
+
+def damaged_packages(good: bytes, work, signed: bytes = None):
+    """(label, file, phrase naming the place) for damaged forms of a package
+    made from the sample payload: cut short, a flipped byte in an entry's
+    data, in the nested zip and in the cabinet, a cabinet member named as a
+    device, and (given a signed copy) a flipped byte in its signature table."""
+    work = pathlib.Path(work)
+    work.mkdir(parents=True, exist_ok=True)
+    archive_at = good.index(SIGNATURE, good.index(MARKER, MARKER_OFFSET))
+    head, archive = good[:archive_at], good[archive_at:]
+    with zipfile.ZipFile(io.BytesIO(archive)) as z:
+        media, slides = z.read("media.zip"), z.read("slides.cab")
+    inner = zipfile.ZipFile(io.BytesIO(media)).infolist()[-1].filename
+
+    def rezipped(name, data):
+        buffer = io.BytesIO()
+        with zipfile.ZipFile(io.BytesIO(archive)) as source, \
+                zipfile.ZipFile(buffer, "w") as target:
+            for info in source.infolist():
+                target.writestr(info, data if info.filename == name else source.read(info))
+        return head + buffer.getvalue()
+
+    at, length = _entry_data(archive, "bin/velmar.exe")
+    inner_at, inner_length = _entry_data(media, inner)
+    forms = [("cut-short", head + archive[:len(archive) // 2], "archive: "),
+             ("entry-data", head + _flipped(archive, at + length // 2),
+              "bin/velmar.exe: its data does not match its CRC-32"),
+             ("nested-zip", rezipped("media.zip", _flipped(media, inner_at + inner_length // 2)),
+              f"media.zip: {inner}: "),
+             ("cabinet", rezipped("slides.cab", _flipped(slides, len(slides) - 8)),
+              "slides.cab: the cabinet is damaged"),
+             ("cabinet-member-name",
+              rezipped("slides.cab", cabinet({"ok.txt": b"ok", "sub/CON.txt": b"device"})),
+              "slides.cab: sub/CON.txt: ")]
+    if signed is not None:
+        forms.append(("signature-table",
+                      _flipped(signed, certificate_table_offset(signed) + 3), "signature: "))
+    rows = []
+    for label, data, phrase in forms:
+        (work / f"{label}.exe").write_bytes(data)
+        rows.append((label, work / f"{label}.exe", phrase))
+    return rows

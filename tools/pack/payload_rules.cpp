@@ -119,6 +119,7 @@ std::string MissingClientProblem(const std::vector<std::string>& fileNames) {
         "would start nothing";
     if (!common.empty()) {
         std::vector<std::string> inner;
+        inner.reserve(fileNames.size());
         for (const std::string& name : fileNames) {
             inner.push_back(name.substr(common.size()));
         }

@@ -96,6 +96,16 @@ void FillStreamFileFunctions(zlib_filefunc64_def& functions, StreamWindow& windo
     functions.opaque = &window;
 }
 
+unzFile OpenWindowArchive(StreamWindow& window, std::string& error) {
+    zlib_filefunc64_def functions;
+    FillStreamFileFunctions(functions, window);
+    unzFile archive = unzOpen2_64("archive", &functions);
+    if (archive == nullptr) {
+        error = "it does not open as a zip archive";
+    }
+    return archive;
+}
+
 StreamByteSource::StreamByteSource(StreamWindow window) : window_(window) {
     std::streampos end = window_.buffer->pubseekoff(0, std::ios_base::end, std::ios_base::in);
     uint64_t last = end < 0 ? 0 : static_cast<uint64_t>(end);
