@@ -16,14 +16,6 @@ namespace {
 constexpr uint32_t kDirectoryAttribute = 0x10;
 constexpr uint64_t kEndRecordSize = 22;
 
-std::string Narrow(const wchar_t* ascii) {
-    std::string text;
-    for (; *ascii != L'\0'; ++ascii) {
-        text.push_back(static_cast<char>(*ascii));
-    }
-    return text;
-}
-
 bool IsFolderEntry(const ArchiveEntry& entry) {
     return (entry.attributes & kDirectoryAttribute) != 0 ||
            (!entry.name.empty() && (entry.name.back() == '/' || entry.name.back() == '\\'));
@@ -108,7 +100,8 @@ std::string NestedArchiveCheck::CheckCabinet(const std::string& name, std::strea
     std::vector<CabinetMemberName> members;
     CabinetStructure structure = CheckCabinetStructure(source, &members);
     if (!structure.sound) {
-        return "the nested cabinet " + name + " would not extract: " + Narrow(structure.reason);
+        return "the nested cabinet " + name +
+               " would not extract: " + AsciiFromWide(structure.reason);
     }
     std::string problem = CountEntries(name, structure.fileCount);
     for (const CabinetMemberName& member : members) {

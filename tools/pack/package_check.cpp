@@ -15,6 +15,7 @@
 #include "tools/pack/package_report.h"
 #include "tools/pack/payload_rules.h"
 #include "tools/pack/progress.h"
+#include "tools/pack/zip_stream_io.h"
 
 namespace {
 
@@ -24,73 +25,8 @@ constexpr size_t kCertificateHeader = 8;
 // named larger is damaged, and is not read into memory.
 constexpr uint32_t kLargestCertificateTable = 16 * 1024 * 1024;
 
-// A nested archive's bytes as a stream buffer that can be read and sought
-// (std::stringbuf does not tell its position when it is only read).
-class BytesBuffer : public std::streambuf {
-  public:
-    explicit BytesBuffer(std::string& bytes) {
-        char* start = &bytes[0];
-        setg(start, start, start + bytes.size());
-    }
-
-  protected:
-    pos_type seekoff(off_type offset, std::ios_base::seekdir from,
-                     std::ios_base::openmode) override {
-        off_type base = from == std::ios_base::beg   ? 0
-                        : from == std::ios_base::cur ? gptr() - eback()
-                                                     : egptr() - eback();
-        off_type target = base + offset;
-        if (target < 0 || target > egptr() - eback()) {
-            return pos_type(off_type(-1));
-        }
-        setg(eback(), eback() + target, egptr());
-        return pos_type(target);
-    }
-    pos_type seekpos(pos_type position, std::ios_base::openmode which) override {
-        return seekoff(off_type(position), std::ios_base::beg, which);
-    }
-};
-
 NestedArchiveKind NestedKind(const std::string& name) {
     return NestedArchiveKindOf(std::string_view(name));
-}
-
-constexpr size_t kCabinetFilesOffsetField = 16;
-constexpr size_t kCabinetFileCountField = 28;
-constexpr size_t kCabinetFileRecord = 16;
-constexpr uint16_t kCabinetNameIsUtf8 = 0x80;
-
-// The member names of a cabinet whose structure is sound (its file records
-// lie inside it), as UTF-8 with "/" separators.
-std::vector<std::string> CabinetMemberNames(const std::string& cabinet) {
-    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(cabinet.data());
-    std::vector<std::string> names;
-    if (cabinet.size() < kCabinetFileCountField + 2) {
-        return names;
-    }
-    size_t at = ReadLe32(bytes + kCabinetFilesOffsetField);
-    for (uint16_t count = ReadLe16(bytes + kCabinetFileCountField); count > 0; --count) {
-        size_t end = at + kCabinetFileRecord <= cabinet.size()
-                         ? cabinet.find('\0', at + kCabinetFileRecord)
-                         : std::string::npos;
-        if (end == std::string::npos) {
-            break;
-        }
-        bool utf8 = (ReadLe16(bytes + at + 14) & kCabinetNameIsUtf8) != 0;
-        std::string name = cabinet.substr(at + kCabinetFileRecord, end - at - kCabinetFileRecord);
-        std::replace(name.begin(), name.end(), '\\', '/');
-        names.push_back(StoredNameToUtf8(name, utf8));
-        at = end + 1;
-    }
-    return names;
-}
-
-std::string NarrowReason(const wchar_t* reason) {
-    std::string text;
-    for (; *reason != L'\0'; ++reason) {
-        text += *reason < 0x80 ? static_cast<char>(*reason) : '?';
-    }
-    return text;
 }
 
 // Walks one archive and the archives inside it, counting as it goes.
@@ -150,11 +86,14 @@ bool ArchiveWalk::CheckEntries(const std::vector<ArchiveEntry>& entries,
 
 bool ArchiveWalk::TakeCabinet(const std::string& name, const std::string& content) {
     MemoryByteSource source(reinterpret_cast<const unsigned char*>(content.data()), content.size());
-    CabinetStructure cabinet = CheckCabinetStructure(source);
+    std::vector<CabinetMemberName> members;
+    CabinetStructure cabinet = CheckCabinetStructure(source, &members);
     if (!cabinet.sound) {
-        return Fail(name, "the cabinet is damaged: " + NarrowReason(cabinet.reason));
+        return Fail(name, "the cabinet is damaged: " + AsciiFromWide(cabinet.reason));
     }
-    for (const std::string& member : CabinetMemberNames(content)) {
+    for (const CabinetMemberName& stored : members) {
+        std::string member = StoredNameToUtf8(stored.stored, stored.utf8);
+        std::replace(member.begin(), member.end(), '\\', '/');
         std::string problem = EntryNameProblem(member);
         if (!problem.empty()) {
             return Fail(name + ": " + member, problem);
@@ -173,7 +112,7 @@ bool ArchiveWalk::TakeNested(const std::string& name, std::string& content, int 
     if (NestedKind(name) == NestedArchiveKind::Cabinet) {
         return TakeCabinet(name, content);
     }
-    BytesBuffer nested(content);
+    MemoryStreamBuffer nested(content);
     return WalkZip(nested, 0, 0, name + ": ", level + 1, nullptr, nullptr);
 }
 
