@@ -12,6 +12,8 @@
 #include "extract/entry_data_decoder.h"
 #include "extract/entry_name.h"
 #include "extract/entry_rules.h"
+#include "extract/file_byte_source.h"
+#include "extract/zip_layout.h"
 #include "extract/zip_file_access.h"
 #include "extract/zip_attributes.h"
 #include "extract/zip_extra_field.h"
@@ -376,25 +378,8 @@ bool IsEmptyZipArchive(const wchar_t* path) {
     if (!file) {
         return false;
     }
-    constexpr DWORD kRecordSize = 22;
-    DWORD size = GetFileSize(file.get(), nullptr);
-    unsigned char record[kRecordSize];
-    DWORD got = 0;
-    if (size == INVALID_FILE_SIZE || size < kRecordSize || size > kRecordSize + 0xFFFF ||
-        !ReadFile(file.get(), record, kRecordSize, &got, nullptr) || got != kRecordSize) {
-        return false;
-    }
-    static const unsigned char kSignature[4] = {'P', 'K', 5, 6};
-    if (std::memcmp(record, kSignature, 4) != 0) {
-        return false;
-    }
-    for (int i = 4; i < 20; ++i) {
-        if (record[i] != 0) {
-            return false;
-        }
-    }
-    DWORD commentLength = ReadLe16(record + 20);
-    return commentLength == size - kRecordSize;
+    FileByteSource source(file.get());
+    return IsEmptyZip(source);
 }
 
 void CreateFolderChain(const wchar_t* root, const wchar_t* relative, size_t length) {

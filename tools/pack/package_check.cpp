@@ -8,6 +8,7 @@
 #include "extract/entry_rules.h"
 #include "extract/byte_source.h"
 #include "extract/cabinet_structure.h"
+#include "extract/zip_layout.h"
 #include "package/package_layout.h"
 #include "tools/pack/console_output.h"
 #include "tools/pack/native_text.h"
@@ -45,21 +46,24 @@ class ArchiveWalk {
     bool WalkZip(std::streambuf& buffer, uint64_t base, uint64_t end, const std::string& prefix,
                  int level, ProgressMeter* progress, const ClientChoice* client);
 
+    // An archive entry of name (with the part it lies in) holding content,
+    // in an archive at level (the payload is 0).
+    bool TakeNested(const std::string& name, std::string& content, int level);
+
   private:
     bool CountArchive(const std::string& part);
     bool CheckEntries(const std::vector<ArchiveEntry>& entries, const std::string& prefix);
-    bool TakeNested(const std::string& name, std::string& content, int level);
     bool TakeCabinet(const std::string& name, const std::string& content);
     bool CheckRewrittenFile(const std::vector<ArchiveEntry>& entries, const std::string& name,
                             const std::string& content);
     bool FailReading(const std::string& prefix, const std::string& reason);
 
     PackageCheck& check_;
-    uint64_t archives_ = 0;
 };
 
 bool ArchiveWalk::CountArchive(const std::string& part) {
-    if (++archives_ > kMaxArchivesPerRun) {
+    // The nested archives and the payload itself.
+    if (check_.nestedArchives + 1 > kMaxArchivesPerRun) {
         return Fail(part, "the launcher walks at most " + std::to_string(kMaxArchivesPerRun) +
                               " archives in one run");
     }
@@ -140,7 +144,11 @@ bool ArchiveWalk::WalkZip(std::streambuf& buffer, uint64_t base, uint64_t end,
                           const ClientChoice* client) {
     std::vector<ArchiveEntry> entries;
     std::string reason;
+    StreamByteSource bytes(StreamWindow{&buffer, base, end});
     if (!ListArchive(buffer, base, entries, reason, end)) {
+        if (IsEmptyZip(bytes)) {
+            return true;  // the launcher extracts it as empty
+        }
         return Fail(prefix.empty() ? "archive" : prefix.substr(0, prefix.size() - 2),
                     "the zip archive cannot be read: " + reason);
     }
@@ -252,6 +260,12 @@ std::string SignatureTableProblem(std::streambuf& buffer, const unsigned char* h
         at += (static_cast<size_t>(length) + 7) / 8 * 8;
     }
     return std::string();
+}
+
+bool CheckNestedArchive(const std::string& name, std::string& content, int level,
+                        PackageCheck& check) {
+    ArchiveWalk walk(check);
+    return walk.TakeNested(name, content, level);
 }
 
 PackageCheck CheckPackage(std::streambuf& buffer, const CheckSettings& settings) {

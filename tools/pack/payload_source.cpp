@@ -6,7 +6,7 @@
 #include "tools/pack/archive_listing.h"
 #include "tools/pack/interruption.h"
 #include "tools/pack/native_text.h"
-#include "tools/pack/nested_archives.h"
+#include "tools/pack/package_check.h"
 #include "tools/pack/payload_rules.h"
 #include "tools/pack/payload_zip.h"
 #include "tools/pack/progress.h"
@@ -31,6 +31,11 @@ std::vector<std::string> RewrittenNames(const std::vector<std::string>& names,
         }
     }
     return rewritten;
+}
+
+// The refusal for a nested archive the launcher would not extract in full.
+std::string NestedArchiveProblem(const PackageCheck& walk) {
+    return "the launcher would not extract " + walk.part + ": " + walk.problem;
 }
 
 std::vector<std::string> NestedArchiveNames(const std::vector<std::string>& fileNames) {
@@ -63,15 +68,18 @@ bool CheckFolderPayload(Payload& payload, std::string& error) {
     if (!CheckClient(fileNames, payload, error)) {
         return false;
     }
-    NestedArchiveCheck walk(payload.entries.size());
+    PackageCheck walk;
+    walk.entries = payload.entries.size();
     for (const PayloadEntry& entry : payload.entries) {
         if (entry.facts.isDirectory ||
             NestedArchiveKindOf(std::string_view(entry.name)) == NestedArchiveKind::None) {
             continue;
         }
         std::ifstream archive(entry.source, std::ios::binary);
-        error = walk.Check(entry.name, *archive.rdbuf(), 0);
-        if (!error.empty()) {
+        std::string content((std::istreambuf_iterator<char>(archive)),
+                            std::istreambuf_iterator<char>());
+        if (!CheckNestedArchive(entry.name, content, 0, walk)) {
+            error = NestedArchiveProblem(walk);
             return false;
         }
     }
@@ -148,12 +156,15 @@ bool ReadZipEntries(std::streambuf& buffer, const std::vector<ArchiveEntry>& ent
             return false;
         }
     }
-    NestedArchiveCheck walk(entries.size());
-    for (size_t i = 0; i < nested.size() && error.empty(); ++i) {
-        MemoryStreamBuffer bytes(contents[rewritten.size() + i]);
-        error = walk.Check(nested[i], bytes, 0);
+    PackageCheck walk;
+    walk.entries = entries.size();
+    for (size_t i = 0; i < nested.size(); ++i) {
+        if (!CheckNestedArchive(nested[i], contents[rewritten.size() + i], 0, walk)) {
+            error = NestedArchiveProblem(walk);
+            return false;
+        }
     }
-    return error.empty();
+    return true;
 }
 
 bool CheckZipEntries(std::streambuf& buffer, const std::vector<ArchiveEntry>& allEntries,
