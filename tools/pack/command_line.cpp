@@ -22,6 +22,12 @@ std::string StoreText(ParsedCommandLine& parsed, const std::string& value) {
     return std::string();
 }
 
+template <std::string StubBranding::*field>
+std::string StoreBranding(ParsedCommandLine& parsed, const std::string& value) {
+    parsed.pack.branding.*field = value;
+    return std::string();
+}
+
 template <bool PackRequest::*flag>
 std::string SetSwitch(ParsedCommandLine& parsed, const std::string&) {
     parsed.pack.*flag = true;
@@ -57,6 +63,14 @@ const OptionSpec kOptions[] = {
     {"--verbose", "-v", false, false, SetSwitch<&PackRequest::verbose>},
     {"--progress", nullptr, false, false, SetSwitch<&PackRequest::progress>},
     {"--json", nullptr, false, false, SetJson},
+    // The stub's branding; the values are checked with the other refusals.
+    {"--icon", nullptr, true, false, StoreBranding<&StubBranding::icon>},
+    {"--product-name", nullptr, true, false, StoreBranding<&StubBranding::productName>},
+    {"--description", nullptr, true, false, StoreBranding<&StubBranding::description>},
+    {"--company", nullptr, true, false, StoreBranding<&StubBranding::company>},
+    {"--copyright", nullptr, true, false, StoreBranding<&StubBranding::copyright>},
+    {"--product-version", nullptr, true, false, StoreBranding<&StubBranding::productVersion>},
+    {"--file-version", nullptr, true, false, StoreBranding<&StubBranding::fileVersion>},
 };
 
 ParsedCommandLine UsageError(const std::string& message) {
@@ -234,7 +248,9 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
 
 std::string UsageText() {
     return "usage: velmar-pack [-q | -v] [--level N] [--progress] --launcher FILE --locale ll_CC\n"
-           "                   -o FILE [--payload] FOLDER_OR_ZIP\n"
+           "                   [--icon FILE.ico] [--product-name TEXT] [--description TEXT]\n"
+           "                   [--company TEXT] [--copyright TEXT] [--product-version A.B.C.D]\n"
+           "                   [--file-version A.B.C.D] -o FILE [--payload] FOLDER_OR_ZIP\n"
            "       velmar-pack --inspect FILE [--json]\n"
            "       velmar-pack --help | --version\n";
 }
@@ -257,6 +273,14 @@ std::string HelpText() {
            "  -q, --quiet       print nothing but errors\n"
            "  -v, --verbose     list each entry as it is added\n"
            "  --progress        show progress even when stderr is not a terminal\n"
+           "  --icon FILE.ico   the package's icon (images of 16 to 256 pixels, BMP or PNG)\n"
+           "  --product-name, --description, --company, --copyright TEXT\n"
+           "                    the version information Explorer shows (at most 256\n"
+           "                    characters each); --description is the program's name\n"
+           "  --product-version A.B.C.D  one to four numbers 0-65535; also the file version\n"
+           "  --file-version A.B.C.D     unless this is given. The package's file name\n"
+           "                    becomes its original file name; what is not given stays\n"
+           "                    the launcher's own\n"
            "  --inspect FILE    print what the launcher finds in a package\n"
            "  --json            with --inspect: the same as one JSON object\n"
            "  --                ends the options\n"

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/pack/stub_branding.h"
+
 enum class CommandMode { Pack, Inspect, Help, Version };
 
 struct PackRequest {
@@ -15,6 +17,7 @@ struct PackRequest {
     bool verbose = false;   // each entry as it is added
     bool progress = false;  // progress even when stderr is not a terminal
     int level = 6;          // deflate level 0-9; 0 stores every file
+    StubBranding branding;  // the stub's icon and version texts, when given
 };
 
 struct ParsedCommandLine {

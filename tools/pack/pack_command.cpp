@@ -19,7 +19,9 @@
 #include "tools/pack/package_plan.h"
 #include "tools/pack/payload_source.h"
 #include "tools/pack/payload_zip.h"
+#include "tools/pack/pe_image.h"
 #include "tools/pack/progress.h"
+#include "tools/pack/stub_branding.h"
 
 namespace {
 
@@ -161,6 +163,39 @@ bool ReadStub(const PackRequest& request, std::vector<unsigned char>& launcher) 
     return true;
 }
 
+// Writes the requested branding into the stub; false once refused. The
+// archive must still begin by the end of the launcher's search.
+bool BrandLauncher(const PackRequest& request, std::vector<unsigned char>& launcher) {
+    if (!BrandingRequested(request.branding)) {
+        return true;
+    }
+    uint64_t largest =
+        static_cast<uint64_t>(kMarkerSearchEnd) - kMarkerLength - request.locale.size();
+    std::string name = PathToUtf8(PathFromUtf8(request.output).filename());
+    std::string error = BrandStub(launcher, request.branding, name, largest);
+    if (!error.empty()) {
+        Refuse(error);
+        return false;
+    }
+    return true;
+}
+
+// A branded package carries the checksum of the whole file, as the PE format
+// defines it, so that it checks out for signing tools and Windows alike.
+bool WritePackageChecksum(std::streambuf& buffer, const std::vector<unsigned char>& launcher) {
+    PeImage pe;
+    std::string ignored;
+    uint32_t sum = 0;
+    if (!ReadPeImage(launcher, pe, ignored) ||
+        !PeChecksumOfStream(buffer, ChecksumField(pe), sum)) {
+        return false;
+    }
+    std::streamoff field = static_cast<std::streamoff>(ChecksumField(pe));
+    char bytes[4] = {static_cast<char>(sum), static_cast<char>(sum >> 8),
+                     static_cast<char>(sum >> 16), static_cast<char>(sum >> 24)};
+    return buffer.pubseekpos(field) == std::streampos(field) && WriteBytes(buffer, bytes, 4);
+}
+
 ZipWriteOptions WriteOptions(const PackRequest& request, ProgressMeter& progress) {
     ZipWriteOptions options;
     options.level = request.level;
@@ -269,6 +304,9 @@ int WritePackage(const PackRequest& request, const std::vector<unsigned char>& l
     if (!WriteArchive(request, plan, payload, buffer, error)) {
         return Refuse(error);
     }
+    if (BrandingRequested(request.branding) && !WritePackageChecksum(buffer, launcher)) {
+        return Refuse("cannot write " + request.output + ": writing the file failed");
+    }
     std::streamoff size = 0;
     error = CheckWrittenPackage(request, plan, payload, buffer, size);
     if (!error.empty() || !output.Commit(error)) {
@@ -288,11 +326,12 @@ int WritePackage(const PackRequest& request, const std::vector<unsigned char>& l
 int BuildPackage(const PackRequest& request) {
     InstallInterruptionHandlers();
     std::string error = CheckLocaleText(request.locale);
+    error = error.empty() ? CheckBrandingValues(request.branding) : error;
     if (!error.empty()) {
         return Refuse(error);
     }
     std::vector<unsigned char> launcher;
-    if (!ReadStub(request, launcher)) {
+    if (!ReadStub(request, launcher) || !BrandLauncher(request, launcher)) {
         return 1;
     }
     Payload payload;

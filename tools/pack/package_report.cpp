@@ -1,5 +1,6 @@
 #include "tools/pack/package_report.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 
@@ -110,6 +111,46 @@ std::string HexCrc(uint32_t value) {
     return text;
 }
 
+// The version information and icon sizes, each a line; empty values when
+// the program has none.
+std::string BrandingLines(const BrandingFacts& b) {
+    std::string sizes;
+    for (const std::string& size : b.iconSizes) {
+        sizes += (sizes.empty() ? "" : " ") + size;
+    }
+    auto version = [&](const std::string& fixed, const std::string& text) {
+        return b.found ? fixed + " (" + EscapeForLine(text) + ")" : std::string();
+    };
+    return Line("product name", EscapeForLine(b.productName)) +
+           Line("description", EscapeForLine(b.description)) +
+           Line("company", EscapeForLine(b.company)) +
+           Line("copyright", EscapeForLine(b.copyright)) +
+           Line("file version", version(b.fixedFileVersion, b.fileVersion)) +
+           Line("product version", version(b.fixedProductVersion, b.productVersion)) +
+           Line("original file name", EscapeForLine(b.originalFileName)) +
+           Line("icon sizes", sizes);
+}
+
+std::string BrandingJson(const BrandingFacts& b) {
+    if (!b.found) {
+        return "null";
+    }
+    std::string sizes;
+    for (const std::string& size : b.iconSizes) {
+        sizes += (sizes.empty() ? "" : ", ") + JsonString(size);
+    }
+    return "{\"product_name\": " + JsonString(b.productName) +
+           ", \"description\": " + JsonString(b.description) +
+           ", \"company\": " + JsonString(b.company) +
+           ", \"copyright\": " + JsonString(b.copyright) +
+           ",\n               \"file_version\": " + JsonString(b.fileVersion) +
+           ", \"product_version\": " + JsonString(b.productVersion) +
+           ", \"fixed_file_version\": " + JsonString(b.fixedFileVersion) +
+           ", \"fixed_product_version\": " + JsonString(b.fixedProductVersion) +
+           ",\n               \"original_file_name\": " + JsonString(b.originalFileName) +
+           ", \"icon_sizes\": [" + sizes + "]}";
+}
+
 uint64_t ArchiveSize(const PackageFindings& found) {
     uint64_t start = static_cast<uint64_t>(found.layout.archiveOffset);
     return found.archiveEnd > start ? found.archiveEnd - start : 0;
@@ -158,7 +199,7 @@ std::string FormatPackageReport(const PackageFindings& found) {
                                           " size=" + std::to_string(found.signature.size)
                                     : "none");
     report += Line("client", ClientLine(found.entries, false));
-    return report;
+    return report + BrandingLines(found.branding);
 }
 
 std::string FormatEntryReport(const std::vector<ArchiveEntry>& entries) {
@@ -191,6 +232,7 @@ std::string FormatJsonReport(const PackageFindings& found) {
                                  : std::string("null")) +
         ",\n";
     json += "  \"client\": " + ClientLine(found.entries, true) + ",\n";
+    json += "  \"branding\": " + BrandingJson(found.branding) + ",\n";
     json += "  \"entries\": [";
     for (size_t i = 0; i < found.entries.size(); ++i) {
         const ArchiveEntry& entry = found.entries[i];
@@ -233,11 +275,14 @@ int InspectPackage(const std::filesystem::path& path, bool json) {
         return 1;
     }
     found.fileSize = static_cast<uint64_t>(input.rdbuf()->pubseekoff(0, std::ios_base::end));
-    std::vector<unsigned char> head(kHeaderBlockLength);
+    // The program in front of the marker: its headers and its resources.
+    std::vector<unsigned char> head(static_cast<size_t>(layout.markerOffset));
     input.rdbuf()->pubseekpos(0);
     std::streamsize got = input.rdbuf()->sgetn(reinterpret_cast<char*>(head.data()),
                                                static_cast<std::streamsize>(head.size()));
     head.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    found.branding = ReadBranding(head);
+    head.resize(std::min(head.size(), kHeaderBlockLength));
     CertificateTable table = FindCertificateTable(head.data(), head.size(), found.fileSize);
     found.archiveEnd = ArchiveEndOffset(layout, table, found.fileSize);
     found.signature = found.archiveEnd < found.fileSize ? table : CertificateTable();

@@ -9,6 +9,7 @@
 
 #include "package/package_layout.h"
 #include "tools/pack/archive_listing.h"
+#include "tools/pack/stub_branding.h"
 
 // Reads the bytes the launcher's search looks at (from offset 100000 on)
 // and runs the search over them. False when the file cannot be read.
@@ -28,6 +29,7 @@ struct PackageFindings {
     CertificateTable signature;  // a certificate table behind the archive
     uint64_t archiveEnd = 0;
     std::vector<ArchiveEntry> entries;
+    BrandingFacts branding;  // of the program before the marker
 };
 
 // The report lines for a package the launcher finds.
