@@ -23,11 +23,12 @@ bool Fits(const TreeReader& reader, uint64_t offset, uint64_t length) {
 }
 
 bool ReadName(TreeReader& reader, uint32_t offset, ResourceNode& node) {
-    const unsigned char* p = reader.section.data() + offset;
-    if (!Fits(reader, offset, 2) || !Fits(reader, offset + 2, 2ull * ReadLe16(p))) {
+    if (!Fits(reader, offset, 2) ||
+        !Fits(reader, offset + 2ull, 2ull * ReadLe16(reader.section.data() + offset))) {
         reader.error = "a resource name lies outside the resource section";
         return false;
     }
+    const unsigned char* p = reader.section.data() + offset;
     node.named = true;
     for (size_t i = 0; i < ReadLe16(p); ++i) {
         node.name.push_back(static_cast<char16_t>(ReadLe16(p + 2 + 2 * i)));
@@ -36,9 +37,13 @@ bool ReadName(TreeReader& reader, uint32_t offset, ResourceNode& node) {
 }
 
 bool ReadLeaf(TreeReader& reader, uint32_t offset, ResourceNode& node) {
+    if (!Fits(reader, offset, 16)) {
+        reader.error = "a resource's data entry lies outside the resource section";
+        return false;
+    }
     const unsigned char* p = reader.section.data() + offset;
-    uint32_t address = Fits(reader, offset, 16) ? ReadLe32(p) : 0;
-    uint32_t size = Fits(reader, offset, 16) ? ReadLe32(p + 4) : 0;
+    uint32_t address = ReadLe32(p);
+    uint32_t size = ReadLe32(p + 4);
     if (address < reader.address || !Fits(reader, uint64_t{address} - reader.address, size)) {
         reader.error = "a resource's data lies outside the resource section";
         return false;
@@ -51,7 +56,7 @@ bool ReadLeaf(TreeReader& reader, uint32_t offset, ResourceNode& node) {
 }
 
 bool ReadDirectory(TreeReader& reader, uint32_t offset, int level, ResourceNode& node) {
-    const unsigned char* p = reader.section.data() + offset;
+    const unsigned char* p = reader.section.data() + (Fits(reader, offset, 16) ? offset : 0);
     size_t count = Fits(reader, offset, 16) ? size_t{ReadLe16(p + 12)} + ReadLe16(p + 14) : 0;
     reader.entries += count;
     if (!Fits(reader, offset, 16 + 8 * count) || reader.entries > kLargestEntryCount) {

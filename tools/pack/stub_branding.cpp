@@ -248,31 +248,38 @@ std::string TooLarge(const std::string& path, uint64_t iconSize, uint64_t baseSi
            " bytes are left for the icon";
 }
 
-// Puts the icon file's images in place of the stub's icons.
+// The icon file's images; an empty list, without a reason, for a file too
+// large to read, which is refused once the room left for it is known.
+std::string ReadIcon(const std::string& path, uint64_t largestStub, std::vector<IconImage>& images,
+                     uint64_t& size) {
+    std::vector<unsigned char> file;
+    std::string error;
+    if (!ReadIconBytes(path, largestStub, file, size, error)) {
+        return error;
+    }
+    if (size <= largestStub && !ReadIconFile(file, images, error)) {
+        return "the icon " + path + " is not an icon: " + error;
+    }
+    return std::string();
+}
+
+// Puts the images in place of the stub's icons, if the stub still fits.
 std::string ApplyIcon(const std::vector<unsigned char>& stub, const StubResources& resources,
-                      ResourceNode& tree, const std::string& path, uint64_t largestStub) {
+                      ResourceNode& tree, const std::vector<IconImage>& images,
+                      const std::string& path, uint64_t iconSize, uint64_t largestStub) {
     ResourceNode group = RemoveIcons(tree);
     std::vector<unsigned char> base;
     std::string error;
     if (!Rebuild(stub, resources, tree, base, error)) {
         return "the launcher cannot take the branding: " + error;
     }
-    std::vector<unsigned char> file;
-    uint64_t size = 0;
-    if (!ReadIconBytes(path, largestStub, file, size, error)) {
-        return error;
-    }
-    if (size > largestStub) {
-        return TooLarge(path, size, base.size(), largestStub);
-    }
-    std::vector<IconImage> images;
-    if (!ReadIconFile(file, images, error)) {
-        return "the icon " + path + " is not an icon: " + error;
+    if (images.empty()) {
+        return TooLarge(path, iconSize, base.size(), largestStub);
     }
     AddIcons(tree, group, images);
     std::vector<unsigned char> branded;
     if (Rebuild(stub, resources, tree, branded, error) && branded.size() > largestStub) {
-        return TooLarge(path, size, base.size(), largestStub);
+        return TooLarge(path, iconSize, base.size(), largestStub);
     }
     return std::string();
 }
@@ -300,15 +307,19 @@ std::string CheckBrandingValues(const StubBranding& b) {
 
 std::string BrandStub(std::vector<unsigned char>& stub, const StubBranding& branding,
                       const std::string& originalFileName, uint64_t largestStub) {
+    std::vector<IconImage> images;
+    uint64_t iconSize = 0;
+    std::string error = branding.icon.empty()
+                            ? std::string()
+                            : ReadIcon(branding.icon, largestStub, images, iconSize);
     StubResources resources;
-    std::string error;
-    if (!LoadResources(stub, resources, error)) {
-        return "the launcher's resources cannot be branded: " + error;
+    if (error.empty() && !LoadResources(stub, resources, error)) {
+        error = "the launcher's resources cannot be branded: " + error;
     }
     ResourceNode tree = resources.tree;
-    error = ApplyVersionInfo(tree, branding, originalFileName);
+    error = error.empty() ? ApplyVersionInfo(tree, branding, originalFileName) : error;
     if (error.empty() && !branding.icon.empty()) {
-        error = ApplyIcon(stub, resources, tree, branding.icon, largestStub);
+        error = ApplyIcon(stub, resources, tree, images, branding.icon, iconSize, largestStub);
     }
     std::vector<unsigned char> branded;
     if (error.empty() && !Rebuild(stub, resources, tree, branded, error)) {
