@@ -211,7 +211,7 @@ def refused_brandings(work, real_stub: bool):
              "inconsistent-icon": (good[:6] + bytes([48, 48]) + good[8:], "disagrees"),
              "icon-of-8-pixels": (icon_file([(8, "bmp")])[0], "8x8 pixels")}
     if real_stub:
-        files["icon-too-large"] = (icon_file([(256, "bmp")])[0], "bytes are left for the icon")
+        files["icon-too-large"] = (icon_file([(256, "bmp")])[0], "bytes are left for it")
     rows = []
     for label, (data, phrase) in files.items():
         (work / f"{label}.ico").write_bytes(data)

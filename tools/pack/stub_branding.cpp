@@ -242,10 +242,11 @@ bool ReadIconBytes(const std::string& path, uint64_t largest, std::vector<unsign
 std::string TooLarge(const std::string& path, uint64_t iconSize, uint64_t baseSize,
                      uint64_t largestStub) {
     uint64_t room = baseSize < largestStub ? largestStub - baseSize : 0;
-    return "the icon " + path + " is " + std::to_string(iconSize) +
-           " bytes: the launcher with it would end past offset " + std::to_string(largestStub) +
-           ", and the package marker must start by offset 500000 - " + std::to_string(room) +
-           " bytes are left for the icon";
+    return "the icon " + path + " is " + std::to_string(iconSize) + " bytes, but only " +
+           std::to_string(room) + " bytes are left for it: with it the launcher would end past " +
+           "offset " + std::to_string(largestStub) +
+           ", and the package marker must start by offset 500000 - use fewer or PNG-compressed "
+           "images";
 }
 
 // The icon file's images; an empty list, without a reason, for a file too
