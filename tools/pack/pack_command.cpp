@@ -11,6 +11,7 @@
 
 #include "tools/pack/archive_listing.h"
 #include "tools/pack/console_output.h"
+#include "tools/pack/file_facts.h"
 #include "tools/pack/interruption.h"
 #include "tools/pack/launcher_stub.h"
 #include "tools/pack/native_text.h"
@@ -33,30 +34,13 @@ int Refuse(const std::string& message) {
 }
 
 bool ReadLauncher(const fs::path& path, std::vector<unsigned char>& bytes, std::string& error) {
-    std::string shown = PathToUtf8(path);
-    std::error_code failure;
-    if (!fs::is_regular_file(path, failure)) {
-        error = fs::exists(path, failure) ? "the launcher " + shown + " is not a file"
-                                          : "the launcher " + shown + " does not exist";
-        return false;
-    }
-    uint64_t size = fs::file_size(path, failure);
-    if (failure) {
-        error = "cannot read the launcher " + shown + ": " + failure.message();
+    uint64_t size = 0;
+    if (!ReadSmallFile(path, "the launcher " + PathToUtf8(path), kMarkerSearchEnd, bytes, size,
+                       error)) {
         return false;
     }
     error = CheckLauncherLength(size);
-    if (!error.empty()) {
-        return false;
-    }
-    std::ifstream input(path, std::ios::binary);
-    bytes.assign(static_cast<size_t>(size), 0);
-    if (!input || !input.read(reinterpret_cast<char*>(bytes.data()),
-                              static_cast<std::streamsize>(bytes.size()))) {
-        error = "cannot read the launcher " + shown;
-        return false;
-    }
-    return true;
+    return error.empty();
 }
 
 // Windows compares names without regard to letter case.

@@ -1,9 +1,8 @@
 #include "tools/pack/stub_branding.h"
 
 #include <algorithm>
-#include <fstream>
-#include <system_error>
 
+#include "tools/pack/file_facts.h"
 #include "tools/pack/icon_resource.h"
 #include "tools/pack/native_text.h"
 #include "tools/pack/payload_rules.h"
@@ -216,29 +215,6 @@ void AddIcons(ResourceNode& tree, ResourceNode group, const std::vector<IconImag
     tree.children.push_back(groups);
 }
 
-bool ReadIconBytes(const std::string& path, uint64_t largest, std::vector<unsigned char>& bytes,
-                   uint64_t& size, std::string& error) {
-    std::error_code failure;
-    std::filesystem::path native = PathFromUtf8(path);
-    if (!std::filesystem::is_regular_file(native, failure)) {
-        error = std::filesystem::exists(native, failure) ? "the icon " + path + " is not a file"
-                                                         : "the icon " + path + " does not exist";
-        return false;
-    }
-    size = std::filesystem::file_size(native, failure);
-    if (failure || size > largest) {
-        return !failure;  // too large to read: refused with the room left
-    }
-    std::ifstream input(native, std::ios::binary);
-    bytes.assign(static_cast<size_t>(size), 0);
-    if (!input || !input.read(reinterpret_cast<char*>(bytes.data()),
-                              static_cast<std::streamsize>(bytes.size()))) {
-        error = "cannot read the icon " + path;
-        return false;
-    }
-    return true;
-}
-
 std::string TooLarge(const std::string& path, uint64_t iconSize, uint64_t baseSize,
                      uint64_t largestStub) {
     uint64_t room = baseSize < largestStub ? largestStub - baseSize : 0;
@@ -255,7 +231,7 @@ std::string ReadIcon(const std::string& path, uint64_t largestStub, std::vector<
                      uint64_t& size) {
     std::vector<unsigned char> file;
     std::string error;
-    if (!ReadIconBytes(path, largestStub, file, size, error)) {
+    if (!ReadSmallFile(PathFromUtf8(path), "the icon " + path, largestStub, file, size, error)) {
         return error;
     }
     if (size <= largestStub && !ReadIconFile(file, images, error)) {
