@@ -229,3 +229,7 @@ const ResourceNode* FirstResourceLeaf(const ResourceNode& node) {
     }
     return node.children.empty() ? nullptr : FirstResourceLeaf(node.children.front());
 }
+
+ResourceNode* FirstResourceLeaf(ResourceNode& node) {
+    return const_cast<ResourceNode*>(FirstResourceLeaf(static_cast<const ResourceNode&>(node)));
+}

@@ -38,3 +38,4 @@ const ResourceNode* FindResourceChild(const ResourceNode& node, uint16_t id);
 
 // The first leaf below node (the first name's first language), or null.
 const ResourceNode* FirstResourceLeaf(const ResourceNode& node);
+ResourceNode* FirstResourceLeaf(ResourceNode& node);

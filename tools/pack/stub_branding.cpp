@@ -139,8 +139,7 @@ bool SetVersions(VersionBlock& root, const StubBranding& branding) {
 std::string ApplyVersionInfo(ResourceNode& tree, const StubBranding& branding,
                              const std::string& originalFileName) {
     ResourceNode* type = FindResourceChild(tree, kResourceVersion);
-    ResourceNode* leaf =
-        type == nullptr ? nullptr : const_cast<ResourceNode*>(FirstResourceLeaf(*type));
+    ResourceNode* leaf = type == nullptr ? nullptr : FirstResourceLeaf(*type);
     VersionBlock root;
     std::string error = "it has no version information";
     if (leaf == nullptr || !ReadVersionResource(leaf->data, root, error)) {
@@ -164,23 +163,25 @@ std::string ApplyVersionInfo(ResourceNode& tree, const StubBranding& branding,
     return std::string();
 }
 
-// Takes the stub's icons and icon groups out; the first group's name and
-// language stay for the new group.
+// Takes the stub's icons and icon groups out. The new group takes the first
+// group's name and language (or the version information's language).
 ResourceNode RemoveIcons(ResourceNode& tree) {
     ResourceNode group;
     group.id = 1;
     ResourceNode language;
+    language.leaf = true;
     language.id = kEnglishUs;
     const ResourceNode* groups = FindResourceChild(tree, kResourceGroupIcon);
+    const ResourceNode* version = FindResourceChild(tree, kResourceVersion);
+    const ResourceNode* model = groups != nullptr    ? FirstResourceLeaf(*groups)
+                                : version != nullptr ? FirstResourceLeaf(*version)
+                                                     : nullptr;
     if (groups != nullptr && !groups->children.empty()) {
-        group = groups->children.front();
-        language = group.children.empty() ? language : group.children.front();
-    } else if (FindResourceChild(tree, kResourceVersion) != nullptr) {
-        const ResourceNode& version = *FindResourceChild(tree, kResourceVersion);
-        language = version.children.empty() || version.children.front().children.empty()
-                       ? language
-                       : version.children.front().children.front();
+        group.named = groups->children.front().named;
+        group.id = groups->children.front().id;
+        group.name = groups->children.front().name;
     }
+    language = model != nullptr ? *model : language;
     for (size_t i = tree.children.size(); i-- > 0;) {
         const ResourceNode& type = tree.children[i];
         if (!type.named && (type.id == kResourceIcon || type.id == kResourceGroupIcon)) {
