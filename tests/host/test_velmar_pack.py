@@ -489,6 +489,9 @@ class BrandedPackage(Workspace):
         problems, stub_end = pack_inputs.pe_layout_problems(data)
         self.assertEqual(problems, [])
         self.assertEqual(data[stub_end:marker], bytes(marker - stub_end))
+        relocations = pack_inputs.directory_bytes(STUB.read_bytes(), 5)
+        self.assertGreater(len(relocations), 0)
+        self.assertEqual(pack_inputs.directory_bytes(data, 5), relocations)
         self.assertLessEqual(marker, SEARCH_END)
 
         report = json.loads(run_tool("--inspect", self.out / ZONE.replace("/", "-") /

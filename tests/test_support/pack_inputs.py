@@ -269,3 +269,18 @@ def pe_layout_problems(data: bytes):
     if checksum != ((total & 0xFFFF) + (total >> 16)) + len(data):
         problems.append(f"checksum {checksum:#x} is not that of the file")
     return problems, raw_end
+
+
+def directory_bytes(data: bytes, index: int) -> bytes:
+    """The bytes a PE data directory entry names, found through the section
+    table (index 5: the base relocations, which must move unchanged)."""
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    count, optional_size = struct.unpack_from("<H", data, pe + 6)[0], \
+        struct.unpack_from("<H", data, pe + 20)[0]
+    rva, size = struct.unpack_from("<II", data, pe + 24 + 112 + 8 * index)
+    for i in range(count):
+        _, vsize, address, _, raw_at = struct.unpack_from("<8sIIII", data,
+                                                          pe + 24 + optional_size + 40 * i)
+        if address <= rva < address + vsize:
+            return data[raw_at + rva - address:raw_at + rva - address + size]
+    return b""
