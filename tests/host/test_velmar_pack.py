@@ -508,14 +508,15 @@ class BrandedPackage(Workspace):
         self.assertEqual(brand["original_file_name"], "spring-review.exe")
         self.assertEqual(brand["icon_sizes"], ["16x16", "32x32", "48x48", "256x256"])
         self.assertEqual(report["client"]["program"], "bin/velmar.exe")
-        # Without an icon the stub keeps its own; one text alone changes only it.
+        # Without an icon the stub keeps its own; what is given changes only itself.
         plain = self.out / "plain.exe"
-        self.assertEqual(self.pack(launcher=STUB, output=plain,
-                                   extra=["--company", "Acme"]).returncode, 0)
+        self.assertEqual(self.pack(launcher=STUB, output=plain, extra=[
+            "--company", "Acme", "--file-version", "65535"]).returncode, 0)
         values, _ = parse_report(run_tool("--inspect", plain).stdout.decode())
         self.assertEqual((values["company"], values["product name"], values["icon sizes"]),
                          ("Acme", "VelmarOne offline playback", "16x16 32x32 48x48"))
-        self.assertEqual(values["file version"], "1.0.0.0 (1.0.0.0)")
+        self.assertEqual((values["file version"], values["product version"]),
+                         ("65535.0.0.0 (65535)", "1.0.0.0 (1.0.0.0)"))
 
 
 class ZipPayload(Workspace):
