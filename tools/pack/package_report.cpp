@@ -47,6 +47,16 @@ bool LocatePackageInStream(std::streambuf& buffer, PackageLayout& layout) {
     return true;
 }
 
+BrandingFacts ProgramBranding(std::streambuf& buffer, const PackageLayout& layout) {
+    std::vector<unsigned char> program(static_cast<size_t>(std::max(layout.markerOffset, 0)));
+    std::streamsize got = buffer.pubseekpos(0) == std::streampos(0)
+                              ? buffer.sgetn(reinterpret_cast<char*>(program.data()),
+                                             static_cast<std::streamsize>(program.size()))
+                              : 0;
+    program.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    return ReadBranding(program);
+}
+
 std::string LauncherPropertyText(const PackageLayout& layout) {
     if (!layout.propertyRead) {
         return std::string();
@@ -275,14 +285,11 @@ int InspectPackage(const std::filesystem::path& path, bool json) {
         return 1;
     }
     found.fileSize = static_cast<uint64_t>(input.rdbuf()->pubseekoff(0, std::ios_base::end));
-    // The program in front of the marker: its headers and its resources.
-    std::vector<unsigned char> head(static_cast<size_t>(layout.markerOffset));
+    std::vector<unsigned char> head(kHeaderBlockLength);
     input.rdbuf()->pubseekpos(0);
     std::streamsize got = input.rdbuf()->sgetn(reinterpret_cast<char*>(head.data()),
                                                static_cast<std::streamsize>(head.size()));
     head.resize(got > 0 ? static_cast<size_t>(got) : 0);
-    found.branding = ReadBranding(head);
-    head.resize(std::min(head.size(), kHeaderBlockLength));
     CertificateTable table = FindCertificateTable(head.data(), head.size(), found.fileSize);
     found.archiveEnd = ArchiveEndOffset(layout, table, found.fileSize);
     found.signature = found.archiveEnd < found.fileSize ? table : CertificateTable();
@@ -293,6 +300,7 @@ int InspectPackage(const std::filesystem::path& path, bool json) {
                    "\n");
         return 1;
     }
+    found.branding = ProgramBranding(*input.rdbuf(), layout);
     WriteOut(json ? FormatJsonReport(found)
                   : FormatPackageReport(found) + FormatEntryReport(found.entries));
     return 0;

@@ -15,6 +15,9 @@
 // and runs the search over them. False when the file cannot be read.
 bool LocatePackageInStream(std::streambuf& buffer, PackageLayout& layout);
 
+// What the resources of the program in front of the marker say of it.
+BrandingFacts ProgramBranding(std::streambuf& buffer, const PackageLayout& layout);
+
 // The locale text as the launcher's property copy holds it: the property
 // bytes up to the first zero byte, nothing for an over-long block.
 std::string LauncherPropertyText(const PackageLayout& layout);
