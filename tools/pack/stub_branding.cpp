@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "package/package_layout.h"
 #include "tools/pack/file_facts.h"
 #include "tools/pack/icon_resource.h"
 #include "tools/pack/native_text.h"
@@ -222,8 +223,8 @@ std::string TooLarge(const std::string& path, uint64_t iconSize, uint64_t baseSi
     return "the icon " + path + " is " + std::to_string(iconSize) + " bytes, but only " +
            std::to_string(room) + " bytes are left for it: with it the launcher would end past " +
            "offset " + std::to_string(largestStub) +
-           ", and the package marker must start by offset 500000 - use fewer or PNG-compressed "
-           "images";
+           ", and the package marker must start by offset " + std::to_string(kMarkerSearchEnd) +
+           " - use fewer or PNG-compressed images";
 }
 
 // The icon file's images; an empty list, without a reason, for a file too
@@ -305,7 +306,8 @@ std::string BrandStub(std::vector<unsigned char>& stub, const StubBranding& bran
     }
     if (error.empty() && branded.size() > largestStub) {
         error = "the branded launcher would be " + std::to_string(branded.size()) +
-                " bytes long: the package marker would start past offset 500000";
+                " bytes long: the package marker would start past offset " +
+                std::to_string(kMarkerSearchEnd);
     }
     if (error.empty()) {
         stub = std::move(branded);
