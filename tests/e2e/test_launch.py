@@ -9,6 +9,7 @@ import tempfile
 import unittest
 
 import harness
+import pack_inputs
 
 PACK = harness.DIST / "velmar-pack"
 CLIENT = harness.DIST / "velmar-client-standin.exe"
@@ -22,10 +23,10 @@ def sample_payload(kind: str, folder: pathlib.Path) -> pathlib.Path:
     return folder
 
 
-def pack(payload: pathlib.Path, output: pathlib.Path, locale: str = "en_US") -> bytes:
+def pack(payload: pathlib.Path, output: pathlib.Path, locale: str = "en_US", options=()) -> bytes:
     """A package made by the packaging tool, as people who build packages make them."""
     subprocess.run([str(PACK), "--launcher", str(harness.LAUNCHER), "--locale", locale,
-                    "--payload", str(payload), "--output", str(output)],
+                    *options, "--payload", str(payload), "--output", str(output)],
                    check=True, capture_output=True)
     return output.read_bytes()
 
@@ -165,24 +166,45 @@ def make_certificates(folder: pathlib.Path, extra: int):
 class SignedPackages(unittest.TestCase):
     """Packages signed after packing, the way they are published: the
     signature verifies, --inspect names it, and the client starts, whatever
-    the size of the signature (the zip end record must stay findable)."""
+    the size of the signature (the zip end record must stay findable).
+    Branded packages show their texts, versions and icons to Windows."""
 
     def setUp(self):
         self.work_dir = tempfile.TemporaryDirectory()
         self.addCleanup(self.work_dir.cleanup)
         self.scratch = pathlib.Path(self.work_dir.name)
 
+    def assert_branding(self, package: pathlib.Path, pixels: dict):
+        sizes = sorted(pixels)
+        done = harness.wine(harness.SUPPORT / "brandcheck.exe", harness.to_windows(package),
+                            *sizes)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        found = json.loads(done.stdout)
+        given = pack_inputs.BRANDING
+        self.assertEqual(found["strings"], {
+            "ProductName": given["--product-name"], "FileDescription": given["--description"],
+            "CompanyName": given["--company"], "LegalCopyright": given["--copyright"],
+            "FileVersion": "2.1.0.7", "ProductVersion": "2.1",
+            "OriginalFilename": "unsigned.exe"})
+        self.assertEqual((found["file_version"], found["product_version"]), ("2.1.0.7", "2.1.0.0"))
+        self.assertEqual(sorted(found["icons"], key=int), [str(s) for s in sizes])
+        for size in sizes:
+            self.assertEqual(bytes.fromhex(found["icons"][str(size)]), pixels[size], size)
+
     def test_signed_packages_start_their_client(self):
-        for extra, at_least in [(0, 1000), (100, 65536)]:
-            with self.subTest(extra_certificates=extra):
+        for extra, at_least, branded in [(0, 1000, False), (0, 1000, True), (100, 65536, True)]:
+            with self.subTest(extra_certificates=extra, branded=branded):
                 sandbox = harness.Sandbox("signed")
                 self.addCleanup(sandbox.cleanup)
-                folder = self.scratch / f"sign{extra}"
+                folder = self.scratch / f"sign{extra}{branded}"
                 folder.mkdir()
                 key, cert, chain = make_certificates(folder, extra)
                 payload = sample_payload("playback", folder / "payload")
+                icon, pixels = pack_inputs.icon_file(pack_inputs.BRANDED_ICON)
+                (folder / "brand.ico").write_bytes(icon)
                 unsigned = folder / "unsigned.exe"
-                pack(payload, unsigned)
+                pack(payload, unsigned, options=pack_inputs.branding_options(
+                    folder / "brand.ico") if branded else ())
                 signed = folder / "event.exe"
                 subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key,
                                 *(["-ac", chain] if extra else []), "-n", "Velmar test",
@@ -197,7 +219,10 @@ class SignedPackages(unittest.TestCase):
                 self.assertEqual(report["archive_offset"] + report["archive_size"],
                                  unsigned.stat().st_size)
                 self.assertEqual(report["client"]["program"], "bin/velmar.exe")
-                result = sandbox.run(sandbox.place(signed.read_bytes()))
+                placed = sandbox.place(signed.read_bytes())
+                if branded:
+                    self.assert_branding(placed, pixels)
+                result = sandbox.run(placed)
                 self.assertEqual(result.exit_code, 0, result.output[-3000:])
                 self.assertIsNotNone(read_report(sandbox.offplay / "rec_1"),
                                      "the client did not start:\n" + "\n".join(sandbox.log_lines()))

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/pack/stub_branding.h"
+
 enum class CommandMode { Pack, Inspect, Test, Help, Version };
 
 struct PackRequest {
@@ -17,6 +19,7 @@ struct PackRequest {
     bool verbose = false;               // each entry as it is added, and what is left out
     bool progress = false;              // progress even when stderr is not a terminal
     int level = 6;                      // deflate level 0-9; 0 stores every file
+    StubBranding branding;              // the stub's icon and version texts, when given
 };
 
 struct ParsedCommandLine {
