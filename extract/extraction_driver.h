@@ -8,6 +8,9 @@
 // This also ends archives that contain themselves, directly or through others.
 constexpr int kMaxArchiveNesting = 8;
 
+#include <string>
+#include <vector>
+
 #include "extract/zip_reader.h"
 
 // Makes the destination the current directory (and leaves it so), then
@@ -19,6 +22,14 @@ constexpr int kMaxArchiveNesting = 8;
 // extracted. Entries whose names would leave the work folder are refused with
 // a log line and skipped; they do not make the extraction fail.
 bool ExtractArchive(const wchar_t* archivePath, const wchar_t* destination);
+
+// Names of entries (relative to the work folder, "\" or "/" separators,
+// letter case ignored) whose extraction the run wants to know of: the clients
+// it may start, so that a client that is gone later is known as one this run
+// did extract. ExtractArchive forgets what it saw of an earlier extraction.
+void WatchForEntries(const std::vector<std::wstring>& names);
+// Whether the last extraction wrote the watched entry name in full.
+bool WatchedEntryExtracted(const std::wstring& name);
 
 // What an entry is to the walk, by its name's last component: a nested zip
 // archive (ends in ".zip"), a cabinet (ends in ".cab"), or neither. The test

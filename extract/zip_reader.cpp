@@ -11,6 +11,7 @@
 
 #include "extract/entry_data_decoder.h"
 #include "extract/entry_name.h"
+#include "extract/extraction_failure.h"
 #include "extract/zip_file_access.h"
 #include "extract/zip_attributes.h"
 #include "extract/zip_extra_field.h"
@@ -48,6 +49,7 @@ struct ZipReader {
     // record (its local header is checked then), or -1: extracting it right
     // after its record needs no second open.
     int32_t dataOpenIndex = -1;
+    DWORD writeError = 0;  // the system's answer to the last write that failed
 };
 
 namespace {
@@ -307,7 +309,7 @@ bool WriteChunk(HANDLE output, const unsigned char* data, DWORD size) {
 
 // Writes the decoded content to output until the decoder reports its end.
 ZipResult CopyContent(EntryDataDecoder& decoder, unsigned char* buffer, unsigned bufferSize,
-                      HANDLE output) {
+                      HANDLE output, DWORD* writeError) {
     for (;;) {
         int got = decoder.Read(buffer, bufferSize);
         if (got == 0) {
@@ -320,6 +322,7 @@ ZipResult CopyContent(EntryDataDecoder& decoder, unsigned char* buffer, unsigned
             return ZipDataError;
         }
         if (!WriteChunk(output, buffer, static_cast<DWORD>(got))) {
+            *writeError = GetLastError();
             return ZipWriteError;
         }
     }
@@ -353,7 +356,7 @@ ZipResult WriteEntryData(ZipReader* reader, const ZipEntryInfo& record,
 
     ZipResult result = ZipDataError;
     if (decoder != nullptr && buffer != nullptr) {
-        result = CopyContent(*decoder, buffer.get(), bufferSize, output);
+        result = CopyContent(*decoder, buffer.get(), bufferSize, output, &reader->writeError);
         if (result == ZipOk) {
             result = FinishEntryFile(*decoder, record, details, output);
         }
@@ -435,9 +438,14 @@ ZipResult WriteFileEntry(ZipReader* reader, const ZipEntryInfo& record,
     UniqueFileHandle output(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                         record.fileAttributes, nullptr));
     if (!output) {
+        NoteEntryWriteFailure(GetLastError(), path);
         return ZipFileError;
     }
-    return WriteEntryData(reader, record, reader->cachedDetails, output.get());
+    ZipResult result = WriteEntryData(reader, record, reader->cachedDetails, output.get());
+    if (result == ZipWriteError) {
+        NoteEntryWriteFailure(reader->writeError, path);
+    }
+    return result;
 }
 
 }  // namespace
