@@ -2,15 +2,13 @@
 // Extracts an archive into the work folder: the entries of a zip archive, with
 // the folders they need, and every nested zip or cabinet archive among them.
 
-// How deep nested archives are followed: the archive handed in is level 0, an
-// archive inside it level 1, and so on. An archive at this level is extracted,
-// but archives inside it are written and not followed (one log line says so).
-// This also ends archives that contain themselves, directly or through others.
-constexpr int kMaxArchiveNesting = 8;
-
 #include <string>
 #include <vector>
 
+// Nested archives are followed kMaxArchiveNesting levels deep (see
+// entry_rules.h); archives below that are written, not followed, with one log
+// line.
+#include "extract/entry_rules.h"
 #include "extract/zip_reader.h"
 
 // Makes the destination the current directory (and leaves it so), then
@@ -30,12 +28,6 @@ bool ExtractArchive(const wchar_t* archivePath, const wchar_t* destination);
 void WatchForEntries(const std::vector<std::wstring>& names);
 // Whether the last extraction wrote the watched entry name in full.
 bool WatchedEntryExtracted(const std::wstring& name);
-
-// What an entry is to the walk, by its name's last component: a nested zip
-// archive (ends in ".zip"), a cabinet (ends in ".cab"), or neither. The test
-// is case-sensitive; folder names and a trailing separator never count.
-enum class NestedArchiveKind { None, Zip, Cabinet };
-NestedArchiveKind NestedArchiveKindOf(const wchar_t* entryName);
 
 // Why an entry could not be extracted, for the log.
 const wchar_t* ZipResultReason(ZipResult result);

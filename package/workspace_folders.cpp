@@ -8,6 +8,7 @@
 #include "diagnostics/diagnostic_log.h"
 #include "common/ascii_text.h"
 #include "common/checked_files.h"
+#include "common/folder_creation.h"
 #include "common/path_components.h"
 #include "common/process_state.h"
 #include "common/system_paths.h"
@@ -322,7 +323,7 @@ void CreateFolderPath(wchar_t* path) {
     if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) {
         return;
     }
-    if (CreateDirectoryW(path, nullptr)) {
+    if (CreateOneFolder(path)) {
         return;
     }
     size_t start = FolderWalkStart(path);
@@ -334,8 +335,8 @@ void CreateFolderPath(wchar_t* path) {
             continue;
         }
         path[i] = L'\0';
-        bool present = GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES ||
-                       CreateDirectoryW(path, nullptr) != 0;
+        bool present =
+            GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES || CreateOneFolder(path) != 0;
         path[i] = L'\\';
         if (!present) {
             return;
@@ -344,7 +345,7 @@ void CreateFolderPath(wchar_t* path) {
     // A path without a trailing backslash names a folder too: its ancestors
     // now exist, so it can be made.
     if (path[length - 1] != L'\\') {
-        CreateDirectoryW(path, nullptr);
+        CreateOneFolder(path);
     }
 }
 
