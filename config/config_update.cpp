@@ -5,6 +5,7 @@
 #include "diagnostics/problem_report.h"
 #include "common/process_state.h"
 #include "common/unique_handle.h"
+#include "package/workspace_folders.h"
 
 #include <fcntl.h>
 #include <windows.h>
@@ -58,10 +59,11 @@ bool OpenAndReadAll(const wchar_t* path, unsigned long long size, UniqueDescript
     return true;
 }
 
-// Logs the cause, shows problem 201 with the file's path, closes the log and
-// ends the process.
+// Logs the cause, removes the work folder (nothing can start from it), shows
+// problem 201 with the file's path, closes the log and ends the process.
 void FailOnUnreadableFile(const wchar_t* format, const wchar_t* path) {
     LogMessage(LogHandle, format, path);
+    RemoveRunWorkFolder();
     ReportProblem(kUnreadableFileProblem, path);
     CloseLauncherLog();
     ConfigUpdateExit(kUnreadableFileExitCode);

@@ -4,6 +4,7 @@
 #include <io.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -16,9 +17,11 @@
 #include "extract/cabinet_member.h"
 #include "extract/entry_name.h"
 #include "extract/entry_rules.h"
+#include "extract/extraction_failure.h"
 #include "extract/zip_time.h"
 #include "extract/extraction_log.h"
 #include "diagnostics/diagnostic_log.h"
+#include "common/process_state.h"
 #include "common/run_failure.h"
 #include "common/text_conversion.h"
 #include "common/unique_handle.h"
@@ -47,8 +50,18 @@ INT_PTR DIAMONDAPI OpenCallback(char* path, int flags, int permission) {
 UINT DIAMONDAPI ReadCallback(INT_PTR file, void* buffer, UINT size) {
     return static_cast<UINT>(_read(static_cast<int>(file), buffer, size));
 }
+// The runtime tells a full disk by errno; the system's own code is kept otherwise.
+void NoteMemberWriteFailure(const std::wstring& path) {
+    NoteEntryWriteFailure(errno == ENOSPC ? ERROR_DISK_FULL : GetLastError(), path);
+}
+
 UINT DIAMONDAPI WriteCallback(INT_PTR file, void* buffer, UINT size) {
-    return static_cast<UINT>(_write(static_cast<int>(file), buffer, size));
+    int written = _write(static_cast<int>(file), buffer, size);
+    if (written != static_cast<int>(size)) {
+        // Only the file descriptor is known here: the work folder stands for the file.
+        NoteMemberWriteFailure(WorkFolder);
+    }
+    return static_cast<UINT>(written);
 }
 int DIAMONDAPI CloseCallback(INT_PTR file) {
     return _close(static_cast<int>(file));
@@ -146,13 +159,18 @@ INT_PTR OpenMember(const FDINOTIFICATION& notification) {
     }
     // A file already there may be read-only, hidden or system: make it writable.
     SetUtf8PathAttributes(memberPath, FILE_ATTRIBUTE_NORMAL);
-    return OpenUtf8Path(memberPath, kMemberOpenFlags, kMemberPermission);
+    int member = OpenUtf8Path(memberPath, kMemberOpenFlags, kMemberPermission);
+    if (member == -1) {
+        NoteEntryWriteFailure(GetLastError(), widePath);
+    }
+    return member;
 }
 
 INT_PTR FinishMember(const FDINOTIFICATION& notification) {
     const auto* target = static_cast<const CabinetTarget*>(notification.pv);
     // A member whose last bytes cannot be stored (a full disk) is not whole.
     if (_close(static_cast<int>(notification.hf)) != 0) {
+        NoteMemberWriteFailure(WorkFolder);
         return -1;
     }
     char memberPath[kCabinetPathCapacity];

@@ -7,12 +7,14 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "extract/archive_budget.h"
 #include "extract/archive_checks.h"
 #include "extract/cabinet_extraction.h"
 #include "extract/cabinet_paths.h"
 #include "extract/entry_name.h"
+#include "extract/extraction_failure.h"
 #include "extract/extraction_log.h"
 #include "extract/zip_reader.h"
 #include "diagnostics/diagnostic_log.h"
@@ -23,6 +25,29 @@
 #include "package/workspace_folders.h"
 
 namespace {
+
+struct WatchedEntry {
+    std::wstring name;  // "\" separators
+    bool extracted = false;
+};
+std::vector<WatchedEntry> watchedEntries;
+
+std::wstring WithBackslashes(std::wstring name) {
+    for (wchar_t& c : name) {
+        c = c == L'/' ? L'\\' : c;
+    }
+    return name;
+}
+
+WatchedEntry* FindWatchedEntry(const std::wstring& name) {
+    std::wstring wanted = WithBackslashes(name);
+    for (WatchedEntry& entry : watchedEntries) {
+        if (CompareStringOrdinal(entry.name.c_str(), -1, wanted.c_str(), -1, TRUE) == CSTR_EQUAL) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
 
 // WorkFolder + "\" + name, when that fits a path buffer.
 bool WorkFolderPath(const wchar_t* name, wchar_t* out) {
@@ -131,6 +156,9 @@ bool WriteEntry(ZipReader* reader, int index, const wchar_t* name, const wchar_t
                       ZipResultReason(written), static_cast<unsigned>(written));
         return false;
     }
+    if (WatchedEntry* watched = FindWatchedEntry(name)) {
+        watched->extracted = true;
+    }
     return true;
 }
 
@@ -228,7 +256,23 @@ bool ExtractArchiveAtLevel(const wchar_t* archivePath, const wchar_t* destinatio
 
 bool ExtractArchive(const wchar_t* archivePath, const wchar_t* destination) {
     StartRunBudget();
+    ClearDeclaredSpace();
+    for (WatchedEntry& entry : watchedEntries) {
+        entry.extracted = false;
+    }
     return ExtractArchiveAtLevel(archivePath, destination, NestedArchiveKind::Zip, 0);
+}
+
+void WatchForEntries(const std::vector<std::wstring>& names) {
+    watchedEntries.clear();
+    for (const std::wstring& name : names) {
+        watchedEntries.push_back({WithBackslashes(name), false});
+    }
+}
+
+bool WatchedEntryExtracted(const std::wstring& name) {
+    const WatchedEntry* entry = FindWatchedEntry(name);
+    return entry != nullptr && entry->extracted;
 }
 
 const wchar_t* ZipResultReason(ZipResult result) {

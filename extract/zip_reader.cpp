@@ -12,6 +12,7 @@
 #include "extract/entry_data_decoder.h"
 #include "extract/entry_name.h"
 #include "extract/entry_rules.h"
+#include "extract/extraction_failure.h"
 #include "extract/file_byte_source.h"
 #include "extract/zip_layout.h"
 #include "extract/zip_file_access.h"
@@ -52,6 +53,7 @@ struct ZipReader {
     // record (its local header is checked then), or -1: extracting it right
     // after its record needs no second open.
     int32_t dataOpenIndex = -1;
+    DWORD writeError = 0;  // the system's answer to the last write that failed
 };
 
 namespace {
@@ -313,7 +315,7 @@ bool WriteChunk(HANDLE output, const unsigned char* data, DWORD size) {
 
 // Writes the decoded content to output until the decoder reports its end.
 ZipResult CopyContent(EntryDataDecoder& decoder, unsigned char* buffer, unsigned bufferSize,
-                      HANDLE output) {
+                      HANDLE output, DWORD* writeError) {
     for (;;) {
         int got = decoder.Read(buffer, bufferSize);
         if (got == 0) {
@@ -326,6 +328,7 @@ ZipResult CopyContent(EntryDataDecoder& decoder, unsigned char* buffer, unsigned
             return ZipDataError;
         }
         if (!WriteChunk(output, buffer, static_cast<DWORD>(got))) {
+            *writeError = GetLastError();
             return ZipWriteError;
         }
     }
@@ -359,7 +362,7 @@ ZipResult WriteEntryData(ZipReader* reader, const ZipEntryInfo& record,
 
     ZipResult result = ZipDataError;
     if (decoder != nullptr && buffer != nullptr) {
-        result = CopyContent(*decoder, buffer.get(), bufferSize, output);
+        result = CopyContent(*decoder, buffer.get(), bufferSize, output, &reader->writeError);
         if (result == ZipOk) {
             result = FinishEntryFile(*decoder, record, details, output);
         }
@@ -480,9 +483,14 @@ ZipResult WriteFileEntry(ZipReader* reader, const ZipEntryInfo& record,
     }
     UniqueFileHandle output = CreateEntryFile(path, record.fileAttributes);
     if (!output) {
+        NoteEntryWriteFailure(GetLastError(), path);
         return ZipFileError;
     }
-    return WriteEntryData(reader, record, reader->cachedDetails, output.get());
+    ZipResult result = WriteEntryData(reader, record, reader->cachedDetails, output.get());
+    if (result == ZipWriteError) {
+        NoteEntryWriteFailure(reader->writeError, path);
+    }
+    return result;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <string>
 
+#include "diagnostics/diagnostic_log.h"
 #include "common/ascii_text.h"
 #include "common/checked_files.h"
 #include "common/folder_creation.h"
@@ -479,4 +480,14 @@ HandlePlaces& PlatformHandlePlaces() {
 
 void UseHandlePlaces(HandlePlaces* replacement) {
     places = replacement != nullptr ? replacement : &platformPlaces;
+}
+
+void RemoveRunWorkFolder() {
+    std::wstring offPlay = WorkFolder;
+    offPlay.resize(offPlay.find_last_of(L'\\') + 1);
+    SetCurrentDirectoryW(offPlay.c_str());
+    RemoveFolderTree(WorkFolder, ReadOnlyEntries::Clear);
+    if (GetFileAttributesW(WorkFolder) != INVALID_FILE_ATTRIBUTES) {
+        LogMessage(LogHandle, L"Work folder %s could not be removed completely\n", WorkFolder);
+    }
 }

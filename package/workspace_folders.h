@@ -112,3 +112,9 @@ bool BeginsWithFolder(const wchar_t* path, const wchar_t* folder);
 // inside tempFolder (which ends in a backslash) with at least one component
 // of its own, no dot component, and short enough for its search pattern.
 bool IsRemovableInTemp(const wchar_t* path, const wchar_t* tempFolder);
+
+// Removes the work folder (WorkFolder) that this run created, with everything
+// it extracted, read-only files included; first steps out of it, as a folder
+// that is the current directory cannot be removed. One log line when a file
+// held open by another program keeps part of it.
+void RemoveRunWorkFolder();

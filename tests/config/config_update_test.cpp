@@ -243,6 +243,8 @@ class UnreadableFile : public UpdatePbcf {
   protected:
     void SetUp() override {
         UpdatePbcf::SetUp();
+        // The run's own folder goes with the failure; the log lies beside it.
+        SetWorkFolder(folder / L"rec_1");
         // A catalogue text for problem 201 makes its insert, the path, visible.
         MessageCatalogue[L"10002"] = L"Unreadable: %1";
     }
@@ -267,7 +269,7 @@ TEST_F(UnreadableFile, ReadOnlyConfigurationEndsTheRunWithProblem201) {
     EXPECT_EQ(log.Lines(),
               (std::vector<std::string>{"Error opening/reading properties file " + path,
                                         "*** Launcher Exiting ***"}));
-    EXPECT_EQ(ReadFileText(Config()), content);
+    EXPECT_FALSE(FileExists(WorkFolder));
 }
 
 // The event name file is read first, so it fails even without a configuration file.
@@ -281,6 +283,7 @@ TEST_F(UnreadableFile, ReadOnlyEventNameFileFailsBeforeTheConfiguration) {
     EXPECT_EQ(log.Lines(), (std::vector<std::string>{
                                "Error opening/reading eventname file " + EncodeUtf8(EventFile()),
                                "*** Launcher Exiting ***"}));
+    EXPECT_FALSE(FileExists(WorkFolder));
 }
 
 // The real exit: a copy of this test program runs the update on a read-only
