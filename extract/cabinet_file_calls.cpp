@@ -51,10 +51,3 @@ BOOL CreateUtf8Directory(const char* path) {
     return CallWithWidePath(path, FALSE,
                             [](const wchar_t* wide) { return CreateDirectoryW(wide, nullptr); });
 }
-
-HANDLE OpenUtf8PathForTimes(const char* path) {
-    return CallWithWidePath(path, INVALID_HANDLE_VALUE, [](const wchar_t* wide) {
-        return CreateFileW(wide, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    });
-}
