@@ -296,6 +296,8 @@ class FirstRunAndSweep(CopyOutCase):
         self.assertTrue((folder / "bin" / "velmar.exe").exists())
         self.assertTrue((folder / "left.txt").exists())
         self.assertFalse(self.rec("rec_1.zip").exists())
+        # A client in use is refused for good: no retries are spent on it.
+        self.assertEqual([l for l in self.sandbox.log_lines() if l.startswith("Gave up")], [])
 
         # Once the client has ended, the next run's sweep removes the folder.
         client.communicate(timeout=60)
