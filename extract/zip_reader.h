@@ -45,8 +45,10 @@ ZipReader* OpenZipArchive(const wchar_t* archivePath);
 ZipResult ReadEntryInfo(ZipReader* reader, int entryIndex, ZipEntryInfo* info);
 
 // Writes the entry to the root folder + destinationName (a directory entry
-// creates its folders below the root instead). Names that would leave the root, and
-// output paths longer than 259 characters, are refused with ZipFileError.
+// creates its folders below the root instead). Names that would leave the root,
+// output paths longer than 259 characters and folder paths longer than 247 are
+// refused with ZipFileError. A hidden, system or read-only file in the way
+// loses those attributes first, so that it can be written anew.
 ZipResult ExtractEntryToFile(ZipReader* reader, int entryIndex, const wchar_t* destinationName);
 
 // Closes the archive and releases the reader.
@@ -58,5 +60,6 @@ uint32_t ZipReaderRestarts(const ZipReader* reader);
 
 // Creates rootFolder + relativePath and every missing folder on the way, parent
 // first; failures (an existing folder, say) are ignored. False, creating
-// nothing, when the whole path would be longer than 259 characters.
+// nothing, when the folder's path would be longer than the 247 characters
+// Windows allows for a folder.
 bool CreateEntryFolders(const wchar_t* rootFolder, const wchar_t* relativePath);

@@ -7,6 +7,7 @@
 
 #include "common/ascii_text.h"
 #include "common/checked_files.h"
+#include "common/folder_creation.h"
 #include "common/path_components.h"
 #include "common/process_state.h"
 #include "common/system_paths.h"
@@ -302,7 +303,7 @@ void CreateFolderPath(wchar_t* path) {
     if (IsNameTaken(path)) {
         return;
     }
-    if (CreateDirectoryW(path, nullptr)) {
+    if (CreateOneFolder(path)) {
         return;
     }
     size_t start = FolderWalkStart(path);
@@ -314,7 +315,7 @@ void CreateFolderPath(wchar_t* path) {
             continue;
         }
         path[i] = L'\0';
-        bool present = IsNameTaken(path) || CreateDirectoryW(path, nullptr) != 0;
+        bool present = IsNameTaken(path) || CreateOneFolder(path) != 0;
         path[i] = L'\\';
         if (!present) {
             return;
@@ -323,7 +324,7 @@ void CreateFolderPath(wchar_t* path) {
     // A path without a trailing backslash names a folder too: its ancestors
     // now exist, so it can be made.
     if (path[length - 1] != L'\\') {
-        CreateDirectoryW(path, nullptr);
+        CreateOneFolder(path);
     }
 }
 
