@@ -17,6 +17,7 @@
 #include "extract/cabinet_member.h"
 #include "extract/entry_name.h"
 #include "extract/entry_rules.h"
+#include "extract/extracted_file_stamp.h"
 #include "extract/extraction_failure.h"
 #include "extract/zip_time.h"
 #include "extract/extraction_log.h"
@@ -180,15 +181,17 @@ INT_PTR FinishMember(const FDINOTIFICATION& notification) {
         !JoinMemberPath(target->destination, name.c_str(), memberPath)) {
         return 1;
     }
-    {
-        UniqueFileHandle file(OpenUtf8PathForTimes(memberPath));
-        FILETIME universal;
-        // The stored date and time are local; creation and last write take them.
-        if (file && ZipTimeToFileTime(notification.date, notification.time, &universal)) {
-            SetFileTime(file.get(), &universal, nullptr, &universal);
-        }
+    std::wstring widePath;
+    if (!WidePathFromUtf8(memberPath, widePath)) {
+        return 1;
     }
-    SetUtf8PathAttributes(memberPath, MemberFileAttributes(notification.attribs));
+    ExtractedFileStamp stamp;
+    // The stored date and time are local; creation and last write take them.
+    if (ZipTimeToFileTime(notification.date, notification.time, &stamp.lastWrite)) {
+        stamp.creation = stamp.lastWrite;
+    }
+    stamp.attributes = MemberFileAttributes(notification.attribs);
+    StampClosedFile(widePath, stamp);
     return 1;
 }
 

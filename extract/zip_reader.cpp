@@ -12,6 +12,7 @@
 #include "extract/entry_data_decoder.h"
 #include "extract/entry_name.h"
 #include "extract/entry_rules.h"
+#include "extract/extracted_file_stamp.h"
 #include "extract/extraction_failure.h"
 #include "extract/file_byte_source.h"
 #include "extract/zip_layout.h"
@@ -270,10 +271,6 @@ int ReadStoredChunk(void* context, unsigned char* buffer, unsigned capacity) {
     return static_cast<int>(got);
 }
 
-const FILETIME* KnownTime(const FILETIME& time) {
-    return (time.dwLowDateTime | time.dwHighDateTime) != 0 ? &time : nullptr;
-}
-
 // Opens the current entry's data raw: minizip checks the local header and
 // finds where the stored bytes begin; they are read from the file here, and
 // decryption and inflation happen here too, because this minizip build has no
@@ -334,16 +331,22 @@ ZipResult CopyContent(EntryDataDecoder& decoder, unsigned char* buffer, unsigned
     }
 }
 
-// The whole content is written: it must match the record's CRC-32 and size,
-// and the file then takes the entry's known times.
-ZipResult FinishEntryFile(const EntryDataDecoder& decoder, const ZipEntryInfo& record,
-                          const ZipEntryDetails& details, HANDLE output) {
+// The whole content is written: it must match the record's CRC-32 and size.
+ZipResult CheckEntryContent(const EntryDataDecoder& decoder, const ZipEntryInfo& record,
+                            const ZipEntryDetails& details) {
     if (decoder.crc() != details.crc || decoder.length() != record.unpackedSize) {
         return ZipDataError;
     }
-    SetFileTime(output, KnownTime(record.creationTime), KnownTime(record.lastAccessTime),
-                KnownTime(record.lastWriteTime));
     return ZipOk;
+}
+
+// The entry's known times (its attributes are given when the file is made).
+ExtractedFileStamp EntryTimes(const ZipEntryInfo& record) {
+    ExtractedFileStamp stamp;
+    stamp.creation = record.creationTime;
+    stamp.lastAccess = record.lastAccessTime;
+    stamp.lastWrite = record.lastWriteTime;
+    return stamp;
 }
 
 // Copies the current entry's content into the open output file.
@@ -364,7 +367,7 @@ ZipResult WriteEntryData(ZipReader* reader, const ZipEntryInfo& record,
     if (decoder != nullptr && buffer != nullptr) {
         result = CopyContent(*decoder, buffer.get(), bufferSize, output, &reader->writeError);
         if (result == ZipOk) {
-            result = FinishEntryFile(*decoder, record, details, output);
+            result = CheckEntryContent(*decoder, record, details);
         }
     }
     unzCloseCurrentFile(archive);
@@ -489,6 +492,9 @@ ZipResult WriteFileEntry(ZipReader* reader, const ZipEntryInfo& record,
     ZipResult result = WriteEntryData(reader, record, reader->cachedDetails, output.get());
     if (result == ZipWriteError) {
         NoteEntryWriteFailure(reader->writeError, path);
+    }
+    if (result == ZipOk) {
+        StampOpenFile(output.get(), EntryTimes(record), path);
     }
     return result;
 }

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <string>
 
+#include "common/checked_files.h"
 #include "common/unique_handle.h"
 
 // Creates path and its missing ancestors. path normally ends in a backslash;
@@ -56,9 +57,8 @@ UniqueFileHandle HoldFolderInTemp(const wchar_t* path);
 // folder (the sweep) locates it once and does them all through one of these,
 // where each free function above locates it afresh.
 struct TempAnchor {
-    std::wstring temp;        // as GetTempPathW gives it, ending in a backslash
-    std::wstring finalPath;   // its final path and a backslash; empty when unknown
-    std::wstring volumePath;  // its path below the volume root and a backslash; may be empty
+    std::wstring temp;  // as GetTempPathW gives it, ending in a backslash
+    FolderPlace place;  // where it lies, as far as the platform can tell
 };
 
 class TempWorkspace {
@@ -82,21 +82,6 @@ class TempWorkspace {
 
 // Marks the open file for deletion when its last handle closes.
 bool DeleteThroughHandle(HANDLE handle);
-
-// Where open handles lie, as the platform tells. Volumes where final paths
-// cannot be resolved (some RAM disks and virtual drives) answer with empty
-// text, and the checks fall back on the names themselves.
-class HandlePlaces {
-  public:
-    virtual ~HandlePlaces() = default;
-    // The final path in DOS form, e.g. "\\?\C:\Temp\x"; empty when unknown.
-    virtual std::wstring FinalPath(HANDLE handle) = 0;
-    // The path below the volume's root, e.g. "\Temp\x"; empty when unknown.
-    virtual std::wstring VolumePath(HANDLE handle) = 0;
-};
-// Replaces the platform's answers (null: back to the platform's). For tests.
-void UseHandlePlaces(HandlePlaces* places);
-HandlePlaces& PlatformHandlePlaces();
 
 // Text logic, kept apart from the file system.
 

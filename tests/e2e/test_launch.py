@@ -367,6 +367,23 @@ class FailingLaunches(unittest.TestCase):
         harness.wait_for(lambda: not harness.windows_process_ids(
             harness.to_windows(self.sandbox.offplay / "rec_1" / "bin" / "velmar.exe")), 20)
 
+    def test_client_removed_by_antivirus_shows_problem_205_and_leaves_nothing(self):
+        # As a quarantine does, the stand-in scanner deletes bin\\velmar.exe
+        # once it has been written.
+        scanner = harness.Scanner(self.sandbox, quarantine=True, test=self)
+        payload = harness.make_zip(harness.reference_like_files(CLIENT.read_bytes()))
+        result = self.sandbox.run(self.sandbox.place(harness.make_package(payload)),
+                                  caption="VelmarOne")
+        removed = scanner.stop()["removed"]
+        self.assertEqual([path.lower().rsplit("\\", 3)[1:] for path in removed],
+                         [["rec_1", "bin", "velmar.exe"]])
+        self.assertEqual(result.exit_code, 10, result.output)
+        self.assertTrue(result.box["found"], "no problem box")
+        self.assertEqual(result.box["caption"], "VelmarOne")
+        self.assertIn("Problem number: 205", result.box["text"])
+        self.assertEqual(self.sandbox.log_lines()[-1], "*** Launcher Exiting ***")
+        self.assertEqual(list(self.sandbox.offplay.iterdir()), [], self.sandbox.describe())
+
     def test_old_content_is_never_started_and_no_number_left_shows_the_copy_out_box(self):
         # Every number is taken by the folder of a finished run; rec_2.zip to
         # rec_99.zip cannot be created. The sweep clears every folder and the

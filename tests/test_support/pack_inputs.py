@@ -121,6 +121,29 @@ CLIENT_FILES = {"bin/velmar.exe": b"MZ client " * 50,
                 "media/notes.txt": b"some notes to compress " * 200}
 
 
+def reference_like_files(client: bytes, count=300, seed=7):
+    """{name: bytes} of a payload like the ones people publish, a few hundred
+    files: the client as bin/velmar.exe, its configuration with every token,
+    an event name file, html pages, images that do not compress and a nested
+    zip of more pages."""
+    rng = random.Random(seed)
+    files = {"bin/velmar.exe": client,
+             "properties/offlineplayback.pbcf":
+                 b"base=%local%\nlocale=%locl%_%locc%\ntitle=%eventname%\n",
+             "eventname.prop": b"eventname=Spring Review\n"}
+    pages = max(count - len(files) - 1, 2)
+    for n in range(pages):
+        if n % 5 == 0:
+            files[f"media/img{n:04}.jpg"] = rng.randbytes(rng.randrange(2000, 20000))
+        else:
+            files[f"content/page{n:04}.html"] = (b"<p>%d</p>" % n) * rng.randrange(10, 200)
+    files["content/more.zip"] = make_zip({f"content/more/page{n}.html": b"<p>more</p>" * 20
+                                          for n in range(20)})
+    # In name order, as velmar-pack writes them: the configuration comes last,
+    # and is rewritten right after it was written.
+    return dict(sorted(files.items()))
+
+
 def refused_payloads(work):
     """(label, payload path, phrase of the refusal) for every payload the
     tool must refuse; rows whose tool is missing are left out."""
