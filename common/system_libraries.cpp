@@ -2,6 +2,8 @@
 
 #include <cwchar>
 
+#include "common/path_components.h"
+
 namespace {
 
 // What a message box, the visual styles and the shell load by name on the
@@ -51,14 +53,13 @@ HMODULE LoadSystemLibrary(const wchar_t* dllName) {
     }
     // Systems without the search flags refuse them: the full path in the
     // system folder is just as safe there.
+    wchar_t folder[MAX_PATH] = {};
     wchar_t path[MAX_PATH] = {};
-    UINT length = GetSystemDirectoryW(path, MAX_PATH);
-    size_t nameLength = std::wcslen(dllName);
-    if (length == 0 || length + 1 + nameLength >= MAX_PATH) {
+    UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH ||
+        !JoinFolderAndName(folder, dllName, std::wcslen(dllName), path, MAX_PATH)) {
         return nullptr;
     }
-    path[length] = L'\\';
-    std::wmemcpy(path + length + 1, dllName, nameLength + 1);
     return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 

@@ -9,12 +9,12 @@
 #include <cwchar>
 #include <new>
 
-wchar_t* ToForwardSlashes(const wchar_t* path) {
+std::unique_ptr<wchar_t[]> ToForwardSlashes(const wchar_t* path) {
     if (path == nullptr) {
         return nullptr;
     }
     size_t length = wcslen(path);
-    wchar_t* copy = new (std::nothrow) wchar_t[length + 1];
+    std::unique_ptr<wchar_t[]> copy(new (std::nothrow) wchar_t[length + 1]);
     if (copy == nullptr) {
         return nullptr;
     }

@@ -4,11 +4,12 @@
 // UTF-8 conversions and the replacement of the tokens.
 #include <array>
 #include <cstddef>
+#include <memory>
 #include <string>
 
-// A new copy of path with every "\" turned into "/"; the caller releases it
-// with delete[]. Null for a null path or when memory runs out.
-wchar_t* ToForwardSlashes(const wchar_t* path);
+// A new copy of path with every "\" turned into "/". Null for a null path or
+// when memory runs out.
+std::unique_ptr<wchar_t[]> ToForwardSlashes(const wchar_t* path);
 
 // "file://" + folder for the playback client, "file:///" + folder for the alternative one.
 std::wstring LocalFolderUrl(bool playbackClient, const std::wstring& slashedFolder);

@@ -86,9 +86,9 @@ bool OpenAndReadAll(const wchar_t* path, unsigned long long size, UniqueDescript
 void FailOnUnreadableFile(const wchar_t* format, const wchar_t* path) {
     LogMessage(LogHandle, format, path);
     RemoveRunWorkFolder();
-    ReportProblem(kUnreadableFileProblem, path);
+    ReportProblem(kGenericProblem, path);
     CloseLauncherLog();
-    ConfigUpdateExit(kUnreadableFileExitCode);
+    ConfigUpdateExit(kProblemExitCode);
 }
 
 // Decodes a file's bytes, with a log line when they are not well-formed UTF-8.
@@ -207,7 +207,7 @@ bool RewrittenConfig(const std::string& bytes, const ConfigTokenList& tokens,
 // The four values in the order they are replaced.
 ConfigTokenList LaunchTokens(const std::wstring& folder, bool playbackClient,
                              const std::wstring& eventName) {
-    std::unique_ptr<wchar_t[]> slashed(ToForwardSlashes(folder.c_str()));
+    std::unique_ptr<wchar_t[]> slashed = ToForwardSlashes(folder.c_str());
     std::wstring url = LocalFolderUrl(playbackClient, slashed != nullptr ? slashed.get() : L"");
     return ConfigTokens(url, BoundedString(LocaleCodes.country, 3), eventName,
                         BoundedString(LocaleCodes.language, 3));

@@ -4,8 +4,6 @@
 #include "package/payload_names.h"
 
 constexpr const wchar_t* kEventNameFileName = L"\\" VELMAR_EVENT_NAME_FILE;
-constexpr int kUnreadableFileProblem = 201;
-constexpr int kUnreadableFileExitCode = 10;
 
 // Replaces the four tokens in configPath's file (local folder URL, country,
 // event name, language) and rewrites it in place. A missing or empty file is

@@ -14,6 +14,9 @@ LogFile* LogHandle = nullptr;
 
 namespace {
 
+// What LogHandle points to.
+std::unique_ptr<LogFile> HeldLog;
+
 SYSTEMTIME timestampTime;
 wchar_t timestampText[80];
 
@@ -183,8 +186,8 @@ bool RotateWhenLarge(const CheckedFolder& folder, const std::wstring& path,
 
 }  // namespace
 
-LogFile* CreateLogFile(const wchar_t* path) {
-    LogFile* log = new (std::nothrow) LogFile();
+std::unique_ptr<LogFile> CreateLogFile(const wchar_t* path) {
+    std::unique_ptr<LogFile> log(new (std::nothrow) LogFile());
     std::wstring folderPath;
     std::wstring leaf;
     if (log == nullptr || path == nullptr || !SplitLastComponent(path, folderPath, leaf)) {
@@ -204,9 +207,8 @@ LogFile* CreateLogFile(const wchar_t* path) {
 LogFile* OpenLauncherLog(const wchar_t* folder) {
     CreateDirectoryW(folder, nullptr);
     std::wstring path = ComposeLogPath(folder);
-    LogHandle = CreateLogFile(path.c_str());
+    UseLauncherLog(CreateLogFile(path.c_str()));
     if (LogHandle == nullptr || !LogHandle->file) {
-        delete LogHandle;
         // The temporary folder as the platform reports it, not in short form.
         std::wstring tempFolder = TemporaryFolderPath();
         if (!tempFolder.empty()) {
@@ -215,7 +217,7 @@ LogFile* OpenLauncherLog(const wchar_t* folder) {
             }
             path = ComposeLogPath(tempFolder);
         }
-        LogHandle = CreateLogFile(path.c_str());
+        UseLauncherLog(CreateLogFile(path.c_str()));
     }
     LogMessage(LogHandle, kStartBanner);
     return LogHandle;
@@ -252,6 +254,10 @@ void CloseLauncherLog() {
         return;
     }
     LogMessage(LogHandle, kExitBanner);
-    delete LogHandle;
-    LogHandle = nullptr;
+    UseLauncherLog(nullptr);
+}
+
+void UseLauncherLog(std::unique_ptr<LogFile> log) {
+    HeldLog = std::move(log);
+    LogHandle = HeldLog.get();
 }

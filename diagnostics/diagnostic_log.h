@@ -2,6 +2,7 @@
 // The diagnostic log: one timestamped, flushed line per step of a launch.
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 #include "diagnostics/log_line.h"
@@ -16,7 +17,8 @@ struct LogFile {
     bool locking = true;
 };
 
-// The process's one log, set by OpenLauncherLog.
+// The process's one log, set by OpenLauncherLog (or UseLauncherLog); it
+// points to the log that UseLauncherLog holds, or to none.
 extern LogFile* LogHandle;
 
 constexpr const wchar_t* kLogFileName = L"launcher_log.txt";
@@ -36,4 +38,6 @@ const wchar_t* GetLogTimestamp();
 // Builds a LogFile for a path: rotates a log above the threshold, then opens
 // it. Neither the folder, the log nor its .old is used through a link: one in
 // their place leaves the LogFile empty.
-LogFile* CreateLogFile(const wchar_t* path);
+std::unique_ptr<LogFile> CreateLogFile(const wchar_t* path);
+// Makes log the process's log (LogHandle), releasing the one held before.
+void UseLauncherLog(std::unique_ptr<LogFile> log);

@@ -2,6 +2,7 @@
 
 #include "diagnostics/message_catalogue.h"
 #include "common/system_libraries.h"
+#include "common/unique_handle.h"
 #include "common/wide_format.h"
 
 #include <vector>
@@ -71,19 +72,16 @@ unsigned ProblemMessageNumber(int problemNumber) {
 }
 
 void ShowProblemBox(va_list* inserts, UINT style, int problemNumber) {
-    HLOCAL text = FormatOwnText(problemNumber, inserts);
-    if (text == nullptr) {
-        text = FormatGenericText(problemNumber);
+    UniqueLocalMemory text(FormatOwnText(problemNumber, inserts));
+    if (!text) {
+        text.reset(FormatGenericText(problemNumber));
     }
     wchar_t caption[kCaptionCapacity];
     if (!LookUpMessage(kCaptionMessage, caption, kCaptionCapacity)) {
         FormatWide(caption, kCaptionCapacity, L"%s", kFallbackCaption);
     }
-    const wchar_t* shown = text != nullptr ? static_cast<const wchar_t*>(text) : L"";
+    const wchar_t* shown = text ? static_cast<const wchar_t*>(text.get()) : L"";
     ProblemBoxDisplay(nullptr, shown, caption, style | MB_SETFOREGROUND);
-    if (text != nullptr) {
-        LocalFree(text);
-    }
 }
 
 void ReportProblem(int problemNumber, ...) {

@@ -5,6 +5,14 @@
 #include <cstdarg>
 #include <string>
 
+// No package in the executable, or a configuration or event name file that
+// cannot be read: the problem with the generic text.
+constexpr int kGenericProblem = 201;
+// The exit code of a run that ends in a problem box after extracting: a
+// damaged payload, a full disk, a client that cannot start or ends at once, a
+// configuration file that cannot be read.
+constexpr int kProblemExitCode = 10;
+
 constexpr unsigned kCaptionMessage = 10001;
 constexpr unsigned kGenericTextMessage = 10006;
 constexpr const wchar_t* kFallbackCaption = L"VelmarOne";

@@ -154,7 +154,7 @@ INT_PTR OpenMember(const FDINOTIFICATION& notification) {
                       NameForLog(name).c_str());
         return -1;
     }
-    std::unique_ptr<char[]> folder(GetParentPath(memberPath));
+    std::unique_ptr<char[]> folder = GetParentPath(memberPath);
     if (folder != nullptr) {
         CreateFolderWithParents(folder.get());
     }

@@ -1,26 +1,18 @@
 #include "extract/cabinet_folders.h"
 
-#include <windows.h>
+#include <cwchar>
+#include <string>
 
-#include <memory>
-
+#include "common/folder_creation.h"
+#include "common/process_state.h"
 #include "extract/cabinet_file_calls.h"
-#include "extract/cabinet_paths.h"
 
-int CreateFolderWithParents(const char* path) {
-    if (path == nullptr || path[0] == '\0') {
-        return 0;
+bool CreateFolderWithParents(const char* path) {
+    std::wstring wide;
+    if (!WidePathFromUtf8(path, wide) || wide.empty()) {
+        return false;
     }
-    if (CreateUtf8Directory(path)) {
-        return 1;
-    }
-    if (GetLastError() != ERROR_PATH_NOT_FOUND) {
-        return 0;
-    }
-    std::unique_ptr<char[]> parent(GetParentPath(path));
-    if (parent == nullptr || parent[0] == '\0') {
-        return 0;
-    }
-    CreateFolderWithParents(parent.get());
-    return CreateUtf8Directory(path) ? 1 : 0;
+    wchar_t folder[kPathCapacity] = {};
+    std::wmemcpy(folder, wide.c_str(), wide.size() + 1);
+    return CreateFolderPath(folder);
 }

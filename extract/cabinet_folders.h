@@ -1,8 +1,7 @@
 #pragma once
 // Folder creation for cabinet members (narrow UTF-8 paths).
 
-// Creates the folder, creating missing ancestors first when the platform
-// reports path-not-found. Each step goes to a strictly shorter parent, so it
-// ends for relative and empty paths too. Non-zero when the last creation
-// attempt succeeded; callers do not rely on it.
-int CreateFolderWithParents(const char* path);
+// CreateFolderPath on the wide form of path: the folder with its missing
+// ancestors. False when the path does not convert or the folder is not there
+// at the end; callers do not rely on it.
+bool CreateFolderWithParents(const char* path);

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <new>
 
+#include "common/path_components.h"
+
 namespace {
 
 void Clear(char (&out)[kCabinetPathCapacity]) {
@@ -11,7 +13,7 @@ void Clear(char (&out)[kCabinetPathCapacity]) {
 
 }  // namespace
 
-char* GetParentPath(const char* path) {
+std::unique_ptr<char[]> GetParentPath(const char* path) {
     size_t length = path != nullptr ? std::strlen(path) : 0;
     size_t cut = 0;
     if (length > 0) {
@@ -20,12 +22,12 @@ char* GetParentPath(const char* path) {
             --cut;
         }
     }
-    char* parent = new (std::nothrow) char[cut + 1];
+    std::unique_ptr<char[]> parent(new (std::nothrow) char[cut + 1]);
     if (parent == nullptr) {
         return nullptr;
     }
     if (cut > 0) {
-        std::memcpy(parent, path, cut);
+        std::memcpy(parent.get(), path, cut);
     }
     parent[cut] = '\0';
     return parent;
@@ -73,14 +75,12 @@ bool JoinMemberPath(const char* destination, const char* memberName,
         return false;
     }
     size_t destinationLength = std::strlen(destination);
-    size_t nameLength = std::strlen(memberName);
-    if (destinationLength >= kCabinetPathCapacity ||
-        nameLength >= kCabinetPathCapacity - destinationLength) {
+    if (!JoinFolderAndName(destination, memberName, std::strlen(memberName), out,
+                           kCabinetPathCapacity)) {
         return false;
     }
-    std::memcpy(out, destination, destinationLength);
-    for (size_t i = 0; i < nameLength; ++i) {
-        out[destinationLength + i] = memberName[i] == '/' ? '\\' : memberName[i];
+    for (char* c = out + destinationLength; *c != '\0'; ++c) {
+        *c = *c == '/' ? '\\' : *c;
     }
     return true;
 }

@@ -3,6 +3,7 @@
 // here must fit a buffer of kCabinetPathCapacity bytes, terminator included;
 // the functions that build one refuse (return false, empty output) otherwise.
 #include <cstddef>
+#include <memory>
 
 // Room for the UTF-8 form of any 259-character wide path (up to three bytes
 // for each UTF-16 unit) and its terminator. The wide path that reaches the
@@ -10,9 +11,9 @@
 constexpr size_t kCabinetPathCapacity = 3 * 259 + 1;
 
 // A new copy of path up to, not including, its last backslash. A backslash at
-// index 0 does not count, so "\a", "abc" and "" give "". Release with delete[];
-// null only when memory runs out.
-char* GetParentPath(const char* path);
+// index 0 does not count, so "\a", "abc" and "" give "". Null only when memory
+// runs out.
+std::unique_ptr<char[]> GetParentPath(const char* path);
 
 // folder with a backslash appended unless it already ends in one. An empty or
 // null folder is refused.

@@ -18,11 +18,11 @@
 #include "extract/extraction_log.h"
 #include "extract/zip_reader.h"
 #include "diagnostics/diagnostic_log.h"
+#include "common/folder_creation.h"
 #include "common/path_components.h"
 #include "common/process_state.h"
 #include "common/run_failure.h"
 #include "common/text_conversion.h"
-#include "package/workspace_folders.h"
 
 namespace {
 
@@ -51,15 +51,7 @@ WatchedEntry* FindWatchedEntry(const std::wstring& name) {
 
 // WorkFolder + "\" + name, when that fits a path buffer.
 bool WorkFolderPath(const wchar_t* name, wchar_t* out) {
-    size_t folderLength = std::wcslen(WorkFolder);
-    size_t nameLength = std::wcslen(name);
-    if (folderLength + 1 + nameLength >= kPathCapacity) {
-        return false;
-    }
-    std::wmemcpy(out, WorkFolder, folderLength);
-    out[folderLength] = L'\\';
-    std::wmemcpy(out + folderLength + 1, name, nameLength + 1);
-    return true;
+    return JoinFolderAndName(WorkFolder, name, std::wcslen(name), out, kPathCapacity);
 }
 
 // The whole text with its terminator as UTF-8, into a zero-filled buffer of
@@ -140,7 +132,7 @@ bool EntryPathFits(const wchar_t* name, const wchar_t* archivePath) {
 // Writes one entry; false, with a log line naming the entry and the reason,
 // when it cannot be written in full.
 bool WriteEntry(ZipReader* reader, int index, const wchar_t* name, const wchar_t* archivePath) {
-    std::unique_ptr<wchar_t[]> folder(GetEntryFolder(name));
+    std::unique_ptr<wchar_t[]> folder = GetEntryFolder(name);
     if (folder != nullptr) {
         wchar_t folderPath[kPathCapacity];
         if (WorkFolderPath(folder.get(), folderPath)) {
@@ -295,7 +287,7 @@ const wchar_t* ZipResultReason(ZipResult result) {
     }
 }
 
-wchar_t* GetEntryFolder(const wchar_t* entryName) {
+std::unique_ptr<wchar_t[]> GetEntryFolder(const wchar_t* entryName) {
     if (entryName == nullptr) {
         return nullptr;
     }
@@ -309,7 +301,7 @@ wchar_t* GetEntryFolder(const wchar_t* entryName) {
     if (last == length || last == 0 || IsPathSeparator(entryName[0])) {
         return nullptr;
     }
-    wchar_t* folder = new (std::nothrow) wchar_t[last + 1];
+    std::unique_ptr<wchar_t[]> folder(new (std::nothrow) wchar_t[last + 1]);
     if (folder == nullptr) {
         return nullptr;
     }

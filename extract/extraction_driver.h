@@ -2,6 +2,7 @@
 // Extracts an archive into the work folder: the entries of a zip archive, with
 // the folders they need, and every nested zip or cabinet archive among them.
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,6 @@ bool WatchedEntryExtracted(const std::wstring& name);
 const wchar_t* ZipResultReason(ZipResult result);
 
 // The folder part of an entry name, with "\" separators, as a new string that
-// the caller releases with delete[]; null when the name has no folder part or
-// its folder part starts with a separator.
-wchar_t* GetEntryFolder(const wchar_t* entryName);
+// the caller owns; null when the name has no folder part or its folder part
+// starts with a separator.
+std::unique_ptr<wchar_t[]> GetEntryFolder(const wchar_t* entryName);

@@ -90,18 +90,6 @@ bool TakeRootFolder(wchar_t* root) {
     return true;
 }
 
-// first + the first secondLength characters of second, when that fits a path buffer.
-bool JoinPath(const wchar_t* first, const wchar_t* second, size_t secondLength, wchar_t* out) {
-    size_t firstLength = std::wcslen(first);
-    if (firstLength + secondLength >= kPathCapacity) {
-        return false;
-    }
-    std::wmemcpy(out, first, firstLength);
-    std::wmemcpy(out + firstLength, second, secondLength);
-    out[firstLength + secondLength] = L'\0';
-    return true;
-}
-
 // Puts minizip on the entry at index, stepping forward from where it stands;
 // only an index behind the current entry restarts from the first one.
 ZipResult MoveToEntry(ZipReader* reader, int32_t index) {
@@ -388,21 +376,6 @@ bool IsEmptyZipArchive(const wchar_t* path) {
     return IsEmptyZip(source);
 }
 
-void CreateFolderChain(const wchar_t* root, const wchar_t* relative, size_t length) {
-    size_t cut = length;
-    while (cut > 0 && !IsPathSeparator(relative[cut - 1])) {
-        --cut;
-    }
-    // cut - 1 is the last separator; a separator at position 0 has no parent before it.
-    if (cut > 1) {
-        CreateFolderChain(root, relative, cut - 1);
-    }
-    wchar_t path[kPathCapacity];
-    if (JoinPath(root, relative, length, path)) {
-        CreateOneFolder(path);
-    }
-}
-
 // A name that ends in a separator cannot name a file: tools that store no
 // directory attribute still mark folders so.
 bool IsFolderEntry(const ZipEntryInfo& record) {
@@ -481,7 +454,8 @@ ZipResult WriteFileEntry(ZipReader* reader, const ZipEntryInfo& record,
                          const wchar_t* destinationName) {
     wchar_t path[kPathCapacity];
     if (!IsEntryNameInside(destinationName) ||
-        !JoinPath(reader->rootFolder, destinationName, std::wcslen(destinationName), path)) {
+        !JoinFolderAndName(reader->rootFolder, destinationName, std::wcslen(destinationName), path,
+                           kPathCapacity)) {
         return ZipFileError;
     }
     UniqueFileHandle output = CreateEntryFile(path, record.fileAttributes);
@@ -620,6 +594,9 @@ bool CreateEntryFolders(const wchar_t* rootFolder, const wchar_t* relativePath) 
     if (folderLength > kLongestFolderPath) {
         return false;
     }
-    CreateFolderChain(rootFolder, relativePath, length);
+    wchar_t path[kPathCapacity];
+    if (JoinFolderAndName(rootFolder, relativePath, length, path, kPathCapacity)) {
+        CreateFolderPath(path);
+    }
     return true;
 }

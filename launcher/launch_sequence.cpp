@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cwchar>
+#include <memory>
 
 #include "config/config_update.h"
 #include "extract/extraction_driver.h"
@@ -24,7 +25,6 @@
 
 namespace {
 
-constexpr int kNoPackageProblem = 201;
 constexpr const wchar_t* kCopyOutFailedText = L"Failed to extract the exe file.";
 constexpr size_t kArchiveExtensionLength = 4;  // ".zip"
 
@@ -201,9 +201,9 @@ int RunLaunchSequence(const char* commandLine) {
     std::wstring logFolder = DetermineLogFolder();
     LogFile* log = OpenLauncherLog(logFolder.c_str());
 
-    char* properties = GetPackageProperties();
+    std::unique_ptr<char[]> properties = GetPackageProperties();
     if (properties == nullptr) {
-        ReportProblem(kNoPackageProblem, commandLine != nullptr ? commandLine : "");
+        ReportProblem(kGenericProblem, commandLine != nullptr ? commandLine : "");
         CloseLauncherLog();
         return 0;
     }
@@ -215,7 +215,7 @@ int RunLaunchSequence(const char* commandLine) {
         return 0;
     }
 
-    LocaleCodes = LocaleCodesFromText(WidePropertyText(properties));
+    LocaleCodes = LocaleCodesFromText(WidePropertyText(properties.get()));
     if (!SetUpWorkFolder(log, archivePath)) {
         SystemMessageBoxW(nullptr, kCopyOutFailedText, nullptr, 0);
         return 0;

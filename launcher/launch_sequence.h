@@ -7,11 +7,6 @@
 
 constexpr const wchar_t* kLogFolderFragment = L"\\Velmar_Client_Logs";
 
-// The exit code of a run that ends in a problem box after extracting: a
-// damaged payload, a full disk, a client that cannot start or ends at once, a
-// configuration file that cannot be read.
-constexpr int kProblemExitCode = 10;
-
 // Ends a run that cannot do its job after its work folder was made: removes
 // the work folder and the temporary archive, tells the user the first cause
 // the run noted (a damaged package when none), closes the log. spaceNeeded

@@ -6,6 +6,7 @@
 
 #include "diagnostics/diagnostic_log.h"
 #include "diagnostics/logged_retry.h"
+#include "common/folder_creation.h"
 #include "common/process_state.h"
 #include "common/system_paths.h"
 #include "common/unique_handle.h"
@@ -209,7 +210,7 @@ int GetZipFromExe(wchar_t* path) {
     if (path[0] == L'\0') {  // no number could be claimed
         return 0;
     }
-    HANDLE executable = PackageSource.executable;
+    HANDLE executable = PackageSource.executable.get();
     uint32_t archiveLength = PositionAtArchive(executable, output.get());
     if (archiveLength == 0 || CopyOutArchive(executable, output.get(), archiveLength, path) == 0) {
         return 0;

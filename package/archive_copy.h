@@ -6,8 +6,6 @@
 
 #include <cstdint>
 
-constexpr DWORD kCopyChunkSize = 8192;   // bytes per read, by default
-constexpr DWORD kCopyBufferSize = 8194;  // bytes of a buffer for the default reads
 // The copy-out moves the archive in blocks of this size: a few hundred reads
 // and writes for a payload of hundreds of megabytes instead of tens of
 // thousands, with the transfer buffer still of a fixed size.
@@ -44,4 +42,4 @@ enum class CopyOutcome {
 // Copies archiveLength bytes in reads of at most chunkSize bytes into buffer
 // (room for at least chunkSize bytes).
 CopyOutcome CopyArchiveBytes(ArchiveCopyStreams& streams, uint32_t archiveLength,
-                             unsigned char* buffer, DWORD chunkSize = kCopyChunkSize);
+                             unsigned char* buffer, DWORD chunkSize);

@@ -55,14 +55,10 @@ uint32_t ReadArchiveEnd(HANDLE file, const PackageLayout& layout) {
 }  // namespace
 
 int ProbePackageFile(const wchar_t* path) {
-    if (PackageSource.executable != INVALID_HANDLE_VALUE) {
-        CloseHandle(PackageSource.executable);
-    }
-    PackageSource.executable =
-        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    PackageSource.executable.reset(
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     std::vector<unsigned char> block;
-    if (PackageSource.executable == INVALID_HANDLE_VALUE ||
-        !ReadSearchBlock(PackageSource.executable, block)) {
+    if (!PackageSource.executable || !ReadSearchBlock(PackageSource.executable.get(), block)) {
         LogMessage(LogHandle, L"HasSelfExtractMarker couldn't read source exe %s\n", path);
         PackageSource.propertyOffset = kMarkerSearchStart;
         PackageSource.archiveOffset = kMarkerSearchStart;
@@ -75,7 +71,7 @@ int ProbePackageFile(const wchar_t* path) {
     }
     PackageSource.propertyOffset = layout.propertyOffset;
     PackageSource.archiveOffset = layout.archiveOffset;
-    PackageSource.archiveEnd = ReadArchiveEnd(PackageSource.executable, layout);
+    PackageSource.archiveEnd = ReadArchiveEnd(PackageSource.executable.get(), layout);
     if (layout.propertyTooLong) {
         LogMessage(LogHandle, L"property size %d over limit of ? %d\n",
                    layout.archiveOffset - layout.propertyOffset,
@@ -97,11 +93,11 @@ int HasSelfExtractMarker() {
     return ProbePackageFile(ShortPathOf(modulePath).c_str());
 }
 
-char* GetPackageProperties() {
+std::unique_ptr<char[]> GetPackageProperties() {
     if (HasSelfExtractMarker() != 1) {
         return nullptr;
     }
-    char* copy = new (std::nothrow) char[kPropertyCapacity]();
+    std::unique_ptr<char[]> copy(new (std::nothrow) char[kPropertyCapacity]());
     if (copy == nullptr) {
         return nullptr;
     }

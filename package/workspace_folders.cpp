@@ -274,61 +274,6 @@ bool RemoveTree(const TempAnchor& anchor, const std::wstring& folder, ReadOnlyEn
 
 }  // namespace
 
-size_t FolderWalkStart(const wchar_t* path) {
-    size_t length = std::wcslen(path);
-    if (length >= 2 && path[1] == L':') {
-        return 3;
-    }
-    if (length >= 2 && path[1] == L'\\') {
-        const wchar_t* serverEnd = std::wcschr(path + 2, L'\\');
-        if (serverEnd == nullptr) {
-            return kNoFolderWalk;
-        }
-        const wchar_t* shareEnd = std::wcschr(serverEnd + 1, L'\\');
-        if (shareEnd == nullptr) {
-            return kNoFolderWalk;
-        }
-        return static_cast<size_t>(shareEnd - path);
-    }
-    return 1;
-}
-
-void CreateFolderPath(wchar_t* path) {
-    if (path == nullptr) {
-        return;
-    }
-    size_t length = wcsnlen(path, kPathCapacity);
-    if (length == 0 || length >= kPathCapacity) {
-        return;
-    }
-    if (IsNameTaken(path)) {
-        return;
-    }
-    if (CreateOneFolder(path)) {
-        return;
-    }
-    size_t start = FolderWalkStart(path);
-    if (start == kNoFolderWalk) {
-        return;
-    }
-    for (size_t i = start; i < length; ++i) {
-        if (path[i] != L'\\') {
-            continue;
-        }
-        path[i] = L'\0';
-        bool present = IsNameTaken(path) || CreateOneFolder(path) != 0;
-        path[i] = L'\\';
-        if (!present) {
-            return;
-        }
-    }
-    // A path without a trailing backslash names a folder too: its ancestors
-    // now exist, so it can be made.
-    if (path[length - 1] != L'\\') {
-        CreateOneFolder(path);
-    }
-}
-
 bool BeginsWithFolder(const wchar_t* path, const wchar_t* folder) {
     return BeginsIgnoringAsciiCase(std::wstring_view(path), std::wstring_view(folder));
 }

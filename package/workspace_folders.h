@@ -12,12 +12,6 @@
 #include "common/checked_files.h"
 #include "common/unique_handle.h"
 
-// Creates path and its missing ancestors. path normally ends in a backslash;
-// without one, its last component is created too. The text is modified while
-// the walk runs and restored before return. Paths of 260 characters or more
-// are refused. No result, no log.
-void CreateFolderPath(wchar_t* path);
-
 enum class ReadOnlyEntries {
     Keep,   // read-only files and folders stay, with the folders above them
     Clear,  // the attribute is cleared and they are removed too
@@ -84,12 +78,6 @@ class TempWorkspace {
 bool DeleteThroughHandle(HANDLE handle);
 
 // Text logic, kept apart from the file system.
-
-constexpr size_t kNoFolderWalk = static_cast<size_t>(-1);
-// Where the walk of CreateFolderPath begins, past the root: 3 for "C:\...",
-// the backslash after the share name for "\\server\share\...", 1 otherwise;
-// kNoFolderWalk when a network path ends before its share name does.
-size_t FolderWalkStart(const wchar_t* path);
 
 // path begins with folder, ASCII letters compared without case.
 bool BeginsWithFolder(const wchar_t* path, const wchar_t* folder);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdarg>
+#include <memory>
 #include <string>
 
 #include "common/unique_handle.h"
@@ -171,16 +172,16 @@ TEST_F(LogFolder, LogThatCannotBeOpenedAnywhereSwallowsEveryLine) {
 TEST_F(LogFolder, LaunchersAppendingAtOnceKeepEveryLineWhole) {
     CreateDirectoryW(folder.c_str(), nullptr);
     WriteFileText(logPath, "earlier\r\n");
-    LogFile* first = CreateLogFile(logPath.c_str());
-    LogFile* second = CreateLogFile(logPath.c_str());
+    std::unique_ptr<LogFile> first = CreateLogFile(logPath.c_str());
+    std::unique_ptr<LogFile> second = CreateLogFile(logPath.c_str());
     ASSERT_TRUE(first->file.valid() && second->file.valid());
     for (int i = 0; i < 3; ++i) {
-        LogMessage(first, L"first %d\n", i);
-        LogMessage(second, L"second %d\n", i);
+        LogMessage(first.get(), L"first %d\n", i);
+        LogMessage(second.get(), L"second %d\n", i);
     }
     EXPECT_TRUE(first->locking && second->locking) << "the append lock was given up";
-    delete first;
-    delete second;
+    first.reset();
+    second.reset();
     std::string log = ReadFileText(logPath);
     EXPECT_EQ(log.substr(0, 9), "earlier\r\n");
     EXPECT_EQ(Messages(log.substr(9)),
@@ -194,9 +195,7 @@ TEST_F(LogFolder, LogWithASecondNameIsNotWrittenThrough) {
     std::wstring elsewhere = scratch / L"elsewhere.txt";
     WriteFileText(elsewhere, std::string(512001, 'x'));
     ASSERT_TRUE(CreateHardLinkW(logPath.c_str(), elsewhere.c_str(), nullptr));
-    LogFile* log = CreateLogFile(logPath.c_str());
-    EXPECT_FALSE(log->file.valid());
-    delete log;
+    EXPECT_FALSE(CreateLogFile(logPath.c_str())->file.valid());
     EXPECT_EQ(ReadFileText(elsewhere), std::string(512001, 'x'));
     EXPECT_FALSE(FileExists(folder + L"\\launcher_log.old"));
 }

@@ -280,9 +280,9 @@ TEST_F(CabinetExtraction, FolderCreationMakesMissingParentsAndAlwaysEnds) {
     EXPECT_TRUE(Attributes(scratch_ / L"rel\\one\\two") & FILE_ATTRIBUTE_DIRECTORY);
 
     // A drive that does not exist: every level fails, and the attempt ends.
-    EXPECT_EQ(CreateFolderWithParents("Q:\\velmar\\a\\b"), 0);
+    EXPECT_FALSE(CreateFolderWithParents("Q:\\velmar\\a\\b"));
     // A file in the way of a folder: no folder, and the file stays as it was.
     WriteFileText(scratch_ / L"blocker", "file\n");
-    EXPECT_EQ(CreateFolderWithParents(Utf8(scratch_ / L"blocker\\inner").c_str()), 0);
+    EXPECT_FALSE(CreateFolderWithParents(Utf8(scratch_ / L"blocker\\inner").c_str()));
     EXPECT_EQ(ReadFileText(scratch_ / L"blocker"), "file\n");
 }

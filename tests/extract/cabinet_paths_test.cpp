@@ -8,7 +8,7 @@
 namespace {
 
 std::string Parent(const char* path) {
-    std::unique_ptr<char[]> parent(GetParentPath(path));
+    std::unique_ptr<char[]> parent = GetParentPath(path);
     return parent != nullptr ? std::string(parent.get()) : std::string("<null>");
 }
 

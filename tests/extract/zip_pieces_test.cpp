@@ -120,7 +120,7 @@ TEST(EntryDataDecoder, TruncatedDamagedOrOversizedDataFails) {
 }
 
 std::wstring Folder(const wchar_t* name) {
-    std::unique_ptr<wchar_t[]> folder(GetEntryFolder(name));
+    std::unique_ptr<wchar_t[]> folder = GetEntryFolder(name);
     return folder == nullptr ? L"<null>" : folder.get();
 }
 

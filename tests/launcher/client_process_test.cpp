@@ -2,6 +2,7 @@
 
 #include "launcher/launch_sequence.h"
 #include "launcher/run_failure_report.h"
+#include "diagnostics/problem_report.h"
 #include "common/run_failure.h"
 #include "test_support/recorded_box.h"
 

@@ -162,10 +162,10 @@ TEST(ConfigText, LocalFolderUrlFormFollowsTheChosenClient) {
 }
 
 TEST(ConfigText, ToForwardSlashesCopiesWithEverySeparatorTurned) {
-    std::unique_ptr<wchar_t[]> slashed(ToForwardSlashes(L"C:\\Temp\\my pkg\\\\ä"));
+    std::unique_ptr<wchar_t[]> slashed = ToForwardSlashes(L"C:\\Temp\\my pkg\\\\ä");
     ASSERT_NE(slashed, nullptr);
     EXPECT_STREQ(slashed.get(), L"C:/Temp/my pkg//ä");
-    EXPECT_EQ(ToForwardSlashes(nullptr), nullptr);
+    EXPECT_EQ(ToForwardSlashes(nullptr).get(), nullptr);
 }
 
 TEST(ConfigText, EventNameLosesOnlyItsFinalLineEnd) {

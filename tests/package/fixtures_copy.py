@@ -1,5 +1,6 @@
-"""Archives for the copy-out tests, made with Python's zipfile: two whose
-lengths sit on either side of one transfer chunk, and a larger one."""
+"""Archives for the copy-out tests, made with Python's zipfile: a small one,
+two whose lengths sit on either side of one copy-out block (kCopyOutBlockSize,
+1 MiB), and a larger one."""
 import io
 import random
 import zipfile
@@ -20,8 +21,9 @@ def _stored_zip(total_length):
 
 
 def build(outdir):
-    (outdir / "copy_8192.zip").write_bytes(_stored_zip(8192))
-    (outdir / "copy_8193.zip").write_bytes(_stored_zip(8193))
+    (outdir / "copy_small.zip").write_bytes(_stored_zip(8193))
+    (outdir / "copy_block.zip").write_bytes(_stored_zip(1 << 20))
+    (outdir / "copy_block_and_one.zip").write_bytes(_stored_zip((1 << 20) + 1))
     rng = random.Random(20261208)
     with zipfile.ZipFile(outdir / "copy_large.zip", "w", zipfile.ZIP_DEFLATED) as archive:
         archive.writestr("bin/velmar.exe", b"MZ" + bytes(rng.getrandbits(8) for _ in range(150000)))

@@ -26,12 +26,7 @@ class PackageProbe : public ::testing::Test {
 
     // The probe keeps the file open for the copy-out; the scratch folder can
     // only go once it is closed.
-    void TearDown() override {
-        if (PackageSource.executable != INVALID_HANDLE_VALUE) {
-            CloseHandle(PackageSource.executable);
-            PackageSource.executable = INVALID_HANDLE_VALUE;
-        }
-    }
+    void TearDown() override { PackageSource.executable.reset(); }
 
     std::wstring WritePackage(const Bytes& bytes) {
         std::wstring path = scratch.path() + L"\\package.exe";
@@ -46,7 +41,7 @@ TEST_F(PackageProbe, FillsPackageSourceFromARealFile) {
     EXPECT_EQ(PackageSource.propertyOffset, 100006);
     EXPECT_EQ(PackageSource.archiveOffset, 100011);
     EXPECT_STREQ(PackageSource.propertyText, "de-AT");
-    EXPECT_NE(PackageSource.executable, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(PackageSource.executable.valid());
 }
 
 TEST_F(PackageProbe, ZeroByteInPropertiesEndsTheText) {
@@ -63,5 +58,5 @@ TEST_F(PackageProbe, UnreadableFileGivesNoPackage) {
 
 TEST(LauncherImage, ProbeOfThisTestProgramFindsNoPackage) {
     // The test executable is a plain program: it carries no marker.
-    EXPECT_EQ(GetPackageProperties(), nullptr);
+    EXPECT_EQ(GetPackageProperties().get(), nullptr);
 }

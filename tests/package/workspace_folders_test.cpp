@@ -1,5 +1,7 @@
 #include "package/workspace_folders.h"
 
+#include "common/folder_creation.h"
+
 #include <gtest/gtest.h>
 
 #include <windows.h>

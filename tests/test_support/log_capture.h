@@ -35,11 +35,10 @@ class LogCapture {
   public:
     explicit LogCapture(const std::wstring& path) : path_(path) {
         DeleteFileW(path_.c_str());
-        LogHandle = CreateLogFile(path_.c_str());
+        UseLauncherLog(CreateLogFile(path_.c_str()));
     }
     ~LogCapture() {
-        delete LogHandle;
-        LogHandle = nullptr;
+        UseLauncherLog(nullptr);
         DeleteFileW(path_.c_str());
     }
     LogCapture(const LogCapture&) = delete;

@@ -45,7 +45,7 @@ std::wstring WideFromUtf8(const std::string& bytes) {
     return text;
 }
 
-std::string FormatReport(const ClientStart& start) {
+std::string FormatReport(const ObservedStart& start) {
     std::string out = "{\n";
     out += "  \"program\": " + JsonString(start.program) + ",\n";
     out += "  \"command_line\": " + JsonString(start.commandLine) + ",\n";

@@ -8,7 +8,7 @@ constexpr const wchar_t* kStayMarkerName = L"stay_running.txt";
 constexpr const wchar_t* kReportVariable = L"VELMAR_CLIENT_REPORT";
 constexpr unsigned kLongestStay = 3600;  // seconds
 
-struct ClientStart {
+struct ObservedStart {
     std::wstring program;            // the running executable's path
     std::wstring commandLine;        // the whole command line, as given
     std::vector<std::wstring> argv;  // the command line split the usual way
@@ -28,7 +28,7 @@ std::string HexBytes(const std::string& bytes);
 // UTF-8 to UTF-16; malformed sequences become U+FFFD.
 std::wstring WideFromUtf8(const std::string& bytes);
 // The JSON object that describes one start.
-std::string FormatReport(const ClientStart& start);
+std::string FormatReport(const ObservedStart& start);
 // The folder the report and the marker belong in: the one above the program's
 // own folder (the work folder, for <work folder>\bin\velmar.exe).
 std::wstring ReportFolder(const std::wstring& programPath);

@@ -104,7 +104,7 @@ std::vector<std::wstring> SplitCommandLine(const wchar_t* commandLine) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    ClientStart start;
+    ObservedStart start;
     start.program = ProgramPath();
     start.commandLine = GetCommandLineW();
     start.argv = SplitCommandLine(GetCommandLineW());
