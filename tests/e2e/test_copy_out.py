@@ -3,7 +3,6 @@ runs, and launchers that run at the same time: real packages under Wine,
 observed from outside (files, log, exit code)."""
 import os
 import signal
-import time
 import unittest
 import zipfile
 
@@ -96,33 +95,20 @@ class CopyOutCase(unittest.TestCase):
 
     # Processes -----------------------------------------------------------
 
-    def freeze_when_logged(self, process, program, line_start: str):
-        """Pauses the launcher running program once the log holds a line that
-        starts with line_start; returns its Linux process ids."""
-        return self.freeze_when(
-            process, program, lambda: any(l.startswith(line_start)
-                                          for l in self.sandbox.log_lines()), repr(line_start))
+    stay = staticmethod(harness.keep_client_running)
+    release = staticmethod(harness.release_client)
 
     def freeze_when(self, process, program, reached, what: str):
-        """Pauses the launcher running program once reached() is true; returns
-        its Linux process ids. The launcher is paused as soon as it is seen
-        and then let run in steps of a few milliseconds, so that it is caught
-        right behind that point however busy the machine is."""
-        windows = harness.to_windows(program)
-        self.assertTrue(harness.wait_for(lambda: harness.windows_process_ids(windows),
-                                         timeout=60, interval=0.002), "the launcher did not start")
-        pids = harness.windows_process_ids(windows)
+        """Pauses the launcher running program as soon as reached() is true (a
+        file it makes, a line it logs); returns its Linux process ids. The
+        packages are large enough that the step behind that event lasts long
+        after it."""
+        self.assertTrue(harness.wait_for(lambda: reached() or process.poll() is not None,
+                                         timeout=120, interval=0.005), f"never reached: {what}")
+        pids = harness.windows_process_ids(harness.to_windows(program))
         self.addCleanup(self.thaw, pids)
         self.signal(pids, signal.SIGSTOP)
-        deadline = time.monotonic() + 60
-        while not reached():
-            self.assertLess(time.monotonic(), deadline, f"never reached: {what}")
-            self.signal(pids, signal.SIGCONT)
-            time.sleep(0.002)
-            self.signal(pids, signal.SIGSTOP)
-        alive = [pid for pid in pids if os.path.exists(f"/proc/{pid}")]
-        self.assertTrue(alive, "the launcher ended before it could be paused")
-        self.assertIsNone(process.poll())
+        self.assertIsNone(process.poll(), "the launcher ended before it could be paused")
         return pids
 
     @staticmethod
@@ -252,13 +238,16 @@ class FirstRunAndSweep(CopyOutCase):
         held = self.make_run(3, client=b"MZ finished client")
         (held / "media").mkdir()
         (held / "media" / "scanner.exe").write_bytes(STANDIN.read_bytes())
-        for folder in (self.sandbox.temp, held):
-            (folder / "stay_running.txt").write_bytes(b"8")
+        folders = (self.sandbox.temp, held)
+        for folder in folders:
+            self.stay(folder)
         harness.give_to_user(self.sandbox.temp)
         holders = [self.sandbox.start(self.rec("rec_2.zip")),
                    self.sandbox.start(held / "media" / "scanner.exe")]
         for holder in holders:
             self.addCleanup(lambda h=holder: h.returncode is None and h.communicate(timeout=60))
+        for folder in folders:
+            self.addCleanup(self.release, folder)
         for folder in (self.sandbox.temp, held):
             self.assertTrue(harness.wait_for(lambda f=folder: (f / "client_report.txt").exists(),
                                              timeout=60), "a holder did not start")
@@ -274,6 +263,8 @@ class FirstRunAndSweep(CopyOutCase):
         self.assertTrue((held / "media" / "scanner.exe").exists())
 
         # Once released, the first run after it removes the folder.
+        for folder in folders:
+            self.release(folder)
         for holder in holders:
             holder.communicate(timeout=60)
         self.assertEqual(self.sandbox.run(program).exit_code, 0)
@@ -281,17 +272,18 @@ class FirstRunAndSweep(CopyOutCase):
 
     def test_folder_of_a_running_client_is_kept_until_it_ends(self):
         folder = self.make_run(1, client=STANDIN.read_bytes())
-        (folder / "stay_running.txt").write_bytes(b"8")
+        self.stay(folder)
         self.rec("rec_1.zip").write_bytes(b"stale")
         harness.give_to_user(self.sandbox.offplay)
         client = self.sandbox.start(folder / "bin" / "velmar.exe")
         self.addCleanup(lambda: client.returncode is None and client.communicate(timeout=60))
+        self.addCleanup(self.release, folder)
         self.assertTrue(harness.wait_for(lambda: (folder / "client_report.txt").exists(),
                                          timeout=60), "the client did not start")
 
         program, _ = self.package(payload("beside"))
         self.assertEqual(self.sandbox.run(program).exit_code, 0)
-        self.assertIsNone(client.poll(), "the client ended before the sweep could be tested")
+        self.assertIsNone(client.poll(), "the client ended before it was released")
         self.assertEqual(self.chosen_names(), ["rec_2.zip"])
         self.assertTrue((folder / "bin" / "velmar.exe").exists())
         self.assertTrue((folder / "left.txt").exists())
@@ -300,6 +292,7 @@ class FirstRunAndSweep(CopyOutCase):
         self.assertEqual([l for l in self.sandbox.log_lines() if l.startswith("Gave up")], [])
 
         # Once the client has ended, the next run's sweep removes the folder.
+        self.release(folder)
         client.communicate(timeout=60)
         self.assertEqual(self.sandbox.run(program).exit_code, 0)
         self.assertFalse(folder.exists())
@@ -403,8 +396,11 @@ class LinksInPlaceOfNames(CopyOutCase):
 class LaunchersAtTheSameTime(CopyOutCase):
     def test_simultaneous_launchers_end_in_distinct_complete_work_folders(self):
         tags = ["A", "B", "C"]
-        # Each client keeps running a while, so no launcher sweeps another's folder.
-        running = {"bin/launcher.exe": STANDIN.read_bytes(), "stay_running.txt": b"15"}
+        # Each client keeps running until released, so no launcher sweeps another's folder.
+        running = {"bin/launcher.exe": STANDIN.read_bytes(),
+                   "stay_running.txt": harness.STAY_UNTIL_RELEASED}
+        for number in (1, 2, 3):
+            self.addCleanup(self.release, self.rec(f"rec_{number}"))
         packages = {tag: self.package(payload(tag, {f"media/{tag}.bin": tag.encode() * 50000,
                                                     **running}),
                                       f"event-{tag}.exe") for tag in tags}
@@ -433,7 +429,9 @@ class LaunchersAtTheSameTime(CopyOutCase):
         # archive or folder exist: the second must still not take 1.
         first, _ = self.large_package("first.exe", 64)
         running = self.sandbox.start(first)
-        pids = self.freeze_when_logged(running, first, "GetZipFrom Exe Generated filename =")
+        claim = self.rec("rec_1.lock")
+        pids = self.freeze_when(running, first, claim.exists, "the claim on rec_1")
+        self.assertFalse(self.rec("rec_1").exists(), "the first run was paused too late")
         second, _ = self.package(payload("second"), "second.exe")
         self.assertEqual(self.sandbox.run(second).exit_code, 0)
         self.thaw(pids)

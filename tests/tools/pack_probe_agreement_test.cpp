@@ -178,8 +178,9 @@ TEST_F(PackAgreesWithExtraction, OnEveryRule) {
         std::wstring archive =
             FixturePath(L"tools\\agree\\" + std::wstring(label.begin(), label.end()) + L".zip");
         Payload payload;
-        std::string error;
-        bool packerAccepts = ReadPayload(std::filesystem::path(archive), payload, error);
+        StepResult read = ReadPayload(std::filesystem::path(archive), payload);
+        bool packerAccepts = read.done();
+        const std::string& error = read.message();
         bool launcherFull = LauncherExtractsInFull(archive);
         EXPECT_EQ(packerAccepts, std::string(c.refusal).empty()) << label << ": " << error;
         EXPECT_TRUE(!packerAccepts || launcherFull) << label << ": accepted, not extracted in full";

@@ -8,6 +8,7 @@
 #include "tools/pack/progress.h"
 #include "tools/pack/zip_stream_io.h"
 #include "unzip.h"
+#include "zlib.h"
 
 namespace {
 
@@ -15,17 +16,22 @@ constexpr uLong kEncryptedFlag = 1;
 constexpr uint32_t kDirectoryAttribute = 0x10;
 constexpr uLong kUtf8NameFlag = 1u << 11;
 
-// Reads the current entry to its end; minizip compares the CRC-32 there.
-bool ReadCurrentEntry(unzFile archive, bool keep, ProgressMeter* progress, std::string& content,
-                      std::string& reason) {
+// Reads the current entry to its end and checks what it read against the
+// directory's CRC-32 and size: minizip compares the CRC-32 only when the data
+// ran to the full size, and damaged data may end its stream early.
+StepResult ReadCurrentEntry(unzFile archive, const unz_file_info64& info, bool keep,
+                            ProgressMeter* progress, std::string& content) {
     if (unzOpenCurrentFile(archive) != UNZ_OK) {
-        reason = "its local header does not match the directory";
-        return false;
+        return StepResult::Failed("its local header does not match the directory");
     }
     std::vector<char> chunk(64 * 1024);
     int got = 0;
+    uLong crc = crc32(0L, Z_NULL, 0);
+    uint64_t total = 0;
     while ((got = unzReadCurrentFile(archive, chunk.data(), static_cast<unsigned>(chunk.size()))) >
            0) {
+        crc = crc32(crc, reinterpret_cast<const Bytef*>(chunk.data()), static_cast<uInt>(got));
+        total += static_cast<uint64_t>(got);
         if (keep) {
             content.append(chunk.data(), static_cast<size_t>(got));
         }
@@ -34,17 +40,18 @@ bool ReadCurrentEntry(unzFile archive, bool keep, ProgressMeter* progress, std::
         }
         if (Interrupted()) {
             unzCloseCurrentFile(archive);
-            reason = "interrupted";
-            return false;
+            return StepResult::Interruption();
         }
     }
     int closed = unzCloseCurrentFile(archive);
-    if (got < 0 || closed != UNZ_OK) {
-        reason = closed == UNZ_CRCERROR ? "its data does not match its CRC-32"
-                                        : "its data cannot be read";
-        return false;
+    bool whole = got == 0 && total == info.uncompressed_size && crc == info.crc;
+    if (closed == UNZ_CRCERROR || (closed == UNZ_OK && got == 0 && !whole)) {
+        return StepResult::Failed("its data does not match its CRC-32");
     }
-    return true;
+    if (got < 0 || closed != UNZ_OK) {
+        return StepResult::Failed("its data cannot be read");
+    }
+    return StepResult::Done();
 }
 
 // One entry as the zip directory describes it.
@@ -100,12 +107,13 @@ bool ListArchive(std::streambuf& buffer, uint64_t base, std::vector<ArchiveEntry
     return true;
 }
 
-bool VisitArchiveEntries(std::streambuf& buffer, uint64_t base, uint64_t end,
-                         const EntryVisitor& visitor, std::string& error) {
+StepResult VisitArchiveEntries(std::streambuf& buffer, uint64_t base, uint64_t end,
+                               const EntryVisitor& visitor) {
     StreamWindow window{&buffer, base, end};
+    std::string error;
     UnzipHandle archive(OpenWindowArchive(window, error));
     if (archive.get() == nullptr) {
-        return false;
+        return StepResult::Failed(error);
     }
     std::vector<char> name(65536);
     for (int status = unzGoToFirstFile(archive.get()); status == UNZ_OK;
@@ -114,8 +122,7 @@ bool VisitArchiveEntries(std::streambuf& buffer, uint64_t base, uint64_t end,
         if (unzGetCurrentFileInfo64(archive.get(), &info, name.data(),
                                     static_cast<uLong>(name.size()), nullptr, 0, nullptr,
                                     0) != UNZ_OK) {
-            error = "its zip directory cannot be read";
-            return false;
+            return StepResult::Failed("its zip directory cannot be read");
         }
         std::string entryName(name.data(), info.size_filename);
         if (visitor.skips && visitor.skips(entryName)) {
@@ -123,25 +130,25 @@ bool VisitArchiveEntries(std::streambuf& buffer, uint64_t base, uint64_t end,
         }
         bool keep = visitor.keeps && visitor.keeps(entryName);
         std::string content;
-        std::string reason;
-        if (!ReadCurrentEntry(archive.get(), keep, visitor.progress, content, reason)) {
-            error = reason == "interrupted" ? reason : "the entry " + entryName + ": " + reason;
-            return false;
+        StepResult read = ReadCurrentEntry(archive.get(), info, keep, visitor.progress, content);
+        if (!read.done()) {
+            return read.Within("the entry " + entryName + ": ");
         }
         if (visitor.progress != nullptr) {
             visitor.progress->FileDone();
         }
         if (keep && !visitor.take(entryName, content, error)) {
-            return false;
+            return StepResult::Failed(error);
         }
     }
-    return true;
+    return StepResult::Done();
 }
 
-bool ReadArchiveData(std::streambuf& buffer, uint64_t base, const std::vector<std::string>& wanted,
-                     std::vector<std::string>& contents, std::string& error,
-                     const std::function<bool(const std::string&)>& skips,
-                     ProgressMeter* progress) {
+StepResult ReadArchiveData(std::streambuf& buffer, uint64_t base,
+                           const std::vector<std::string>& wanted,
+                           std::vector<std::string>& contents,
+                           const std::function<bool(const std::string&)>& skips,
+                           ProgressMeter* progress) {
     contents.assign(wanted.size(), std::string());
     auto slotOf = [&wanted](const std::string& entryName) {
         size_t slot = wanted.size();
@@ -160,7 +167,7 @@ bool ReadArchiveData(std::streambuf& buffer, uint64_t base, const std::vector<st
         contents[slotOf(entryName)].swap(content);
         return true;
     };
-    return VisitArchiveEntries(buffer, base, 0, visitor, error);
+    return VisitArchiveEntries(buffer, base, 0, visitor);
 }
 
 std::string ArchiveEntryProblem(const ArchiveEntry& entry) {

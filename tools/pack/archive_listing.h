@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/pack/step_result.h"
 #include "tools/pack/zip_stream_io.h"
 
 struct ArchiveEntry {
@@ -39,17 +40,18 @@ struct EntryVisitor {
 
 // Reads every entry's data the way the launcher will (local header, method,
 // CRC-32), in the archive's order, in the archive from base to end (0: the
-// buffer's end). False, with the entry's name and the reason, at the first
-// entry that does not read back, or with take's reason.
-bool VisitArchiveEntries(std::streambuf& buffer, uint64_t base, uint64_t end,
-                         const EntryVisitor& visitor, std::string& error);
+// buffer's end). A failure, with the entry's name and the reason, at the
+// first entry that does not read back, or with take's reason.
+StepResult VisitArchiveEntries(std::streambuf& buffer, uint64_t base, uint64_t end,
+                               const EntryVisitor& visitor);
 
 // Reads every entry's data but the skipped ones, and keeps the content of
 // the entries named in wanted (letter case ignored), in the order of wanted.
-bool ReadArchiveData(std::streambuf& buffer, uint64_t base, const std::vector<std::string>& wanted,
-                     std::vector<std::string>& contents, std::string& error,
-                     const std::function<bool(const std::string&)>& skips = nullptr,
-                     ProgressMeter* progress = nullptr);
+StepResult ReadArchiveData(std::streambuf& buffer, uint64_t base,
+                           const std::vector<std::string>& wanted,
+                           std::vector<std::string>& contents,
+                           const std::function<bool(const std::string&)>& skips = nullptr,
+                           ProgressMeter* progress = nullptr);
 
 // The refusal for an entry the launcher cannot extract (its stored name, its
 // method or encryption), or empty.

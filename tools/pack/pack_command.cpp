@@ -252,45 +252,46 @@ bool WriteHead(std::streambuf& buffer, const std::vector<unsigned char>& launche
            WriteBytes(buffer, localeText.data(), localeText.size());
 }
 
-// The payload's archive behind the head, with progress; the refusal's text
-// when it cannot be written.
-bool WriteArchive(const PackRequest& request, const PackagePlan& plan, const Payload& payload,
-                  std::streambuf& buffer, std::string& error) {
+StepResult WriteFailure(const PackRequest& request) {
+    return StepResult::Failed("cannot write " + request.output + ": writing the file failed");
+}
+
+// The refusal of a package that is not written; an interruption says so.
+int RefuseWriting(const PackRequest& request, const StepResult& result) {
+    return Refuse(result.interrupted() ? "interrupted: " + request.output + " is not written"
+                                       : result.message());
+}
+
+// The payload's archive behind the head, with progress.
+StepResult WriteArchive(const PackRequest& request, const PackagePlan& plan, const Payload& payload,
+                        std::streambuf& buffer) {
     ProgressMeter progress(ShowsProgress(request), FileCount(payload), payload.fileBytes);
-    bool written = WritePayload(payload, buffer, static_cast<uint64_t>(plan.archiveOffset),
-                                WriteOptions(request, progress), error);
-    if (written && !TakenByteForByte(payload) && !AlignArchiveEnd(buffer)) {
-        written = false;
-        error = "cannot write " + request.output + ": writing the file failed";
+    StepResult written = WritePayload(payload, buffer, static_cast<uint64_t>(plan.archiveOffset),
+                                      WriteOptions(request, progress));
+    if (written.done() && !TakenByteForByte(payload) && !AlignArchiveEnd(buffer)) {
+        written = WriteFailure(request);
     }
     progress.Finish();
-    if (!written && error == "interrupted") {
-        error = "interrupted: " + request.output + " is not written";
-    }
     return written;
 }
 
-// The written bytes flushed, their length checked and read back as planned;
-// the refusal's text otherwise.
-std::string CheckWrittenPackage(const PackRequest& request, const PackagePlan& plan,
-                                const Payload& payload, std::streambuf& buffer,
-                                std::streamoff& size) {
+// The written bytes flushed, their length checked and read back as planned.
+StepResult CheckWrittenPackage(const PackRequest& request, const PackagePlan& plan,
+                               const Payload& payload, std::streambuf& buffer,
+                               std::streamoff& size) {
     if (buffer.pubsync() != 0) {
-        return "cannot write " + request.output + ": writing the file failed";
+        return WriteFailure(request);
     }
     size = buffer.pubseekoff(0, std::ios_base::end);
     std::string error = CheckPackageLength(size);
     if (!error.empty()) {
-        return error;
+        return StepResult::Failed(error);
     }
     error = VerifyPackage(buffer, plan, request.locale, payload.entryCount);
     if (!error.empty()) {
-        return "the package is not written: " + error;
+        return StepResult::Failed("the package is not written: " + error);
     }
-    if (Interrupted()) {
-        return "interrupted: " + request.output + " is not written";
-    }
-    return std::string();
+    return Interrupted() ? StepResult::Interruption() : StepResult::Done();
 }
 
 // Writes the planned package under a temporary name and puts it in place
@@ -303,18 +304,21 @@ int WritePackage(const PackRequest& request, const std::vector<unsigned char>& l
         return Refuse(error);
     }
     std::streambuf& buffer = *output.Stream().rdbuf();
-    if (!WriteHead(buffer, launcher, plan, request.locale)) {
-        return Refuse("cannot write " + request.output + ": writing the file failed");
-    }
-    if (!WriteArchive(request, plan, payload, buffer, error)) {
-        return Refuse(error);
-    }
-    if (BrandingRequested(request.branding) && !WritePackageChecksum(buffer, launcher)) {
-        return Refuse("cannot write " + request.output + ": writing the file failed");
+    StepResult written = WriteHead(buffer, launcher, plan, request.locale)
+                             ? WriteArchive(request, plan, payload, buffer)
+                             : WriteFailure(request);
+    if (written.done() && BrandingRequested(request.branding) &&
+        !WritePackageChecksum(buffer, launcher)) {
+        written = WriteFailure(request);
     }
     std::streamoff size = 0;
-    error = CheckWrittenPackage(request, plan, payload, buffer, size);
-    if (!error.empty() || !output.Commit(error)) {
+    if (written.done()) {
+        written = CheckWrittenPackage(request, plan, payload, buffer, size);
+    }
+    if (!written.done()) {
+        return RefuseWriting(request, written);
+    }
+    if (!output.Commit(error)) {
         return Refuse(error);
     }
     if (!request.quiet) {
@@ -345,8 +349,9 @@ int BuildPackage(const PackRequest& given) {
     }
     Payload payload;
     PayloadReading reading{request.excludes, ShowsProgress(request)};
-    if (!ReadPayload(PathFromUtf8(request.payload), payload, error, reading)) {
-        return Refuse(error);
+    StepResult read = ReadPayload(PathFromUtf8(request.payload), payload, reading);
+    if (!read.done()) {
+        return Refuse(read.message());
     }
     ReportLeftOut(request, payload);
     error = CheckOutputPath(request, payload);

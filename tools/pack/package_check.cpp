@@ -173,8 +173,9 @@ bool ArchiveWalk::WalkZip(std::streambuf& buffer, uint64_t base, uint64_t end,
                (NestedKind(name) == NestedArchiveKind::None ||
                 TakeNested(prefix + name, content, level));
     };
-    if (!VisitArchiveEntries(buffer, base, end, visitor, reason) && check_.problem.empty()) {
-        return FailReading(prefix, reason);
+    StepResult visited = VisitArchiveEntries(buffer, base, end, visitor);
+    if (!visited.done() && check_.problem.empty()) {
+        return FailReading(prefix, visited.message());
     }
     return check_.problem.empty();
 }

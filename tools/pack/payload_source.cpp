@@ -140,8 +140,9 @@ bool ReadZipEntries(std::streambuf& buffer, const std::vector<ArchiveEntry>& ent
     auto skips = [&exclusion](const std::string& name) {
         return exclusion.Excluding(name) != nullptr;
     };
-    if (!ReadArchiveData(buffer, 0, wanted, contents, error, skips, &progress)) {
-        error = error == "interrupted" ? error : "the payload zip cannot be extracted: " + error;
+    StepResult read = ReadArchiveData(buffer, 0, wanted, contents, skips, &progress);
+    if (!read.done()) {
+        error = read.Within("the payload zip cannot be extracted: ").message();
         return false;
     }
     progress.Finish();
@@ -258,7 +259,6 @@ bool CopyZipPayload(const fs::path& path, std::streambuf& buffer, uint64_t base,
     std::vector<char> chunk(64 * 1024);
     for (;;) {
         if (Interrupted()) {
-            error = "interrupted";
             return false;
         }
         std::streamsize got =
@@ -302,8 +302,10 @@ bool TakenByteForByte(const Payload& payload) {
     return payload.kind == PayloadKind::ZipArchive && payload.leftOut.empty();
 }
 
-bool ReadPayload(const fs::path& path, Payload& payload, std::string& error,
-                 const PayloadReading& reading) {
+namespace {
+
+bool ReadPayloadParts(const fs::path& path, Payload& payload, std::string& error,
+                      const PayloadReading& reading) {
     payload = Payload();
     payload.path = path;
     payload.exclusion = PayloadExclusion(reading.excludes);
@@ -338,6 +340,14 @@ bool ReadPayload(const fs::path& path, Payload& payload, std::string& error,
     return CheckZipPayload(path, reading.showProgress, payload, error);
 }
 
+}  // namespace
+
+StepResult ReadPayload(const fs::path& path, Payload& payload, const PayloadReading& reading) {
+    std::string error;
+    bool done = ReadPayloadParts(path, payload, error, reading);
+    return StepResult::From(done, error);
+}
+
 uint64_t SmallestArchiveSize(const Payload& payload, int level) {
     if (payload.kind == PayloadKind::ZipArchive) {
         return payload.fileBytes;  // a zip written anew: at least the kept entries' data
@@ -352,13 +362,16 @@ uint64_t SmallestArchiveSize(const Payload& payload, int level) {
     return total;
 }
 
-bool WritePayload(const Payload& payload, std::streambuf& buffer, uint64_t base,
-                  const ZipWriteOptions& options, std::string& error) {
+StepResult WritePayload(const Payload& payload, std::streambuf& buffer, uint64_t base,
+                        const ZipWriteOptions& options) {
+    std::string error;
+    bool done = false;
     if (payload.kind == PayloadKind::Folder) {
-        return WritePayloadZip(payload.entries, buffer, base, options, error);
+        done = WritePayloadZip(payload.entries, buffer, base, options, error);
+    } else if (!TakenByteForByte(payload)) {
+        done = RewriteZipPayload(payload, buffer, base, options, error);
+    } else {
+        done = CopyZipPayload(payload.path, buffer, base, options.progress, error);
     }
-    if (!TakenByteForByte(payload)) {
-        return RewriteZipPayload(payload, buffer, base, options, error);
-    }
-    return CopyZipPayload(payload.path, buffer, base, options.progress, error);
+    return StepResult::From(done, error);
 }

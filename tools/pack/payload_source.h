@@ -10,6 +10,7 @@
 
 #include "tools/pack/payload_rules.h"
 #include "tools/pack/payload_tree.h"
+#include "tools/pack/step_result.h"
 
 enum class PayloadKind { Folder, ZipArchive };
 
@@ -35,11 +36,11 @@ struct PayloadReading {
     bool showProgress = false;
 };
 
-// Reads the folder's list, or checks the zip archive entry by entry. False,
-// with the reason, when the payload is missing, empty or not something the
-// launcher can extract and start.
-bool ReadPayload(const std::filesystem::path& path, Payload& payload, std::string& error,
-                 const PayloadReading& reading = PayloadReading());
+// Reads the folder's list, or checks the zip archive entry by entry. A
+// failure, with the reason, when the payload is missing, empty or not
+// something the launcher can extract and start.
+StepResult ReadPayload(const std::filesystem::path& path, Payload& payload,
+                       const PayloadReading& reading = PayloadReading());
 
 // Whether the payload goes into the package as it is: a zip archive from
 // which nothing is left out.
@@ -50,8 +51,8 @@ bool TakenByteForByte(const Payload& payload);
 uint64_t SmallestArchiveSize(const Payload& payload, int level);
 
 // Writes the payload's archive into buffer at base.
-bool WritePayload(const Payload& payload, std::streambuf& buffer, uint64_t base,
-                  const ZipWriteOptions& options, std::string& error);
+StepResult WritePayload(const Payload& payload, std::streambuf& buffer, uint64_t base,
+                        const ZipWriteOptions& options);
 
 // Whether bytes begin with the local file header signature PK\3\4.
 bool StartsWithLocalHeader(const std::string& firstBytes);

@@ -77,7 +77,6 @@ bool CopyFileIntoEntry(zipFile zip, const PayloadEntry& entry, ProgressMeter* pr
     uint64_t total = 0;
     while (input) {
         if (Interrupted()) {
-            error = "interrupted";
             return false;
         }
         input.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
@@ -267,7 +266,7 @@ bool CopyRawEntry(unzFile source, zipFile zip, const std::string& name, const un
     unzCloseCurrentFile(source);
     if (!opened || got < 0 ||
         zipCloseFileInZipRaw64(zip, info.uncompressed_size, info.crc) != ZIP_OK) {
-        error = Interrupted() ? "interrupted" : "cannot copy " + name + " into the archive";
+        error = "cannot copy " + name + " into the archive";
         return false;
     }
     return true;

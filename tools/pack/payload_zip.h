@@ -42,14 +42,16 @@ std::string ExtendedTimestampBlock(int64_t unixTime);
 uint16_t VersionMadeBy(uint16_t hostSystem);
 
 // Writes the zip archive of entries into buffer, starting at base. False,
-// with the reason, when a file cannot be read or the archive not written.
+// with the reason, when a file cannot be read or the archive not written, and
+// when the run is interrupted (see Interrupted).
 bool WritePayloadZip(const std::vector<PayloadEntry>& entries, std::streambuf& buffer,
                      uint64_t base, const ZipWriteOptions& options, std::string& error);
 
 // Writes a new zip archive into buffer at base from the entries of the zip
 // archive in source that keeps accepts (names as stored), each entry's
 // compressed data, CRC-32, name, time, attributes and extra fields as they
-// are. False, with the reason, when the archive is not written.
+// are. False, with the reason, when the archive is not written, and when the
+// run is interrupted.
 bool RewriteZipArchive(std::streambuf& source, std::streambuf& buffer, uint64_t base,
                        const std::function<bool(const std::string&)>& keeps,
                        const ZipWriteOptions& options, std::string& error);
