@@ -164,14 +164,23 @@ void SetVersionString(VersionBlock& root, const std::u16string& key, const std::
     AppendUtf16(string.value, Utf16FromUtf8(utf8) + u'\0');
 }
 
+namespace {
+
+// Where part i of a fixed version lies in its two 32-bit words: each word
+// holds its higher part in its upper 16 bits.
+size_t FixedPartOffset(size_t i) {
+    return i / 2 * 4 + (i % 2 == 0 ? 2 : 0);
+}
+
+}  // namespace
+
 bool FixedVersions(const VersionBlock& root, FourPartVersion& file, FourPartVersion& product) {
     const unsigned char* p = root.value.data();
     if (root.value.size() < kFixedLength || ReadLe32(p) != kFixedSignature) {
         return false;
     }
-    for (int i = 0; i < 4; ++i) {
-        // Each 32-bit half holds its higher part in its upper 16 bits.
-        size_t word = static_cast<size_t>(i / 2 * 4 + (i % 2 == 0 ? 2 : 0));
+    for (size_t i = 0; i < 4; ++i) {
+        size_t word = FixedPartOffset(i);
         file.part[i] = ReadLe16(p + 8 + word);
         product.part[i] = ReadLe16(p + 16 + word);
     }
@@ -184,8 +193,8 @@ bool SetFixedVersions(VersionBlock& root, const FourPartVersion& file,
     if (!FixedVersions(root, oldFile, oldProduct)) {
         return false;
     }
-    for (int i = 0; i < 4; ++i) {
-        size_t word = static_cast<size_t>(i / 2 * 4 + (i % 2 == 0 ? 2 : 0));
+    for (size_t i = 0; i < 4; ++i) {
+        size_t word = FixedPartOffset(i);
         PutLe16(root.value, 8 + word, file.part[i]);
         PutLe16(root.value, 16 + word, product.part[i]);
     }
