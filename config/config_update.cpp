@@ -40,18 +40,19 @@ bool QueryFileSize(const wchar_t* path, unsigned long long& size) {
 // for reading and writing), waiting a moment for a program that holds it
 // (a scanner that has just opened the extracted file).
 UniqueDescriptor OpenForRewrite(const wchar_t* path) {
-    HANDLE handle = INVALID_HANDLE_VALUE;
+    UniqueFileHandle handle;
     RetryLogged(L"open", path, [&handle, path]() {
-        handle = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        return handle != INVALID_HANDLE_VALUE;
+        handle.reset(CreateFileW(path, GENERIC_READ | GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+        return handle.valid();
     });
-    if (handle == INVALID_HANDLE_VALUE) {
+    if (!handle) {
         return UniqueDescriptor();
     }
-    UniqueDescriptor file(_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY));
-    if (!file) {
-        CloseHandle(handle);  // not taken over by a descriptor
+    UniqueDescriptor file(_open_osfhandle(reinterpret_cast<intptr_t>(handle.get()), _O_BINARY));
+    if (file) {
+        handle.release();  // the descriptor owns it now
     }
     return file;
 }

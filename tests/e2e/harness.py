@@ -285,13 +285,11 @@ def windows_process_ids(windows_path: str):
     return found
 
 
-STAY_UNTIL_RELEASED = b"3600"  # a stay marker's text: an hour, or until released
-
-
 def keep_client_running(folder):
     """Keeps a stand-in client whose report folder is folder running until
-    release_client(folder) (an hour at most)."""
-    (folder / "stay_running.txt").write_bytes(STAY_UNTIL_RELEASED)
+    release_client(folder) (an hour at most). Only for a client the test
+    starts itself: one that a launch starts keeps the launch's output open."""
+    (folder / "stay_running.txt").write_bytes(b"3600")
 
 
 def release_client(folder):

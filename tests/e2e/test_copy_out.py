@@ -396,11 +396,8 @@ class LinksInPlaceOfNames(CopyOutCase):
 class LaunchersAtTheSameTime(CopyOutCase):
     def test_simultaneous_launchers_end_in_distinct_complete_work_folders(self):
         tags = ["A", "B", "C"]
-        # Each client keeps running until released, so no launcher sweeps another's folder.
-        running = {"bin/launcher.exe": STANDIN.read_bytes(),
-                   "stay_running.txt": harness.STAY_UNTIL_RELEASED}
-        for number in (1, 2, 3):
-            self.addCleanup(self.release, self.rec(f"rec_{number}"))
+        # Each client keeps running a while, so no launcher sweeps another's folder.
+        running = {"bin/launcher.exe": STANDIN.read_bytes(), "stay_running.txt": b"15"}
         packages = {tag: self.package(payload(tag, {f"media/{tag}.bin": tag.encode() * 50000,
                                                     **running}),
                                       f"event-{tag}.exe") for tag in tags}
@@ -448,7 +445,7 @@ class LaunchersAtTheSameTime(CopyOutCase):
         progress = self.rec("rec_1")
         pids = self.freeze_when(running, first, progress.exists, "the work folder")
         # What the paused run has extracted so far: a client not yet started.
-        (progress / "bin").mkdir()
+        (progress / "bin").mkdir(exist_ok=True)
         # A real client: once thawed, the run starts the client it finds.
         (progress / "bin" / "velmar.exe").write_bytes(STANDIN.read_bytes())
         (progress / "extracted.txt").write_bytes(b"extracted so far")

@@ -122,12 +122,11 @@ bool AlignArchiveEnd(std::streambuf& buffer) {
            WriteBytes(buffer, spaces.data(), spaces.size());
 }
 
-// Reads the stub and takes its signature off; false once refused.
-bool ReadStub(const PackRequest& request, std::vector<unsigned char>& launcher) {
+// Reads the stub and takes its signature off.
+StepResult ReadStub(const PackRequest& request, std::vector<unsigned char>& launcher) {
     std::string error;
     if (!ReadLauncher(PathFromUtf8(request.launcher), launcher, error)) {
-        Refuse(error);
-        return false;
+        return StepResult::Failed(error);
     }
     error = LauncherStubProblem(launcher);
     uint32_t removed = 0;
@@ -135,9 +134,8 @@ bool ReadStub(const PackRequest& request, std::vector<unsigned char>& launcher) 
         error = "its signature cannot be removed: " + error;
     }
     if (!error.empty()) {
-        Refuse("the launcher " + request.launcher + " is not a launcher stub: " + error +
-               " - give velmar-launcher.exe");
-        return false;
+        return StepResult::Failed("the launcher " + request.launcher + " is not a launcher stub: " +
+                                  error + " - give velmar-launcher.exe");
     }
     if (removed > 0 && !request.quiet) {
         WriteError("velmar-pack: the launcher " + request.launcher + " carries a code signature (" +
@@ -145,24 +143,20 @@ bool ReadStub(const PackRequest& request, std::vector<unsigned char>& launcher) 
                    " bytes), which would not fit the package: it is left out - sign the package "
                    "after packing\n");
     }
-    return true;
+    return StepResult::Done();
 }
 
-// Writes the requested branding into the stub; false once refused. The
-// archive must still begin by the end of the launcher's search.
-bool BrandLauncher(const PackRequest& request, std::vector<unsigned char>& launcher) {
+// Writes the requested branding into the stub. The archive must still begin
+// by the end of the launcher's search.
+StepResult BrandLauncher(const PackRequest& request, std::vector<unsigned char>& launcher) {
     if (!BrandingRequested(request.branding)) {
-        return true;
+        return StepResult::Done();
     }
     uint64_t largest =
         static_cast<uint64_t>(kMarkerSearchEnd) - kMarkerLength - request.locale.size();
     std::string name = PathToUtf8(PathFromUtf8(request.output).filename());
     std::string error = BrandStub(launcher, request.branding, name, largest);
-    if (!error.empty()) {
-        Refuse(error);
-        return false;
-    }
-    return true;
+    return error.empty() ? StepResult::Done() : StepResult::Failed(error);
 }
 
 // A branded package carries the checksum of the whole file, as the PE format
@@ -344,8 +338,12 @@ int BuildPackage(const PackRequest& given) {
         return Refuse(error);
     }
     std::vector<unsigned char> launcher;
-    if (!ReadStub(request, launcher) || !BrandLauncher(request, launcher)) {
-        return 1;
+    StepResult stub = ReadStub(request, launcher);
+    if (stub.done()) {
+        stub = BrandLauncher(request, launcher);
+    }
+    if (!stub.done()) {
+        return Refuse(stub.message());
     }
     Payload payload;
     PayloadReading reading{request.excludes, ShowsProgress(request)};
