@@ -8,12 +8,14 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "extract/cabinet_copy.h"
 #include "extract/cabinet_file_calls.h"
 #include "extract/cabinet_folders.h"
 #include "extract/cabinet_library.h"
 #include "extract/cabinet_member.h"
+#include "extract/entry_file_closer.h"
 #include "extract/entry_name.h"
 #include "extract/zip_time.h"
 #include "extract/extraction_log.h"
@@ -120,33 +122,59 @@ INT_PTR OpenMember(const FDINOTIFICATION& notification) {
         CreateFolderWithParents(folder.get());
     }
     // A file already there may be read-only, hidden or system: make it writable.
-    SetUtf8PathAttributes(memberPath, FILE_ATTRIBUTE_NORMAL);
+    // It may also be a member of this cabinet still being finished (set
+    // read-only after its close, say): that comes first.
+    if (SetUtf8PathAttributes(memberPath, FILE_ATTRIBUTE_NORMAL) && target->closer != nullptr) {
+        target->closer->Settle();
+        SetUtf8PathAttributes(memberPath, FILE_ATTRIBUTE_NORMAL);
+    }
     return OpenUtf8Path(memberPath, kMemberOpenFlags, kMemberPermission);
 }
 
+// What follows the writing of a member, on whichever thread finishes it: the
+// close, then the stored times and attributes, set by its path.
+DWORD FinishCabinetMemberFile(WrittenFile& member) {
+    DWORD closed = CloseWrittenFile(member);
+    if (closed != ERROR_SUCCESS) {
+        return closed;
+    }
+    {
+        UniqueFileHandle file(OpenUtf8PathForTimes(member.memberPath.c_str()));
+        FILETIME universal;
+        // The stored date and time are local; creation and last write take them.
+        if (file && ZipTimeToFileTime(member.dosDate, member.dosTime, &universal)) {
+            SetFileTime(file.get(), &universal, nullptr, &universal);
+        }
+    }
+    SetUtf8PathAttributes(member.memberPath.c_str(), MemberFileAttributes(member.attributes));
+    return ERROR_SUCCESS;
+}
+
+// Finishes the member, or hands it to the target's closer to be finished.
 INT_PTR FinishMember(const FDINOTIFICATION& notification) {
     const auto* target = static_cast<const CabinetTarget*>(notification.pv);
-    // A member whose last bytes cannot be stored (a full disk) is not whole.
-    if (_close(static_cast<int>(notification.hf)) != 0) {
-        return -1;
-    }
+    WrittenFile member;
+    member.finish = FinishCabinetMemberFile;
+    member.descriptor = static_cast<int>(notification.hf);
     char memberPath[kCabinetPathCapacity];
     std::string name;
     std::wstring wide;
     if (target == nullptr || !MemberNameInUtf8(notification, name, wide) ||
         !JoinMemberPath(target->destination, name.c_str(), memberPath)) {
+        member.finish = CloseWrittenFile;  // nothing to set by a path
+    } else {
+        member.memberPath = memberPath;
+        member.dosDate = notification.date;
+        member.dosTime = notification.time;
+        member.attributes = notification.attribs;
+    }
+    if (target != nullptr && target->closer != nullptr) {
+        member.name = std::move(wide);
+        target->closer->Submit(std::move(member));
         return 1;
     }
-    {
-        UniqueFileHandle file(OpenUtf8PathForTimes(memberPath));
-        FILETIME universal;
-        // The stored date and time are local; creation and last write take them.
-        if (file && ZipTimeToFileTime(notification.date, notification.time, &universal)) {
-            SetFileTime(file.get(), &universal, nullptr, &universal);
-        }
-    }
-    SetUtf8PathAttributes(memberPath, MemberFileAttributes(notification.attribs));
-    return 1;
+    // A member whose last bytes cannot be stored (a full disk) is not whole.
+    return member.finish(member) == ERROR_SUCCESS ? 1 : -1;
 }
 
 class DecompressionContext {
@@ -220,7 +248,8 @@ int CopyFromCabinet(const char* cabinet, PFNWRITE write, PFNFDINOTIFY notify, ER
     return functions->copy(context.get(), namePart, folderPart, 0, notify, nullptr, target) ? 1 : 0;
 }
 
-int ExtractCabinet(const char* destination, const char* cabinet, const char* onlyName) {
+int ExtractCabinet(const char* destination, const char* cabinet, const char* onlyName,
+                   EntryFileCloser* closer) {
     CabinetTarget target;
     std::memset(&target, 0, sizeof(target));
     if (!FormDestinationFolder(destination, target.destination)) {
@@ -230,9 +259,16 @@ int ExtractCabinet(const char* destination, const char* cabinet, const char* onl
         return -1;
     }
     target.onlyName = onlyName;
+    target.closer = closer;
     ERF error;
     std::memset(&error, 0, sizeof(error));
-    if (CopyFromCabinet(cabinet, WriteCallback, CabinetNotify, &error, &target)) {
+    bool copied = CopyFromCabinet(cabinet, WriteCallback, CabinetNotify, &error, &target);
+    // A member that could not be finished ends the cabinet as a failed close
+    // of it would have ended the copy.
+    if (closer != nullptr && !closer->Drain().empty() && copied) {
+        return FDIERROR_USER_ABORT;
+    }
+    if (copied) {
         return 0;
     }
     return error.erfOper != 0 ? error.erfOper : -1;

@@ -7,11 +7,13 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "extract/archive_budget.h"
 #include "extract/archive_checks.h"
 #include "extract/cabinet_extraction.h"
 #include "extract/cabinet_paths.h"
+#include "extract/entry_file_closer.h"
 #include "extract/entry_name.h"
 #include "extract/extraction_log.h"
 #include "extract/zip_reader.h"
@@ -51,7 +53,8 @@ bool ToCabinetPath(const wchar_t* text, char* out) {
     return true;
 }
 
-bool ExtractCabinetArchive(const wchar_t* archivePath, const wchar_t* destination) {
+bool ExtractCabinetArchive(const wchar_t* archivePath, const wchar_t* destination,
+                           EntryFileCloser& closer) {
     wchar_t cabinetPath[kPathCapacity];
     size_t length = std::wcslen(archivePath);
     if (length >= kPathCapacity) {
@@ -71,7 +74,7 @@ bool ExtractCabinetArchive(const wchar_t* archivePath, const wchar_t* destinatio
     if (!CabinetMayBeExtracted(cabinetPath)) {
         return false;
     }
-    int result = ExtractCabinet(narrowDestination, narrowCabinet, nullptr);
+    int result = ExtractCabinet(narrowDestination, narrowCabinet, nullptr, &closer);
     if (result != 0) {
         LogExtraction(
             L"Cannot extract cabinet %s: it is damaged or a member cannot be "
@@ -83,11 +86,30 @@ bool ExtractCabinetArchive(const wchar_t* archivePath, const wchar_t* destinatio
 }
 
 bool ExtractArchiveAtLevel(const wchar_t* archivePath, const wchar_t* destination,
-                           NestedArchiveKind kind, int level);
+                           NestedArchiveKind kind, int level, EntryFileCloser& closer);
+
+void LogEntryFailure(const wchar_t* name, const wchar_t* archivePath, ZipResult result) {
+    LogExtraction(L"Cannot extract entry %s of %s: %s (0x%X)\n", name, archivePath,
+                  ZipResultReason(result), static_cast<unsigned>(result));
+}
+
+// Waits for the files of this archive handed to the closer; false, with the
+// first one that failed logged as its entry's failure, when one did. Called
+// before anything reads what was written, and before a later entry's failure
+// is logged, so that the walk's one failure line names its first failed entry.
+bool EarlierEntriesFinished(EntryFileCloser& closer, const wchar_t* archivePath) {
+    std::vector<WrittenFile> failed = closer.Drain();
+    if (failed.empty()) {
+        return true;
+    }
+    LogEntryFailure(failed.front().name.c_str(), archivePath, ZipWriteError);
+    return false;
+}
 
 // Writes one entry; false, with a log line naming the entry and the reason,
 // when it cannot be written in full.
-bool WriteEntry(ZipReader* reader, int index, const wchar_t* name, const wchar_t* archivePath) {
+bool WriteEntry(ZipReader* reader, int index, const wchar_t* name, const wchar_t* archivePath,
+                EntryFileCloser& closer) {
     std::unique_ptr<wchar_t[]> folder(GetEntryFolder(name));
     if (folder != nullptr) {
         wchar_t folderPath[kPathCapacity];
@@ -98,10 +120,11 @@ bool WriteEntry(ZipReader* reader, int index, const wchar_t* name, const wchar_t
             CreateFolderPath(folderPath);
         }
     }
-    ZipResult written = ExtractEntryToFile(reader, index, name);
+    ZipResult written = ExtractEntryToFile(reader, index, name, &closer);
     if (written != ZipOk) {
-        LogExtraction(L"Cannot extract entry %s of %s: %s (0x%X)\n", name, archivePath,
-                      ZipResultReason(written), static_cast<unsigned>(written));
+        if (EarlierEntriesFinished(closer, archivePath)) {
+            LogEntryFailure(name, archivePath, written);
+        }
         return false;
     }
     return true;
@@ -110,7 +133,7 @@ bool WriteEntry(ZipReader* reader, int index, const wchar_t* name, const wchar_t
 // One entry of the walk: its folder, its file, and the archive it may be.
 // False when the package is damaged; refused names are skipped.
 bool ExtractEntry(ZipReader* reader, int index, const ZipEntryInfo& entry,
-                  const wchar_t* archivePath, int level) {
+                  const wchar_t* archivePath, int level, EntryFileCloser& closer) {
     const wchar_t* name = entry.entryName;
     if (!IsEntryNameInside(name)) {
         LogExtraction(L"Refusing archive entry outside the work folder: %s\n", name);
@@ -119,10 +142,13 @@ bool ExtractEntry(ZipReader* reader, int index, const ZipEntryInfo& entry,
     // The entry's output path and any nested archive path are WorkFolder + "\" + name.
     wchar_t entryPath[kPathCapacity];
     if (!WorkFolderPath(name, entryPath)) {
-        LogExtraction(L"Cannot extract entry %s of %s: its path is too long\n", name, archivePath);
+        if (EarlierEntriesFinished(closer, archivePath)) {
+            LogExtraction(L"Cannot extract entry %s of %s: its path is too long\n", name,
+                          archivePath);
+        }
         return false;
     }
-    if (!WriteEntry(reader, index, name, archivePath)) {
+    if (!WriteEntry(reader, index, name, archivePath, closer)) {
         return false;
     }
     NestedArchiveKind kind = NestedArchiveKindOf(name);
@@ -136,10 +162,14 @@ bool ExtractEntry(ZipReader* reader, int index, const ZipEntryInfo& entry,
             name, archivePath, kMaxArchiveNesting);
         return true;
     }
-    return ExtractArchiveAtLevel(entryPath, WorkFolder, kind, level + 1);
+    // The nested archive is read once it and every file before it is closed.
+    if (!EarlierEntriesFinished(closer, archivePath)) {
+        return false;
+    }
+    return ExtractArchiveAtLevel(entryPath, WorkFolder, kind, level + 1, closer);
 }
 
-bool ExtractZipArchive(const wchar_t* archivePath, int level) {
+bool ExtractZipArchive(const wchar_t* archivePath, int level, EntryFileCloser& closer) {
     if (!ZipArchiveMayBeExtracted(archivePath)) {
         return false;
     }
@@ -153,27 +183,36 @@ bool ExtractZipArchive(const wchar_t* archivePath, int level) {
     bool complete = true;
     for (int index = 0; complete && index < count.entryIndex; ++index) {
         if (!RunBudget().TakeEntries(1)) {
+            complete = false;
+            if (!EarlierEntriesFinished(closer, archivePath)) {
+                break;
+            }
             LogExtraction(L"Stopping at entry %d of %s: this run has walked %d entries\n", index,
                           archivePath, static_cast<int>(kMaxEntriesPerRun));
-            complete = false;
             break;
         }
         ZipEntryInfo entry = {};
         ZipResult read = ReadEntryInfo(reader, index, &entry);
         if (read != ZipOk) {
-            LogExtraction(L"Cannot extract entry %d of %s: %s (0x%X)\n", index, archivePath,
-                          ZipResultReason(read), static_cast<unsigned>(read));
             complete = false;
+            if (EarlierEntriesFinished(closer, archivePath)) {
+                LogExtraction(L"Cannot extract entry %d of %s: %s (0x%X)\n", index, archivePath,
+                              ZipResultReason(read), static_cast<unsigned>(read));
+            }
         } else {
-            complete = ExtractEntry(reader, index, entry, archivePath, level);
+            complete = ExtractEntry(reader, index, entry, archivePath, level, closer);
         }
     }
     CloseZipArchive(reader);
-    return complete;
+    if (!complete) {
+        closer.Drain();  // the failure is logged: the files before it are closed all the same
+        return false;
+    }
+    return EarlierEntriesFinished(closer, archivePath);
 }
 
 bool ExtractArchiveAtLevel(const wchar_t* archivePath, const wchar_t* destination,
-                           NestedArchiveKind kind, int level) {
+                           NestedArchiveKind kind, int level, EntryFileCloser& closer) {
     if (archivePath == nullptr || destination == nullptr || RunBudget().EntriesExhausted()) {
         return false;
     }
@@ -190,9 +229,9 @@ bool ExtractArchiveAtLevel(const wchar_t* archivePath, const wchar_t* destinatio
         return false;
     }
     if (kind == NestedArchiveKind::Cabinet) {
-        return ExtractCabinetArchive(archivePath, destination);
+        return ExtractCabinetArchive(archivePath, destination, closer);
     }
-    return ExtractZipArchive(archivePath, level);
+    return ExtractZipArchive(archivePath, level, closer);
 }
 
 bool EndsWith(const wchar_t* text, size_t length, const wchar_t* suffix) {
@@ -205,7 +244,9 @@ bool EndsWith(const wchar_t* text, size_t length, const wchar_t* suffix) {
 
 bool ExtractArchive(const wchar_t* archivePath, const wchar_t* destination) {
     StartRunBudget();
-    return ExtractArchiveAtLevel(archivePath, destination, NestedArchiveKind::Zip, 0);
+    // Every file it is handed is finished before this returns.
+    EntryFileCloser closer;
+    return ExtractArchiveAtLevel(archivePath, destination, NestedArchiveKind::Zip, 0, closer);
 }
 
 NestedArchiveKind NestedArchiveKindOf(const wchar_t* entryName) {

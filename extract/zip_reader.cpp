@@ -8,8 +8,10 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "extract/entry_data_decoder.h"
+#include "extract/entry_file_closer.h"
 #include "extract/entry_name.h"
 #include "extract/zip_file_access.h"
 #include "extract/zip_attributes.h"
@@ -325,19 +327,24 @@ ZipResult CopyContent(EntryDataDecoder& decoder, unsigned char* buffer, unsigned
     }
 }
 
-// The whole content is written: it must match the record's CRC-32 and size,
-// and the file then takes the entry's known times.
-ZipResult FinishEntryFile(const EntryDataDecoder& decoder, const ZipEntryInfo& record,
-                          const ZipEntryDetails& details, HANDLE output) {
+// The whole content is written: it must match the record's CRC-32 and size.
+ZipResult CheckEntryContent(const EntryDataDecoder& decoder, const ZipEntryInfo& record,
+                            const ZipEntryDetails& details) {
     if (decoder.crc() != details.crc || decoder.length() != record.unpackedSize) {
         return ZipDataError;
     }
-    SetFileTime(output, KnownTime(record.creationTime), KnownTime(record.lastAccessTime),
-                KnownTime(record.lastWriteTime));
     return ZipOk;
 }
 
-// Copies the current entry's content into the open output file.
+// What follows the writing of a checked entry file, on whichever thread
+// finishes it: the entry's known times, then the close.
+DWORD FinishZipEntryFile(WrittenFile& file) {
+    SetFileTime(file.handle, KnownTime(file.times[0]), KnownTime(file.times[1]),
+                KnownTime(file.times[2]));
+    return CloseWrittenFile(file);
+}
+
+// Copies the current entry's content into the open output file and checks it.
 ZipResult WriteEntryData(ZipReader* reader, const ZipEntryInfo& record,
                          const ZipEntryDetails& details, HANDLE output) {
     if (!OpenEntryData(reader, record.entryIndex)) {
@@ -355,7 +362,7 @@ ZipResult WriteEntryData(ZipReader* reader, const ZipEntryInfo& record,
     if (decoder != nullptr && buffer != nullptr) {
         result = CopyContent(*decoder, buffer.get(), bufferSize, output);
         if (result == ZipOk) {
-            result = FinishEntryFile(*decoder, record, details, output);
+            result = CheckEntryContent(*decoder, record, details);
         }
     }
     unzCloseCurrentFile(archive);
@@ -425,19 +432,45 @@ ZipResult CreateFolderEntry(const ZipReader* reader, const ZipEntryInfo& record)
 }
 
 // A file entry is written to the root folder + destinationName.
+HANDLE CreateEntryOutput(const wchar_t* path, const ZipEntryInfo& record) {
+    return CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, record.fileAttributes,
+                       nullptr);
+}
+
+// With a closer, the written file is handed to it to be finished.
 ZipResult WriteFileEntry(ZipReader* reader, const ZipEntryInfo& record,
-                         const wchar_t* destinationName) {
+                         const wchar_t* destinationName, EntryFileCloser* closer) {
     wchar_t path[kPathCapacity];
     if (!IsEntryNameInside(destinationName) ||
         !JoinPath(reader->rootFolder, destinationName, std::wcslen(destinationName), path)) {
         return ZipFileError;
     }
-    UniqueFileHandle output(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                        record.fileAttributes, nullptr));
+    UniqueFileHandle output(CreateEntryOutput(path, record));
+    // An earlier entry of the same name may still be being finished.
+    if (!output && closer != nullptr && GetLastError() == ERROR_SHARING_VIOLATION) {
+        closer->Settle();
+        output.reset(CreateEntryOutput(path, record));
+    }
     if (!output) {
         return ZipFileError;
     }
-    return WriteEntryData(reader, record, reader->cachedDetails, output.get());
+    ZipResult written = WriteEntryData(reader, record, reader->cachedDetails, output.get());
+    if (written != ZipOk) {
+        return written;
+    }
+    WrittenFile file;
+    file.finish = FinishZipEntryFile;
+    file.handle = output.release();
+    file.times[0] = record.creationTime;
+    file.times[1] = record.lastAccessTime;
+    file.times[2] = record.lastWriteTime;
+    if (closer != nullptr) {
+        file.name = destinationName;
+        closer->Submit(std::move(file));
+        return ZipOk;
+    }
+    // A close that fails may not have stored the last bytes.
+    return FinishZipEntryFile(file) == ERROR_SUCCESS ? ZipOk : ZipWriteError;
 }
 
 }  // namespace
@@ -511,7 +544,8 @@ ZipResult ReadEntryInfo(ZipReader* reader, int entryIndex, ZipEntryInfo* info) {
     return ZipOk;
 }
 
-ZipResult ExtractEntryToFile(ZipReader* reader, int entryIndex, const wchar_t* destinationName) {
+ZipResult ExtractEntryToFile(ZipReader* reader, int entryIndex, const wchar_t* destinationName,
+                             EntryFileCloser* closer) {
     if (reader == nullptr || destinationName == nullptr || entryIndex < 0 ||
         entryIndex >= reader->entryCount) {
         return ZipBadArgument;
@@ -530,7 +564,7 @@ ZipResult ExtractEntryToFile(ZipReader* reader, int entryIndex, const wchar_t* d
     if (IsFolderEntry(record)) {
         return CreateFolderEntry(reader, record);
     }
-    return WriteFileEntry(reader, record, destinationName);
+    return WriteFileEntry(reader, record, destinationName, closer);
 }
 
 ZipResult CloseZipArchive(ZipReader* reader) {
