@@ -96,8 +96,9 @@ bool EntryFileCloser::StartWorker() {
 void EntryFileCloser::Submit(WrittenFile file) {
     AcquireSRWLockExclusive(&lock_);
     file.sequence = nextSequence_++;
-    // Every waiting file beyond the idle workers asks for one more thread.
-    if (queue_.size() >= idleWorkers_) {
+    // One more thread once each one has a file waiting behind it: closes that
+    // keep up (no scanner, or a quick one) need one or two.
+    if (idleWorkers_ == 0 && queue_.size() >= workers_.size()) {
         StartWorker();
     }
     if (workers_.empty()) {

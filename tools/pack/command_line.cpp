@@ -46,6 +46,18 @@ std::string StoreLevel(ParsedCommandLine& parsed, const std::string& value) {
     return std::string();
 }
 
+std::string StoreThreads(ParsedCommandLine& parsed, const std::string& value) {
+    unsigned long count =
+        value.find_first_not_of("0123456789") == std::string::npos && value.size() <= 3
+            ? std::stoul(value)
+            : 0;
+    if (count < 1 || count > 256) {
+        return "--threads takes a number from 1 to 256, not " + value;
+    }
+    parsed.pack.threads = static_cast<unsigned>(count);
+    return std::string();
+}
+
 const OptionSpec kOptions[] = {
     {"--launcher", nullptr, true, false, StoreText<&PackRequest::launcher>},
     {"--locale", nullptr, true, true, StoreText<&PackRequest::locale>},
@@ -53,6 +65,7 @@ const OptionSpec kOptions[] = {
     {"--output", "-o", true, false, StoreText<&PackRequest::output>},
     {"--inspect", nullptr, true, false, StoreInspectPath},
     {"--level", nullptr, true, false, StoreLevel},
+    {"--threads", nullptr, true, false, StoreThreads},
     {"--quiet", "-q", false, false, SetSwitch<&PackRequest::quiet>},
     {"--verbose", "-v", false, false, SetSwitch<&PackRequest::verbose>},
     {"--progress", nullptr, false, false, SetSwitch<&PackRequest::progress>},
@@ -254,6 +267,7 @@ std::string HelpText() {
            "  -o, --output FILE the package to write; replaced only once it is complete\n"
            "  --level N         deflate level 0-9 (default 6); 0 stores every file. Files that\n"
            "                    are compressed already (media, archives) are always stored\n"
+           "  --threads N       deflate on N threads (default: one per core), same bytes\n"
            "  -q, --quiet       print nothing but errors\n"
            "  -v, --verbose     list each entry as it is added\n"
            "  --progress        show progress even when stderr is not a terminal\n"

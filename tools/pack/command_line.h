@@ -15,6 +15,7 @@ struct PackRequest {
     bool verbose = false;   // each entry as it is added
     bool progress = false;  // progress even when stderr is not a terminal
     int level = 6;          // deflate level 0-9; 0 stores every file
+    unsigned threads = 0;   // deflating threads; 0: one per core
 };
 
 struct ParsedCommandLine {
