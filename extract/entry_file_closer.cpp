@@ -112,12 +112,17 @@ void EntryFileCloser::Submit(WrittenFile file) {
         return;
     }
     while (queue_.size() >= kQueueCapacity) {
+        waitingForSpace_ = true;
         SleepConditionVariableSRW(&spaceFree_, &lock_, INFINITE, 0);
     }
     queue_.push_back(std::move(file));
     ++unfinished_;
+    // A busy worker comes back for it by itself: no wake-up, no system call.
+    bool wake = idleWorkers_ > 0;
     ReleaseSRWLockExclusive(&lock_);
-    WakeConditionVariable(&workReady_);
+    if (wake) {
+        WakeConditionVariable(&workReady_);
+    }
 }
 
 void EntryFileCloser::WaitUntilFinished() {
@@ -161,8 +166,11 @@ void EntryFileCloser::Work() {
         }
         WrittenFile file = std::move(queue_.front());
         queue_.pop_front();
+        bool wake = std::exchange(waitingForSpace_, false);
         ReleaseSRWLockExclusive(&lock_);
-        WakeConditionVariable(&spaceFree_);
+        if (wake) {
+            WakeConditionVariable(&spaceFree_);
+        }
         FinishOne(file);
         AcquireSRWLockExclusive(&lock_);
         if (file.error != ERROR_SUCCESS) {

@@ -91,5 +91,6 @@ class EntryFileCloser {
     unsigned idleWorkers_ = 0;
     size_t unfinished_ = 0;  // handed over and not yet finished
     uint64_t nextSequence_ = 0;
+    bool waitingForSpace_ = false;  // Submit waits for the queue to shrink
     bool stopping_ = false;
 };
