@@ -12,6 +12,7 @@ namespace {
 // reserved rather than committed, keeps the pool's working set near nothing.
 constexpr SIZE_T kWorkerStackSize = 64 * 1024;
 constexpr unsigned kDefaultThreads = 4;
+constexpr unsigned kSlowClosesForPool = 3;
 
 std::atomic<WrittenFileClose> closeCall{nullptr};
 std::atomic<unsigned> closerThreads{kDefaultThreads};
@@ -77,8 +78,29 @@ void EntryFileCloser::FinishOne(WrittenFile& file) {
     file.error = file.finish != nullptr ? file.finish(file) : CloseWrittenFile(file);
 }
 
-// Threads start as the work needs them: a payload of a few files, or closes
-// that keep up by themselves, never pay for four.
+// Finishes the file on the calling thread, as long as closes are quick (no
+// scanner on close: a thread would only cost its start and its memory). A
+// close of a millisecond or more waited for something, a scan most likely;
+// after kSlowClosesForPool of them in a row (one could be a hiccup of a busy
+// machine) the files go to the pool.
+void EntryFileCloser::FinishHere(WrittenFile& file) {
+    LARGE_INTEGER start;
+    LARGE_INTEGER end;
+    LARGE_INTEGER frequency;
+    QueryPerformanceCounter(&start);
+    FinishOne(file);
+    QueryPerformanceCounter(&end);
+    QueryPerformanceFrequency(&frequency);
+    ExclusiveLock hold(lock_);
+    bool slow = (end.QuadPart - start.QuadPart) * 1000 >= frequency.QuadPart;
+    slowCloses_ = slow ? slowCloses_ + 1 : 0;
+    if (file.error != ERROR_SUCCESS) {
+        failed_.push_back(std::move(file));
+    }
+}
+
+// Threads start as the work needs them: closes that keep up with one thread
+// never pay for four.
 bool EntryFileCloser::StartWorker() {
     if (workers_.size() >= maxWorkers_) {
         return false;
@@ -96,20 +118,15 @@ bool EntryFileCloser::StartWorker() {
 void EntryFileCloser::Submit(WrittenFile file) {
     AcquireSRWLockExclusive(&lock_);
     file.sequence = nextSequence_++;
-    // One more thread once each one has a file waiting behind it: closes that
-    // keep up (no scanner, or a quick one) need one or two.
-    if (idleWorkers_ == 0 && queue_.size() >= workers_.size()) {
-        StartWorker();
-    }
-    if (workers_.empty()) {
-        // No thread to hand it to: finished here, as without the pool.
+    if (workers_.empty() && (slowCloses_ < kSlowClosesForPool || !StartWorker())) {
         ReleaseSRWLockExclusive(&lock_);
-        FinishOne(file);
-        if (file.error != ERROR_SUCCESS) {
-            ExclusiveLock hold(lock_);
-            failed_.push_back(std::move(file));
-        }
+        FinishHere(file);
         return;
+    }
+    // One more thread once each one has two files waiting behind it: closes
+    // that keep up by themselves need one.
+    if (idleWorkers_ == 0 && queue_.size() >= 2 * workers_.size()) {
+        StartWorker();
     }
     while (queue_.size() >= kQueueCapacity) {
         waitingForSpace_ = true;

@@ -49,8 +49,9 @@ DWORD PlatformCloseWrittenFile(WrittenFile& file);
 
 // How many threads finish files: 4 by default. A scan of a few milliseconds
 // per file and a new file every millisecond or two keep two or three busy;
-// more would only lengthen the scanner's own queue. 0 finishes every file on
-// the thread that hands it over (the benchmark's comparison).
+// more would only lengthen the scanner's own queue. Threads start only once a
+// close is slow (see EntryFileCloser::Submit). 0 finishes every file on the
+// thread that hands it over (the benchmark's comparison).
 void SetEntryFileCloserThreads(unsigned threads);
 unsigned EntryFileCloserThreads();
 
@@ -61,8 +62,10 @@ class EntryFileCloser {
     EntryFileCloser(const EntryFileCloser&) = delete;
     EntryFileCloser& operator=(const EntryFileCloser&) = delete;
 
-    // Takes over the file; waits while kQueueCapacity files are waiting, so
-    // that open handles and memory stay few whatever the payload's size.
+    // Takes over the file. Finishes it at once as long as closes are quick;
+    // after a slow one, queues it for the pool, waiting while kQueueCapacity
+    // files wait, so that open handles and memory stay few whatever the
+    // payload's size.
     void Submit(WrittenFile file);
     // Waits until every file handed over so far is finished; those that
     // failed, in the order they were handed over.
@@ -76,9 +79,10 @@ class EntryFileCloser {
   private:
     static DWORD WINAPI WorkerMain(void* self);
     void Work();
-    void FinishOne(WrittenFile& file);  // on any thread, without the lock
-    bool StartWorker();                 // with the lock held
-    void WaitUntilFinished();           // with the lock held
+    void FinishOne(WrittenFile& file);   // on any thread, without the lock
+    void FinishHere(WrittenFile& file);  // on the submitting thread
+    bool StartWorker();                  // with the lock held
+    void WaitUntilFinished();            // with the lock held
 
     SRWLOCK lock_ = SRWLOCK_INIT;
     CONDITION_VARIABLE workReady_ = CONDITION_VARIABLE_INIT;
@@ -92,5 +96,6 @@ class EntryFileCloser {
     size_t unfinished_ = 0;  // handed over and not yet finished
     uint64_t nextSequence_ = 0;
     bool waitingForSpace_ = false;  // Submit waits for the queue to shrink
+    unsigned slowCloses_ = 0;       // closes made here in a row that took as long as a scan
     bool stopping_ = false;
 };
