@@ -11,39 +11,34 @@
 
 namespace {
 
-constexpr size_t kReadChunk = 64 * 1024;
-
-// The whole file, when it can be read and holds at most limit bytes.
-bool ReadWholeFile(const std::filesystem::path& source, uint64_t limit, std::string& bytes) {
+// The whole file, when it can be read and holds at most limit bytes: read
+// at once into a block of its expected size, one byte more to see it grow.
+bool ReadWholeFile(const std::filesystem::path& source, uint64_t expected, uint64_t limit,
+                   ByteBlock& bytes) {
     std::ifstream input(source, std::ios::binary);
-    if (!input) {
+    if (!input || expected > limit || Interrupted()) {
         return false;
     }
-    while (input && !Interrupted()) {
-        size_t had = bytes.size();
-        bytes.resize(had + kReadChunk);
-        input.read(&bytes[had], static_cast<std::streamsize>(kReadChunk));
-        bytes.resize(had + static_cast<size_t>(input.gcount()));
-        if (bytes.size() > limit) {
-            return false;
-        }
-    }
-    return !input.bad() && !Interrupted();
+    bytes.bytes.reset(new char[expected + 1]);
+    input.read(bytes.bytes.get(), static_cast<std::streamsize>(expected + 1));
+    bytes.length = static_cast<size_t>(input.gcount());
+    return !input.bad() && bytes.length <= expected;
 }
 
 // The file's bytes deflated when that gains enough, by the writer's own rule
 // on its first part; otherwise the bytes themselves, to be stored.
-void DeflateOrStore(const PayloadEntry& entry, const ZipWriteOptions& options, std::string bytes,
+void DeflateOrStore(const PayloadEntry& entry, const ZipWriteOptions& options, ByteBlock bytes,
                     PreparedEntry& out) {
     if (options.level != 0 && !IsCompressedByName(entry.name)) {
         size_t sample = static_cast<size_t>(
-            std::min<uint64_t>({entry.facts.size, bytes.size(), kDeflateSampleLength}));
-        std::string packed;
+            std::min<uint64_t>({entry.facts.size, bytes.length, kDeflateSampleLength}));
+        ByteBlock packed;
         bool text = false;
-        bool deflated = DeflateWhole(bytes.data(), sample, options.level, packed, text);
-        if (sample > 0 && (!deflated || PackedGainsEnough(packed.size(), sample))) {
-            if (sample < bytes.size()) {
-                deflated = DeflateWhole(bytes.data(), bytes.size(), options.level, packed, text);
+        bool deflated = DeflateWhole(bytes.bytes.get(), sample, options.level, packed, text);
+        if (sample > 0 && (!deflated || PackedGainsEnough(packed.length, sample))) {
+            if (sample < bytes.length) {
+                deflated =
+                    DeflateWhole(bytes.bytes.get(), bytes.length, options.level, packed, text);
             }
             if (!deflated) {
                 return;  // left to the writer, which meets the failure itself
@@ -71,14 +66,13 @@ void PrepareEntry(const PayloadEntry& entry, const ZipWriteOptions& options, Pre
         out.decided = true;
         return;
     }
-    std::string bytes;
-    if (entry.facts.size > DeflateAhead::kLargestPrepared ||
-        !ReadWholeFile(entry.source, DeflateAhead::kLargestPrepared, bytes)) {
+    ByteBlock bytes;
+    if (!ReadWholeFile(entry.source, entry.facts.size, DeflateAhead::kLargestPrepared, bytes)) {
         return;
     }
-    out.size = bytes.size();
-    out.crc = static_cast<uint32_t>(
-        crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())));
+    out.size = bytes.length;
+    out.crc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(bytes.bytes.get()),
+                                          static_cast<uInt>(bytes.length)));
     DeflateOrStore(entry, options, std::move(bytes), out);
 }
 
@@ -144,7 +138,7 @@ void DeflateAhead::Release(size_t index) {
     {
         std::lock_guard<std::mutex> hold(lock_);
         bytesWaiting_ -= Cost(index);
-        std::string().swap(prepared_[index].data);
+        prepared_[index].data = ByteBlock();
         nextToWrite_ = index + 1;
     }
     workFree_.notify_all();

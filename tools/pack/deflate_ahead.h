@@ -18,8 +18,7 @@
 #include <vector>
 
 #include "tools/pack/payload_tree.h"
-
-struct ZipWriteOptions;
+#include "tools/pack/payload_zip.h"
 
 // What a worker made of one entry.
 struct PreparedEntry {
@@ -27,7 +26,7 @@ struct PreparedEntry {
     bool decided = false;  // stored is the decision; otherwise the writer makes it
     bool stored = false;   // stored as it is (a folder, compressed already, gains too little)
     bool hasData = false;  // data holds the entry's bytes as written: deflated, or stored
-    std::string data;
+    ByteBlock data;
     uint32_t crc = 0;
     uint64_t size = 0;  // the file's length
     bool text = false;  // zlib took the deflated data for text

@@ -136,19 +136,20 @@ uint16_t VersionMadeBy(uint16_t hostSystem) {
     return static_cast<uint16_t>((hostSystem << 8) | kZipVersion20);
 }
 
-bool DeflateWhole(const char* data, size_t length, int level, std::string& out, bool& text) {
+bool DeflateWhole(const char* data, size_t length, int level, ByteBlock& out, bool& text) {
     z_stream stream = {};
     if (deflateInit2(&stream, level, Z_DEFLATED, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY) !=
         Z_OK) {
         return false;
     }
-    out.resize(deflateBound(&stream, static_cast<uLong>(length)));
+    size_t bound = deflateBound(&stream, static_cast<uLong>(length));
+    out.bytes.reset(new char[bound]);
     stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
     stream.avail_in = static_cast<uInt>(length);
-    stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
-    stream.avail_out = static_cast<uInt>(out.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.bytes.get());
+    stream.avail_out = static_cast<uInt>(bound);
     int result = deflate(&stream, Z_FINISH);
-    out.resize(stream.total_out);
+    out.length = stream.total_out;
     text = stream.data_type == Z_TEXT;
     deflateEnd(&stream);
     return result == Z_STREAM_END;
@@ -162,10 +163,10 @@ bool DeflateGainsEnough(const char* sample, size_t length, int level) {
     if (length == 0) {
         return false;
     }
-    std::string packed;
+    ByteBlock packed;
     bool text = false;
     return !DeflateWhole(sample, length, level, packed, text) ||
-           PackedGainsEnough(packed.size(), length);
+           PackedGainsEnough(packed.length, length);
 }
 
 namespace {
@@ -248,9 +249,9 @@ bool AddPreparedEntry(zipFile zip, const PayloadEntry& entry, const ZipWriteOpti
     if (!OpenEntry(zip, entry, options, stored, true, prepared.text ? Z_TEXT : 0, error)) {
         return false;
     }
-    if (!prepared.data.empty() &&
-        zipWriteInFileInZip(zip, prepared.data.data(),
-                            static_cast<unsigned>(prepared.data.size())) != ZIP_OK) {
+    if (prepared.data.length > 0 &&
+        zipWriteInFileInZip(zip, prepared.data.bytes.get(),
+                            static_cast<unsigned>(prepared.data.length)) != ZIP_OK) {
         error = "cannot write the archive";
         return false;
     }

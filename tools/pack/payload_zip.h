@@ -3,6 +3,7 @@
 // are compressed already; folder entries stored; DOS times in UTC plus an
 // exact "UT" timestamp; the attributes of the machine that made it.
 #include <cstdint>
+#include <memory>
 #include <streambuf>
 #include <string>
 #include <vector>
@@ -35,10 +36,16 @@ bool DeflateGainsEnough(const char* sample, size_t length, int level);
 // The same rule on a sample's deflated length.
 bool PackedGainsEnough(uint64_t packedLength, uint64_t length);
 
+// Bytes in memory, without the zero-filling of a string or vector.
+struct ByteBlock {
+    std::unique_ptr<char[]> bytes;
+    size_t length = 0;
+};
+
 // The raw deflate stream of data, as the archive's own deflate writes it
 // (the same parameters, the same bytes); false when zlib fails. text: zlib
 // took the data for text, which the archive's directory records.
-bool DeflateWhole(const char* data, size_t length, int level, std::string& out, bool& text);
+bool DeflateWhole(const char* data, size_t length, int level, ByteBlock& out, bool& text);
 
 // A calendar time in DOS form (two-second steps), clamped to the years
 // DOS times can hold, 1980 to 2107.
