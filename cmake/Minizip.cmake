@@ -20,6 +20,3 @@ target_include_directories(minizip SYSTEM PUBLIC ${minizip_dir})
 target_link_libraries(minizip PUBLIC ZLIB::ZLIB)
 # Third-party code: keep its warnings out of the project's -Werror.
 target_compile_options(minizip PRIVATE -w)
-# Only velmar-pack uses the zip part, and its writer passes every byte of the
-# archive through zip.c's copy loop: that file is optimised for speed.
-set_source_files_properties(${minizip_dir}/zip.c PROPERTIES COMPILE_OPTIONS -O2)
