@@ -1,8 +1,9 @@
 #pragma once
 // Writing the values known at launch into the extracted configuration file.
 #include "config/config_text.h"
+#include "package/payload_names.h"
 
-constexpr const wchar_t* kEventNameFileName = L"\\eventname.prop";
+constexpr const wchar_t* kEventNameFileName = L"\\" VELMAR_EVENT_NAME_FILE;
 constexpr int kUnreadableFileProblem = 201;
 constexpr int kUnreadableFileExitCode = 10;
 

@@ -6,8 +6,8 @@
 // lines to the log (the log is rotated only when a launch starts).
 #include <cstdint>
 
-constexpr uint32_t kMaxArchivesPerRun = 256;
-constexpr uint32_t kMaxEntriesPerRun = 100000;
+#include "extract/entry_rules.h"
+
 constexpr uint32_t kMaxExtractionLogLines = 2000;
 
 enum class LogPermit {

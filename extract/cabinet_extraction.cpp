@@ -17,9 +17,11 @@
 #include "extract/cabinet_member.h"
 #include "extract/entry_file_closer.h"
 #include "extract/entry_name.h"
+#include "extract/entry_rules.h"
 #include "extract/zip_time.h"
 #include "extract/extraction_log.h"
 #include "diagnostics/diagnostic_log.h"
+#include "common/run_failure.h"
 #include "common/text_conversion.h"
 #include "common/unique_handle.h"
 
@@ -89,6 +91,26 @@ bool MemberNameInUtf8(const FDINOTIFICATION& notification, std::string& name, st
     return NarrowFromWide(CP_UTF8, wide, WC_ERR_INVALID_CHARS, name);
 }
 
+// Whether the member's folder and file fit the paths Windows creates below
+// the destination; otherwise the cabinet fails for a path too long, with a
+// log line naming the member and the bound.
+bool MemberPathFits(const CabinetTarget& target, const char* name, const std::wstring& wideName) {
+    std::wstring destination;
+    WidePathFromUtf8(target.destination, destination);
+    size_t base = destination.empty() ? 0 : destination.size() - 1;  // without its "\"
+    PathBound bound = EntryPathBound(base, std::wstring_view(wideName));
+    if (bound == PathBound::Fits) {
+        return true;
+    }
+    LogExtraction(
+        L"Cabinet member \"%s\" not extracted: its %s path would be longer than the %d "
+        L"characters Windows allows.\n",
+        NameForLog(name).c_str(), bound == PathBound::Folder ? L"folder" : L"file",
+        static_cast<int>(PathBoundLimit(bound)));
+    NoteRunFailure(RunFailure::PathTooLong, ERROR_FILENAME_EXCED_RANGE, destination + wideName);
+    return false;
+}
+
 INT_PTR OpenMember(const FDINOTIFICATION& notification) {
     const auto* target = static_cast<const CabinetTarget*>(notification.pv);
     std::string utf8Name;
@@ -108,6 +130,9 @@ INT_PTR OpenMember(const FDINOTIFICATION& notification) {
             L"folder.\n",
             NameForLog(name).c_str());
         return 0;
+    }
+    if (!MemberPathFits(*target, name, wideName)) {
+        return -1;
     }
     char memberPath[kCabinetPathCapacity];
     std::wstring widePath;

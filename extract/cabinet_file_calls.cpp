@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "common/folder_creation.h"
 #include "common/process_state.h"
 #include "common/text_conversion.h"
 
@@ -48,8 +49,7 @@ BOOL SetUtf8PathAttributes(const char* path, DWORD attributes) {
 }
 
 BOOL CreateUtf8Directory(const char* path) {
-    return CallWithWidePath(path, FALSE,
-                            [](const wchar_t* wide) { return CreateDirectoryW(wide, nullptr); });
+    return CallWithWidePath(path, FALSE, [](const wchar_t* wide) { return CreateOneFolder(wide); });
 }
 
 HANDLE OpenUtf8PathForTimes(const char* path) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/little_endian.h"
+#include "extract/entry_rules.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ constexpr uint16_t kMszip = 1;
 constexpr uint16_t kFirstContinuedFolder = 0xFFFD;  // 0xFFFD..0xFFFF: shared with other cabinets
 constexpr uint32_t kMaxBlockUnpacked = 0x8000;
 constexpr uint32_t kMaxBlockPacked = 0x8000 + 6144;
-constexpr size_t kMaxNameSize = 256;  // terminator included
+constexpr size_t kMaxNameSize = kLongestCabinetLibraryText + 1;  // terminator included
 constexpr size_t kHistorySize = 0x8000;
 
 struct Folder {

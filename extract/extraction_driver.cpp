@@ -20,6 +20,7 @@
 #include "diagnostics/diagnostic_log.h"
 #include "common/path_components.h"
 #include "common/process_state.h"
+#include "common/run_failure.h"
 #include "common/text_conversion.h"
 #include "package/workspace_folders.h"
 
@@ -71,6 +72,14 @@ bool ExtractCabinetArchive(const wchar_t* archivePath, const wchar_t* destinatio
         LogExtraction(L"Cannot extract cabinet %s: its path is too long\n", cabinetPath);
         return false;
     }
+    if (!CabinetPathFits(narrowCabinet)) {
+        LogExtraction(
+            L"Cannot extract cabinet %s: its folder or name is longer than the %d bytes (UTF-8) "
+            L"the cabinet library takes\n",
+            cabinetPath, static_cast<int>(kLongestCabinetLibraryText));
+        NoteRunFailure(RunFailure::PathTooLong, ERROR_FILENAME_EXCED_RANGE, cabinetPath);
+        return false;
+    }
     if (!CabinetMayBeExtracted(cabinetPath)) {
         return false;
     }
@@ -103,6 +112,27 @@ bool EarlierEntriesFinished(EntryFileCloser& closer, const wchar_t* archivePath)
         return true;
     }
     LogEntryFailure(failed.front().name.c_str(), archivePath, ZipWriteError);
+    return false;
+}
+
+// Whether the entry's folder and file fit the paths Windows creates below the
+// work folder; otherwise the run fails for a path too long, with a log line
+// naming the entry and the bound (unless an earlier entry failed first).
+bool EntryPathFits(const wchar_t* name, const wchar_t* archivePath, EntryFileCloser& closer) {
+    PathBound bound = EntryPathBound(std::wcslen(WorkFolder), std::wstring_view(name));
+    if (bound == PathBound::Fits) {
+        return true;
+    }
+    if (!EarlierEntriesFinished(closer, archivePath)) {
+        return false;
+    }
+    LogExtraction(
+        L"Cannot extract entry %s of %s: its %s path would be longer than the %d characters "
+        L"Windows allows\n",
+        name, archivePath, bound == PathBound::Folder ? L"folder" : L"file",
+        static_cast<int>(PathBoundLimit(bound)));
+    NoteRunFailure(RunFailure::PathTooLong, ERROR_FILENAME_EXCED_RANGE,
+                   std::wstring(WorkFolder) + L"\\" + name);
     return false;
 }
 
@@ -139,19 +169,18 @@ bool ExtractEntry(ZipReader* reader, int index, const ZipEntryInfo& entry,
         LogExtraction(L"Refusing archive entry outside the work folder: %s\n", name);
         return true;
     }
+    if (!EntryPathFits(name, archivePath, closer)) {
+        return false;
+    }
     // The entry's output path and any nested archive path are WorkFolder + "\" + name.
     wchar_t entryPath[kPathCapacity];
     if (!WorkFolderPath(name, entryPath)) {
-        if (EarlierEntriesFinished(closer, archivePath)) {
-            LogExtraction(L"Cannot extract entry %s of %s: its path is too long\n", name,
-                          archivePath);
-        }
-        return false;
+        return false;  // EntryPathFits keeps every path within the buffer
     }
     if (!WriteEntry(reader, index, name, archivePath, closer)) {
         return false;
     }
-    NestedArchiveKind kind = NestedArchiveKindOf(name);
+    NestedArchiveKind kind = NestedArchiveKindOf(std::wstring_view(name));
     if (kind == NestedArchiveKind::None) {
         return true;
     }
@@ -234,12 +263,6 @@ bool ExtractArchiveAtLevel(const wchar_t* archivePath, const wchar_t* destinatio
     return ExtractZipArchive(archivePath, level, closer);
 }
 
-bool EndsWith(const wchar_t* text, size_t length, const wchar_t* suffix) {
-    size_t suffixLength = std::wcslen(suffix);
-    return length >= suffixLength &&
-           std::wcsncmp(text + length - suffixLength, suffix, suffixLength) == 0;
-}
-
 }  // namespace
 
 bool ExtractArchive(const wchar_t* archivePath, const wchar_t* destination) {
@@ -247,28 +270,6 @@ bool ExtractArchive(const wchar_t* archivePath, const wchar_t* destination) {
     // Every file it is handed is finished before this returns.
     EntryFileCloser closer;
     return ExtractArchiveAtLevel(archivePath, destination, NestedArchiveKind::Zip, 0, closer);
-}
-
-NestedArchiveKind NestedArchiveKindOf(const wchar_t* entryName) {
-    if (entryName == nullptr) {
-        return NestedArchiveKind::None;
-    }
-    // Only the name's last component counts: ".zip" or ".cab" in a folder
-    // name says nothing about the file.
-    size_t length = std::wcslen(entryName);
-    size_t start = length;
-    while (start > 0 && !IsPathSeparator(entryName[start - 1])) {
-        --start;
-    }
-    const wchar_t* last = entryName + start;
-    size_t lastLength = length - start;
-    if (EndsWith(last, lastLength, L".zip")) {
-        return NestedArchiveKind::Zip;
-    }
-    if (EndsWith(last, lastLength, L".cab")) {
-        return NestedArchiveKind::Cabinet;
-    }
-    return NestedArchiveKind::None;
 }
 
 const wchar_t* ZipResultReason(ZipResult result) {

@@ -2,12 +2,10 @@
 // Extracts an archive into the work folder: the entries of a zip archive, with
 // the folders they need, and every nested zip or cabinet archive among them.
 
-// How deep nested archives are followed: the archive handed in is level 0, an
-// archive inside it level 1, and so on. An archive at this level is extracted,
-// but archives inside it are written and not followed (one log line says so).
-// This also ends archives that contain themselves, directly or through others.
-constexpr int kMaxArchiveNesting = 8;
-
+// Nested archives are followed kMaxArchiveNesting levels deep (see
+// entry_rules.h); archives below that are written, not followed, with one log
+// line.
+#include "extract/entry_rules.h"
 #include "extract/zip_reader.h"
 
 // Makes the destination the current directory (and leaves it so), then
@@ -19,12 +17,6 @@ constexpr int kMaxArchiveNesting = 8;
 // extracted. Entries whose names would leave the work folder are refused with
 // a log line and skipped; they do not make the extraction fail.
 bool ExtractArchive(const wchar_t* archivePath, const wchar_t* destination);
-
-// What an entry is to the walk, by its name's last component: a nested zip
-// archive (ends in ".zip"), a cabinet (ends in ".cab"), or neither. The test
-// is case-sensitive; folder names and a trailing separator never count.
-enum class NestedArchiveKind { None, Zip, Cabinet };
-NestedArchiveKind NestedArchiveKindOf(const wchar_t* entryName);
 
 // Why an entry could not be extracted, for the log.
 const wchar_t* ZipResultReason(ZipResult result);

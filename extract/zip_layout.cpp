@@ -19,6 +19,7 @@ constexpr uint16_t kZip64Tag = 0x0001;
 struct Span {
     uint64_t start;
     uint64_t end;
+    uint32_t record;  // UINT32_MAX for the directory
 };
 
 struct Directory {
@@ -150,7 +151,7 @@ bool ReadEntrySpan(ByteSource& source, const Directory& directory, uint64_t& pos
         return true;  // no local header there: the reader refuses that entry by itself
     }
     uint64_t end = start + kLocalHeaderSize + ReadLe16(local + 26) + ReadLe16(local + 28) + packed;
-    spans.push_back(Span{start, end < start ? UINT64_MAX : end});
+    spans.push_back(Span{start, end < start ? UINT64_MAX : end, layout.recordsRead - 1});
     return true;
 }
 
@@ -164,7 +165,7 @@ ZipLayout ReadZipLayout(ByteSource& source) {
     }
     layout.directoryFound = true;
     std::vector<Span> spans;
-    spans.push_back(Span{directory.offset, directory.offset + directory.size});
+    spans.push_back(Span{directory.offset, directory.offset + directory.size, UINT32_MAX});
     uint64_t position = directory.offset;
     for (uint64_t i = 0; i < directory.recordCount; ++i) {
         if (!ReadEntrySpan(source, directory, position, layout, spans)) {
@@ -176,6 +177,8 @@ ZipLayout ReadZipLayout(ByteSource& source) {
     for (size_t i = 1; i < spans.size(); ++i) {
         if (spans[i].start < spans[i - 1].end) {
             layout.overlapping = true;
+            layout.overlappingRecord =
+                spans[i].record != UINT32_MAX ? spans[i].record : spans[i - 1].record;
             break;
         }
     }

@@ -13,6 +13,9 @@ struct ZipLayout {
     bool overlapping = false;     // two entries, or an entry and the directory, overlap
     uint32_t recordsRead = 0;     // directory records read (may be fewer than declared)
     uint64_t declaredSize = 0;    // sum of the records' uncompressed sizes
+    // The directory record (0 first) of an entry that overlaps one before it
+    // or the directory; UINT32_MAX when it is the directory that overlaps.
+    uint32_t overlappingRecord = UINT32_MAX;
 };
 
 // Finds the end-of-archive record (and its 64-bit form) as minizip does, reads

@@ -13,10 +13,12 @@
 #include "extract/entry_data_decoder.h"
 #include "extract/entry_file_closer.h"
 #include "extract/entry_name.h"
+#include "extract/entry_rules.h"
 #include "extract/zip_file_access.h"
 #include "extract/zip_attributes.h"
 #include "extract/zip_extra_field.h"
 #include "extract/zip_time.h"
+#include "common/folder_creation.h"
 #include "common/little_endian.h"
 #include "common/path_components.h"
 #include "common/text_conversion.h"
@@ -59,7 +61,7 @@ constexpr unsigned kEncryptedFlag = 0x0001;
 constexpr unsigned kDataDescriptorFlag = 0x0008;
 constexpr unsigned kUtf8NameFlag = 0x0800;
 constexpr uint32_t kDirectoryAttribute = 0x10;
-constexpr size_t kNameBufferSize = 260;  // stored names up to 259 bytes
+constexpr size_t kNameBufferSize = kLongestStoredName + 1;
 // Entry data moves in chunks of up to this size: small entries take a buffer
 // of their own size, large ones a few hundred reads and writes per 100 MB.
 constexpr unsigned kCopyBufferSize = 256 * 1024;
@@ -158,9 +160,11 @@ ZipResult ReadDirectoryRecord(unzFile archive, unz_file_info64* file,
         UNZ_OK) {
         return ZipHeaderError;
     }
-    // A name that does not fit the record, or that a NUL would cut short,
-    // cannot be written under its own name.
-    if (file->size_filename >= kNameBufferSize || std::memchr(name, 0, file->size_filename)) {
+    // A name that does not fit the record, that a NUL would cut short, or
+    // that is flagged as UTF-8 and is not, cannot be written under its own name.
+    if (file->size_filename >= kNameBufferSize ||
+        JudgeStoredName(std::string_view(name, file->size_filename),
+                        (file->flag & kUtf8NameFlag) != 0) != StoredNameVerdict::Usable) {
         return ZipHeaderError;
     }
     if (file->compressed_size > UINT32_MAX || file->uncompressed_size > UINT32_MAX ||
@@ -411,7 +415,7 @@ void CreateFolderChain(const wchar_t* root, const wchar_t* relative, size_t leng
     }
     wchar_t path[kPathCapacity];
     if (JoinPath(root, relative, length, path)) {
-        CreateDirectoryW(path, nullptr);
+        CreateOneFolder(path);
     }
 }
 
@@ -431,13 +435,65 @@ ZipResult CreateFolderEntry(const ZipReader* reader, const ZipEntryInfo& record)
     return CreateEntryFolders(reader->rootFolder, record.entryName) ? ZipOk : ZipFileError;
 }
 
-// A file entry is written to the root folder + destinationName.
-HANDLE CreateEntryOutput(const wchar_t* path, const ZipEntryInfo& record) {
-    return CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, record.fileAttributes,
-                       nullptr);
+constexpr DWORD kAttributesInTheWay =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+HANDLE OpenForAttributes(const wchar_t* path, DWORD access) {
+    return CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
-// With a closer, the written file is handed to it to be finished.
+// Clears the read-only, hidden and system attributes of the file at path
+// (an earlier archive's desktop.ini, say), seen through a handle on the file
+// itself: a link in its place is left alone, never followed. Windows lets
+// that handle change them; where the system refuses such a handle on a
+// read-only file (Wine), they are set by name while the handle is held.
+// False when there was nothing to clear.
+bool ClearAttributesInTheWay(const wchar_t* path) {
+    UniqueFileHandle existing(
+        OpenForAttributes(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES));
+    bool byHandle = existing.valid();
+    if (!byHandle) {
+        existing.reset(OpenForAttributes(path, FILE_READ_ATTRIBUTES));
+    }
+    FILE_BASIC_INFO basic;
+    if (!existing ||
+        !GetFileInformationByHandleEx(existing.get(), FileBasicInfo, &basic, sizeof(basic)) ||
+        (basic.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 ||
+        (basic.FileAttributes & kAttributesInTheWay) == 0) {
+        return false;
+    }
+    DWORD kept = basic.FileAttributes & ~kAttributesInTheWay;
+    kept = kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL;
+    if (!byHandle) {
+        return SetFileAttributesW(path, kept) != 0;
+    }
+    basic = FILE_BASIC_INFO{};  // zero times: left as they are
+    basic.FileAttributes = kept;
+    return SetFileInformationByHandle(existing.get(), FileBasicInfo, &basic, sizeof(basic)) != 0;
+}
+
+// Creates the entry's file anew. Windows refuses that over a hidden, system
+// or read-only file: such a file loses those attributes, and the creation is
+// tried once more.
+UniqueFileHandle CreateEntryFile(const wchar_t* path, DWORD attributes) {
+    UniqueFileHandle output(
+        CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr));
+    if (!output && GetLastError() == ERROR_ACCESS_DENIED && ClearAttributesInTheWay(path)) {
+        output.reset(
+            CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr));
+        // Not every system gives a file created over another the attributes asked for.
+        FILE_BASIC_INFO basic = {};
+        basic.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+        if (output) {
+            SetFileInformationByHandle(output.get(), FileBasicInfo, &basic, sizeof(basic));
+        }
+    }
+    return output;
+}
+
+// A file entry is written to the root folder + destinationName. With a
+// closer, the written file is handed to it to be finished.
 ZipResult WriteFileEntry(ZipReader* reader, const ZipEntryInfo& record,
                          const wchar_t* destinationName, EntryFileCloser* closer) {
     wchar_t path[kPathCapacity];
@@ -445,11 +501,11 @@ ZipResult WriteFileEntry(ZipReader* reader, const ZipEntryInfo& record,
         !JoinPath(reader->rootFolder, destinationName, std::wcslen(destinationName), path)) {
         return ZipFileError;
     }
-    UniqueFileHandle output(CreateEntryOutput(path, record));
+    UniqueFileHandle output = CreateEntryFile(path, record.fileAttributes);
     // An earlier entry of the same name may still be being finished.
     if (!output && closer != nullptr && GetLastError() == ERROR_SHARING_VIOLATION) {
         closer->Settle();
-        output.reset(CreateEntryOutput(path, record));
+        output = CreateEntryFile(path, record.fileAttributes);
     }
     if (!output) {
         return ZipFileError;
@@ -590,7 +646,9 @@ bool CreateEntryFolders(const wchar_t* rootFolder, const wchar_t* relativePath) 
     if (length == 0) {
         return true;
     }
-    if (std::wcslen(rootFolder) + length >= kPathCapacity) {
+    size_t folderLength =
+        std::wcslen(rootFolder) + length - (IsPathSeparator(relativePath[length - 1]) ? 1 : 0);
+    if (folderLength > kLongestFolderPath) {
         return false;
     }
     CreateFolderChain(rootFolder, relativePath, length);

@@ -47,8 +47,10 @@ ZipResult ReadEntryInfo(ZipReader* reader, int entryIndex, ZipEntryInfo* info);
 class EntryFileCloser;
 
 // Writes the entry to the root folder + destinationName (a directory entry
-// creates its folders below the root instead). Names that would leave the root, and
-// output paths longer than 259 characters, are refused with ZipFileError.
+// creates its folders below the root instead). Names that would leave the root,
+// output paths longer than 259 characters and folder paths longer than 247 are
+// refused with ZipFileError. A hidden, system or read-only file in the way
+// loses those attributes first, so that it can be written anew.
 // Without a closer the file is finished (times, close) before the call
 // returns, and a failed close is a ZipWriteError; with one, the written file
 // is handed to it, and its failure is the closer's to report.
@@ -64,5 +66,6 @@ uint32_t ZipReaderRestarts(const ZipReader* reader);
 
 // Creates rootFolder + relativePath and every missing folder on the way, parent
 // first; failures (an existing folder, say) are ignored. False, creating
-// nothing, when the whole path would be longer than 259 characters.
+// nothing, when the folder's path would be longer than the 247 characters
+// Windows allows for a folder.
 bool CreateEntryFolders(const wchar_t* rootFolder, const wchar_t* relativePath);

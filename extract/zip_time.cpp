@@ -1,5 +1,7 @@
 #include "extract/zip_time.h"
 
+#include "package/payload_names.h"
+
 namespace {
 
 bool IsLeapYear(int year) {
@@ -52,9 +54,9 @@ bool ZipTimeToFileTime(uint16_t dosDate, uint16_t dosTime, FILETIME* fileTime) {
 }
 
 FILETIME UnixTimeToFileTime(int32_t unixTime) {
-    // 1970-01-01 is 11,644,473,600 seconds after 1601-01-01; file times count 100 ns.
     uint64_t ticks =
-        static_cast<uint64_t>(static_cast<int64_t>(unixTime) + 11644473600LL) * 10000000ULL;
+        static_cast<uint64_t>(static_cast<int64_t>(unixTime) + kUnixEpochInFileTimeSeconds) *
+        static_cast<uint64_t>(kFileTimeTicksPerSecond);
     FILETIME result;
     result.dwLowDateTime = static_cast<DWORD>(ticks);
     result.dwHighDateTime = static_cast<DWORD>(ticks >> 32);

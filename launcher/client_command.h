@@ -2,12 +2,14 @@
 // Which client a launch starts from the extracted tree, and its command line.
 #include <string>
 
+#include "package/payload_names.h"
+
 // Each fragment is appended to the work folder. The client fragments end in
 // the blank that separates the program from its argument.
-constexpr const wchar_t* kPlaybackClientFragment = L"\\bin\\velmar.exe ";
-constexpr const wchar_t* kAlternativeClientFragment = L"\\bin\\launcher.exe ";
-constexpr const wchar_t* kPlaybackConfigFragment = L"\\properties\\offlineplayback.pbcf";
-constexpr const wchar_t* kAlternativeConfigFragment = L"\\properties\\offlineplayback.pbrd";
+constexpr const wchar_t* kPlaybackClientFragment = L"\\" VELMAR_PLAYBACK_CLIENT " ";
+constexpr const wchar_t* kAlternativeClientFragment = L"\\" VELMAR_ALTERNATIVE_CLIENT " ";
+constexpr const wchar_t* kPlaybackConfigFragment = L"\\" VELMAR_PLAYBACK_CONFIGURATION;
+constexpr const wchar_t* kAlternativeConfigFragment = L"\\" VELMAR_ALTERNATIVE_CONFIGURATION;
 
 // The configuration path (work folder + 32 characters) must fit a 260-character
 // buffer with its terminator; then the probe path and the command line fit too.

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "common/unique_handle.h"
+#include "package/payload_names.h"
 #include "package/run_sweep.h"
 #include "package/workspace_folders.h"
 
@@ -19,8 +20,8 @@ constexpr const wchar_t* kOffPlayFolder = L"OffPlay\\";
 constexpr const wchar_t* kRunNamePrefix = L"rec_";
 constexpr const wchar_t* kArchiveExtension = L".zip";
 constexpr const wchar_t* kClaimExtension = L".lock";
-constexpr const wchar_t* kRunClientPath = L"\\bin\\velmar.exe";
-constexpr const wchar_t* kAlternativeClientPath = L"\\bin\\launcher.exe";
+constexpr const wchar_t* kRunClientPath = L"\\" VELMAR_PLAYBACK_CLIENT;
+constexpr const wchar_t* kAlternativeClientPath = L"\\" VELMAR_ALTERNATIVE_CLIENT;
 
 // namePrefix + decimal number + suffix, e.g. "...\OffPlay\rec_" 7 ".zip".
 std::wstring RunPath(const std::wstring& namePrefix, int number, const wchar_t* suffix);

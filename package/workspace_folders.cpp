@@ -7,6 +7,7 @@
 
 #include "common/ascii_text.h"
 #include "common/checked_files.h"
+#include "common/folder_creation.h"
 #include "common/path_components.h"
 #include "common/process_state.h"
 #include "common/system_paths.h"
@@ -321,7 +322,7 @@ void CreateFolderPath(wchar_t* path) {
     if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) {
         return;
     }
-    if (CreateDirectoryW(path, nullptr)) {
+    if (CreateOneFolder(path)) {
         return;
     }
     size_t start = FolderWalkStart(path);
@@ -333,8 +334,8 @@ void CreateFolderPath(wchar_t* path) {
             continue;
         }
         path[i] = L'\0';
-        bool present = GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES ||
-                       CreateDirectoryW(path, nullptr) != 0;
+        bool present =
+            GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES || CreateOneFolder(path) != 0;
         path[i] = L'\\';
         if (!present) {
             return;
@@ -343,7 +344,7 @@ void CreateFolderPath(wchar_t* path) {
     // A path without a trailing backslash names a folder too: its ancestors
     // now exist, so it can be made.
     if (path[length - 1] != L'\\') {
-        CreateDirectoryW(path, nullptr);
+        CreateOneFolder(path);
     }
 }
 

@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(cmake g++ make python3 zlib1g-dev dpkg-dev googletest
           g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 libz-mingw-w64-dev
-          wine64 wine xvfb gcab zip unzip clang-format git
+          wine64 wine xvfb gcab zip unzip clang-format clang-tidy ccache git
           osslsigncode openssl p7zip-full
           clang-14 libfuzzer-14-dev)
 missing=()

@@ -18,13 +18,6 @@ namespace {
 
 // --- Text logic ------------------------------------------------------------
 
-TEST(ConfigText, LocalFolderUrlFormFollowsTheChosenClient) {
-    EXPECT_EQ(LocalFolderUrl(true, L"C:/Temp/pkg"), L"file://C:/Temp/pkg");
-    EXPECT_EQ(LocalFolderUrl(false, L"C:/Temp/pkg"), L"file:///C:/Temp/pkg");
-    // ".pbcf" elsewhere in the path plays no part.
-    EXPECT_EQ(LocalFolderUrl(false, L"C:/a.pbcf.d"), L"file:///C:/a.pbcf.d");
-}
-
 TEST(ConfigText, BytesThatAreNotUtf8KeepEveryByteButTheTokens) {
     ConfigTokenList tokens =
         ConfigTokens(L"file://C:/W", L"AT", L"Pr\x00E4sentation %locl%", L"de");
@@ -33,27 +26,6 @@ TEST(ConfigText, BytesThatAreNotUtf8KeepEveryByteButTheTokens) {
     EXPECT_EQ(SubstituteInBytes("caf\xE9 %local% %locc%\r\n%eventname%|%LOCL%\xFF", tokens),
               "caf\xE9 file://C:/W AT\r\nPr\xC3\xA4sentation de|%LOCL%\xFF");
     EXPECT_EQ(SubstituteInBytes("", tokens), "");
-}
-
-TEST(ConfigText, ToForwardSlashesCopiesWithEverySeparatorTurned) {
-    std::unique_ptr<wchar_t[]> slashed(ToForwardSlashes(L"C:\\Temp\\my pkg\\\\ä"));
-    ASSERT_NE(slashed, nullptr);
-    EXPECT_STREQ(slashed.get(), L"C:/Temp/my pkg//ä");
-    EXPECT_EQ(ToForwardSlashes(nullptr), nullptr);
-}
-
-TEST(ConfigText, EventNameLosesOnlyItsFinalLineEnd) {
-    EXPECT_EQ(EventNameFromText(L"eventname=Spring Review\n"), L"Spring Review");
-    EXPECT_EQ(EventNameFromText(L"eventname=Spring Review\r\n"), L"Spring Review");
-    EXPECT_EQ(EventNameFromText(L"k=Spring"), L"Spring");
-    EXPECT_EQ(EventNameFromText(L"k=Spring\r"), L"Spring");
-    EXPECT_EQ(EventNameFromText(L"a=b=c\n"), L"b=c");
-    EXPECT_EQ(EventNameFromText(L"k=X\nother=Y\n"), L"X\nother=Y");
-    EXPECT_EQ(EventNameFromText(L"k=X\n\n"), L"X\n");
-    EXPECT_EQ(EventNameFromText(L"=lead\n"), L"lead");
-    EXPECT_EQ(EventNameFromText(L"k=\n"), L"");
-    EXPECT_EQ(EventNameFromText(L"no equals sign\n"), L"");
-    EXPECT_EQ(EventNameFromText(L""), L"");
 }
 
 TEST(ConfigText, Utf8DecodingStopsAtZeroAndFlagsMalformedBytes) {
@@ -70,15 +42,6 @@ TEST(ConfigText, Utf8DecodingStopsAtZeroAndFlagsMalformedBytes) {
     EXPECT_FALSE(valid);
     EXPECT_EQ(EncodeUtf8(L"\xFEFFgrüß \xD83D\xDE00"),
               "\xEF\xBB\xBFgr\xC3\xBC\xC3\x9F \xF0\x9F\x98\x80");
-}
-
-TEST(ConfigText, WorkingTextIsTwiceTheTextOrWhatTheLargestStepNeeds) {
-    ConfigTokenList small = ConfigTokens(L"file://C:/W", L"US", L"", L"en");
-    EXPECT_EQ(WorkingTextCapacity(L"url=%local%", small), 24u);  // n = 12
-
-    // Each step must fit, not only the last: %eventname% grows first, then shrinks away.
-    ConfigTokenList growing = ConfigTokens(L"", L"", std::wstring(60, L'x') + L"%locl%", L"");
-    EXPECT_EQ(WorkingTextCapacity(L"%eventname%", growing), 67u);
 }
 
 // --- The file update -------------------------------------------------------

@@ -12,33 +12,6 @@
 
 namespace {
 
-struct Replacement {
-    const wchar_t* text;
-    const wchar_t* token;
-    const wchar_t* value;
-    const wchar_t* expected;
-};
-
-// Left to right, no overlap, and never over what was inserted.
-TEST(ReplaceAllOccurrences, MatchesLeftToRightWithoutOverlapOrRescan) {
-    const Replacement cases[] = {
-        {L"a%locl%b", L"%locl%", L"", L"ab"},                      // empty value removes
-        {L"%locl%%locl%", L"%locl%", L"en", L"enen"},              // adjacent
-        {L"%locl%mid%locl%", L"%locl%", L"en", L"enmiden"},        // start and end
-        {L"%LOCL% %locl%", L"%locl%", L"en", L"%LOCL% en"},        // case-sensitive
-        {L"x%locl%y", L"%locl%", L"[%locl%]", L"x[%locl%]y"},      // value holds the token
-        {L"%a%a%", L"%a%", L"X", L"Xa%"},                          // overlapping candidates
-        {L"", L"%locl%", L"en", L""},                              // empty text
-        {L"no tokens here", L"%locl%", L"en", L"no tokens here"},  // absent
-        {L"%locl", L"%locl%", L"en", L"%locl"},                    // unfinished token
-        {L"abc", L"", L"X", L"abc"},                               // empty token matches nothing
-    };
-    for (const Replacement& c : cases) {
-        EXPECT_EQ(ReplaceAllOccurrences(c.text, c.token, c.value), c.expected)
-            << "text " << testing::PrintToString(std::wstring(c.text));
-    }
-}
-
 class SubstituteParam : public testing::Test {
   protected:
     ScratchFolder folder{L"velmar_subst"};

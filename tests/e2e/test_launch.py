@@ -203,6 +203,39 @@ class SignedPackages(unittest.TestCase):
                                      "the client did not start:\n" + "\n".join(sandbox.log_lines()))
 
 
+@unittest.skipUnless(PACK.exists() and CLIENT.exists(), "needs velmar-pack and the stand-in client")
+class InstalledTool(unittest.TestCase):
+    """scripts/install.sh into an empty folder: the installed velmar-pack finds
+    the stub without --launcher, its package launches, and the man page
+    renders without warnings."""
+
+    def test_install_then_pack_without_launcher(self):
+        sandbox = harness.Sandbox("installed")
+        self.addCleanup(sandbox.cleanup)
+        work = tempfile.TemporaryDirectory()
+        self.addCleanup(work.cleanup)
+        scratch = pathlib.Path(work.name)
+        prefix = scratch / "prefix"
+        prefix.mkdir()
+        subprocess.run([str(harness.REPO / "scripts" / "install.sh"), str(prefix)], check=True,
+                       capture_output=True)
+        payload = sample_payload("playback", scratch / "payload")
+        result = subprocess.run([str(prefix / "bin" / "velmar-pack"), "--locale", "en_US", "-o",
+                                 str(scratch / "out.exe"), str(payload) + "/"],
+                                capture_output=True)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        run = sandbox.run(sandbox.place((scratch / "out.exe").read_bytes()))
+        self.assertEqual(run.exit_code, 0, run.output[-3000:])
+        self.assertIsNotNone(read_report(sandbox.offplay / "rec_1"), "the client did not start")
+        if shutil.which("man"):
+            rendered = subprocess.run(
+                ["man", "--warnings", "-l", str(prefix / "share" / "man" / "man1" /
+                                                "velmar-pack.1")],
+                capture_output=True, env=dict(os.environ, MANWIDTH="80"))
+            self.assertEqual((rendered.returncode, rendered.stderr), (0, b""))
+            self.assertIn(b"--exclude", rendered.stdout)
+
+
 class FailingLaunches(unittest.TestCase):
     def setUp(self):
         self.sandbox = harness.Sandbox("launchfail")

@@ -79,6 +79,7 @@ TEST_F(ExtractionDriverTest, PayloadWithFoldersAndNestedArchives) {
     EXPECT_EQ(ReadFileText(Work(L"inner_file.txt")), "from inner.zip");
     EXPECT_EQ(ReadFileText(Work(L"sub\\deep.txt")), "deep");
     EXPECT_EQ(ReadFileText(Work(L"dup.txt")), "inner");  // written after the outer one
+    EXPECT_EQ(ReadFileText(Work(L"desktop.ini")), "inner ini");  // over a read-only one
 
     // Only names that end in ".zip" or ".cab" are followed, upper case not.
     EXPECT_TRUE(FileExists(Work(L"NESTED.ZIP")));
@@ -113,7 +114,7 @@ TEST(NestedArchiveKind, OnlyTheLastComponentsEndingCounts) {
         {L"", NestedArchiveKind::None},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(NestedArchiveKindOf(c.name), c.kind) << c.name;
+        EXPECT_EQ(NestedArchiveKindOf(std::wstring_view(c.name)), c.kind) << c.name;
     }
 }
 

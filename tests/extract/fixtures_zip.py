@@ -421,14 +421,17 @@ def small_zip(files):
 
 
 def payload_zip(workdir):
-    inner = small_zip([("inner_file.txt", b"from inner.zip"), ("sub/deep.txt", b"deep"),
-                       ("dup.txt", b"inner")])
+    # Both carry a read-only, hidden desktop.ini: the inner one replaces it.
+    inner = bytes(zip_bytes([entry("inner_file.txt", b"from inner.zip"),
+                             entry("sub/deep.txt", b"deep"), entry("dup.txt", b"inner"),
+                             entry("desktop.ini", b"inner ini", system=0, attributes=0x23)]))
     entries = [
         entry("readme.txt", b"top readme"),
         entry("docs/guide.txt", b"guide"),
         entry("data/maps/"),
         entry("a\\b\\c.dat", b"backslash folders"),
         entry("dup.txt", b"outer"),
+        entry("desktop.ini", b"outer ini", system=0, attributes=0x23),
         entry("inner.zip", inner),
         entry("NESTED.ZIP", small_zip([("upper_marker.txt", b"upper")])),
         entry("notes.zip.txt", small_zip([("notes_marker.txt", b"notes")])),

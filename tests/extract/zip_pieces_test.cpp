@@ -1,6 +1,5 @@
-// The pure pieces of zip extraction that whole archives cannot reach well:
-// name checks, DOS date validity, extra-field bounds, damaged data streams
-// and the entry folder split.
+// The pieces of zip extraction that whole archives cannot reach well: names
+// in the ANSI code page, damaged data streams and the entry folder split.
 #include <gtest/gtest.h>
 
 #include <zlib.h>
@@ -14,51 +13,8 @@
 #include "extract/entry_data_decoder.h"
 #include "extract/entry_name.h"
 #include "extract/extraction_driver.h"
-#include "extract/zip_extra_field.h"
-#include "extract/zip_time.h"
 
 namespace {
-
-TEST(EntryName, RelativeNamesInsideTheFolderPass) {
-    for (const wchar_t* name : {L"readme.txt", L"docs/guide.txt", L"a\\b\\c.dat", L"data/maps/",
-                                L"notes.zip.txt", L"a..b/c", L"...name", L"dir/.hidden", L"a//b",
-                                L"console.txt", L"com10.txt", L"lpt.txt"}) {
-        EXPECT_TRUE(IsEntryNameInside(name)) << std::wstring(name).size();
-    }
-}
-
-TEST(EntryName, NamesLeavingTheFolderAreRefused) {
-    for (const wchar_t* name : {L"",
-                                L"../x",
-                                L"..\\x",
-                                L"a/../../x",
-                                L"a\\..",
-                                L"..",
-                                L"/x",
-                                L"\\x",
-                                L"C:x",
-                                L"C:\\x",
-                                L"\\\\srv\\share\\x",
-                                L"//srv/share/x",
-                                L"a/ ../x",
-                                L"a/.. /x",
-                                L"a/.../x",
-                                L"./x",
-                                L"file.txt:stream",
-                                L"NUL",
-                                L"nul.txt",
-                                L"dir/CON",
-                                L"Com1.log",
-                                L"LPT9",
-                                L"aux .txt",
-                                L"COM\u00b9",
-                                L"lpt\u00b2.txt",
-                                L"dir/COM\u00b3.log",
-                                L"\\\\?\\C:\\x"}) {
-        EXPECT_FALSE(IsEntryNameInside(name)) << std::wstring(name).size();
-    }
-    EXPECT_FALSE(IsEntryNameInside(static_cast<const wchar_t*>(nullptr)));
-}
 
 TEST(EntryName, NarrowNamesAreCheckedAfterConversion) {
     EXPECT_TRUE(IsEntryNameInside("docs\\readme.txt"));
@@ -66,77 +22,6 @@ TEST(EntryName, NarrowNamesAreCheckedAfterConversion) {
     EXPECT_FALSE(IsEntryNameInside("C:\\drive.txt"));
     EXPECT_FALSE(IsEntryNameInside(""));
     EXPECT_FALSE(IsEntryNameInside(static_cast<const char*>(nullptr)));
-}
-
-TEST(ZipTime, DosFieldsDecodeAndInvalidOnesAreRefused) {
-    SYSTEMTIME time;
-    // 2021-03-04 05:06:08
-    ASSERT_TRUE(DecodeDosDateTime((41 << 9) | (3 << 5) | 4, (5 << 11) | (6 << 5) | 4, &time));
-    EXPECT_EQ(time.wYear, 2021);
-    EXPECT_EQ(time.wMonth, 3);
-    EXPECT_EQ(time.wDay, 4);
-    EXPECT_EQ(time.wHour, 5);
-    EXPECT_EQ(time.wMinute, 6);
-    EXPECT_EQ(time.wSecond, 8);
-    EXPECT_EQ(time.wMilliseconds, 0);
-    EXPECT_TRUE(DecodeDosDateTime((20 << 9) | (2 << 5) | 29, 0, &time));    // 2000-02-29
-    EXPECT_FALSE(DecodeDosDateTime((21 << 9) | (2 << 5) | 29, 0, &time));   // 2001-02-29
-    EXPECT_FALSE(DecodeDosDateTime((120 << 9) | (2 << 5) | 29, 0, &time));  // 2100: no leap day
-    EXPECT_FALSE(DecodeDosDateTime((41 << 9) | (0 << 5) | 4, 0, &time));    // month 0
-    EXPECT_FALSE(DecodeDosDateTime((41 << 9) | (4 << 5) | 31, 0, &time));   // 31 April
-    EXPECT_FALSE(DecodeDosDateTime((41 << 9) | (3 << 5) | 4, 24 << 11, &time));
-    EXPECT_FALSE(DecodeDosDateTime((41 << 9) | (3 << 5) | 4, 30, &time));  // 60 seconds
-
-    FILETIME file = {1, 1};
-    EXPECT_FALSE(ZipTimeToFileTime(0, 0, &file));  // month 0 of 1980
-    EXPECT_EQ(file.dwLowDateTime | file.dwHighDateTime, 0u);
-}
-
-// An extra field built block by block: tag, size, data.
-struct Field {
-    std::vector<unsigned char> bytes;
-    Field& Block(unsigned tag, unsigned size) {
-        bytes.push_back(static_cast<unsigned char>(tag));
-        bytes.push_back(static_cast<unsigned char>(tag >> 8));
-        bytes.push_back(static_cast<unsigned char>(size));
-        bytes.push_back(static_cast<unsigned char>(size >> 8));
-        return *this;
-    }
-    Field& Byte(unsigned value) {
-        bytes.push_back(static_cast<unsigned char>(value));
-        return *this;
-    }
-    Field& Time(int32_t value) {
-        uint32_t bits = static_cast<uint32_t>(value);
-        for (int i = 0; i < 4; ++i) {
-            bytes.push_back(static_cast<unsigned char>(bits >> (8 * i)));
-        }
-        return *this;
-    }
-};
-
-TEST(ExtraField, NeverReadsPastTheFieldOrTheBlock) {
-    // The buffer holds more than the field's length: what lies beyond must stay unread.
-    Field data;
-    data.Block(0x5455, 5).Byte(1).Time(42);
-    for (size_t length : {size_t{0}, size_t{4}, size_t{5}, size_t{8}}) {
-        ExtendedTimestamps times = FindExtendedTimestamps(data.bytes.data(), length);
-        EXPECT_FALSE(times.hasModification) << length;
-    }
-    EXPECT_TRUE(FindExtendedTimestamps(data.bytes.data(), 9).hasModification);
-
-    Field shortBlock;  // flags promise three times, the block holds one and a half
-    shortBlock.Block(0x5455, 7).Byte(7).Time(1).Byte(9).Byte(9).Block(0x5455, 5).Byte(1).Time(2);
-    ExtendedTimestamps times =
-        FindExtendedTimestamps(shortBlock.bytes.data(), shortBlock.bytes.size());
-    EXPECT_TRUE(times.hasModification);
-    EXPECT_EQ(times.modification, 1);
-    EXPECT_FALSE(times.hasAccess || times.hasCreation);
-
-    Field huge;  // a size far beyond the field ends the walk
-    huge.Block(0x0001, 0xFFFF).Byte(0).Block(0x5455, 5).Byte(1).Time(3);
-    EXPECT_FALSE(FindExtendedTimestamps(huge.bytes.data(), huge.bytes.size()).hasModification);
-    EXPECT_FALSE(FindExtendedTimestamps(nullptr, 20).hasModification);
 }
 
 // An in-memory source that hands out its bytes in small pieces.

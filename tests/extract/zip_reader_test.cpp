@@ -168,9 +168,11 @@ TEST_F(ZipReaderTest, WrittenFilesCarryTheirAttributes) {
     // No bit at all: a plain file (the platform may add the archive bit itself).
     EXPECT_EQ(GetFileAttributesW(Work(L"fat_plain.txt").c_str()) & 0x17u, 0u);
 
-    // A second run replaces the files it may replace, and not the read-only one.
+    // A later archive's entry replaces them, read-only, hidden and system ones too.
     EXPECT_EQ(Extract(L"unix_rw.txt"), ZipOk);
-    EXPECT_EQ(Extract(L"unix_ro.txt"), ZipFileError);
+    EXPECT_EQ(Extract(L"unix_ro.txt"), ZipOk);
+    EXPECT_EQ(Extract(L"fat_hidden_system.txt"), ZipOk);
+    EXPECT_EQ(GetFileAttributesW(Work(L"unix_ro.txt").c_str()), 0x21u);
 }
 
 TEST_F(ZipReaderTest, DosTimesAreLocalTimeConvertedToUtc) {

@@ -179,6 +179,15 @@ class Refusals(Workspace):
     def test_missing_inputs(self):
         self.assertRefused(self.pack(launcher=self.root / "absent.exe"), "does not exist")
         self.assertRefused(self.pack(payload=self.root / "absent"), "does not exist")
+        # Without --launcher, a copy of the tool with no stub where an install
+        # puts it says where it looked.
+        tool = self.root / "prefix" / "bin" / "velmar-pack"
+        tool.parent.mkdir(parents=True)
+        shutil.copy(TOOL if os.path.isabs(TOOL) else shutil.which(TOOL), tool)
+        result = subprocess.run([tool, "--locale", "en_US", "-o", self.out / "e.exe",
+                                 self.payload], capture_output=True)
+        self.assertRefused(result, f"looked at {tool.parent}/velmar-launcher.exe and "
+                                   f"{self.root}/prefix/share/velmar/velmar-launcher.exe")
 
     def test_outputs_that_cannot_be_written(self):
         self.assertRefused(self.pack(output=self.out / "missing" / "event.exe"), "does not exist")
@@ -245,26 +254,72 @@ class Refusals(Workspace):
 
 class Usage(Workspace):
     def test_usage_errors_exit_2(self):
+        """Each names what is wrong and shows the usage line of the command
+        asked for (every line when none can be told)."""
         cases = [
-            ([], "no command given"),
-            (["--frobnicate"], "unknown option --frobnicate"),
-            (["--launcher", "a", "--locale", "en_US", "--payload", "p"], "missing --output"),
-            (["--inspect", "a", "--inspect", "b"], "--inspect given twice"),
-            (["--inspect", "a", "--locale", "en_US"], "--inspect takes no other option"),
-            (["--launcher"], "--launcher needs a value"),
-            (["--output="], "--output needs a value"),
-            (["p1", "p2"], "unexpected argument p2"),
-            (["--level", "12"], "--level takes a number from 0 to 9"),
-            (["--threads", "0"], "--threads takes a number from 1 to 256"),
-            (["-q", "--quiet"], "--quiet given twice"),
-            (["--json"], "--json goes with --inspect"),
+            ([], "no command given", "all"),
+            (["--frobnicate"], "unknown option --frobnicate", "pack"),
+            (["--launcher", "a", "--locale", "en_US", "--payload", "p"], "missing --output",
+             "pack"),
+            (["--locale", "en_US", "-o", "x.exe"], "missing the payload", "pack"),
+            (["--inspect", "a", "--inspect", "b"], "--inspect given twice", "inspect"),
+            (["--inspect", "a", "--locale", "en_US"], "--locale does not go with --inspect",
+             "inspect"),
+            (["-x", "*.tmp", "--test", "a"], "--exclude does not go with --test", "test"),
+            (["--test"], "--test needs a package file", "test"),
+            (["a.exe", "-t", "b.exe"], "unexpected argument b.exe", "test"),
+            (["--inspect", "a", "--test", "b"], "--inspect and --test exclude each other",
+             "inspect"),
+            (["--launcher"], "--launcher needs a value", "pack"),
+            (["--output="], "--output needs a value", "pack"),
+            (["-x"], "--exclude needs a value", "pack"),
+            (["p1", "p2"], "unexpected argument p2", "pack"),
+            (["--payload", "p1", "p2"], "unexpected argument p2", "pack"),
+            (["--level", "12"], "--level takes a number from 0 to 9", "pack"),
+            (["--threads", "0"], "--threads takes a number from 1 to 256", "pack"),
+            (["-q", "--quiet"], "--quiet given twice", "pack"),
+            (["--json"], "--json goes with --inspect or --test", "pack"),
         ]
-        for args, phrase in cases:
+        usage = {"pack": "usage: velmar-pack [-q | -v]", "inspect": "usage: velmar-pack --inspect",
+                 "test": "usage: velmar-pack --test"}
+        for args, phrase, command in cases:
             with self.subTest(args=args):
                 result = run_tool(*args)
+                stderr = result.stderr.decode()
                 self.assertEqual(result.returncode, 2)
-                self.assertIn(phrase, result.stderr.decode())
-                self.assertIn("usage: velmar-pack", result.stderr.decode())
+                self.assertIn(phrase, stderr)
+                lines = [line for line in stderr.splitlines() if line.startswith("usage:")]
+                if command == "all":
+                    self.assertEqual(len(lines), 4, stderr)
+                else:
+                    self.assertEqual(len(lines), 1, stderr)
+                    self.assertTrue(lines[0].startswith(usage[command]), stderr)
+
+    def test_options_in_any_order(self):
+        self.assertEqual(self.pack().returncode, 0)
+        package = str(self.out / "event.exe")
+        cases = [
+            (["--inspect", "--json", package], "json"),
+            (["--json", "--inspect", package], "json"),
+            ([f"--inspect={package}", "--json"], "json"),
+            (["--inspect", package], "marker offset: 100000"),
+            (["--test", package, "--json"], "json"),
+            ([package, "-t"], "OK: 4 entries, 0 nested archives"),
+            (["--launcher", self.launcher, self.payload, "--locale=en_US", "-o",
+              self.out / "after.exe"], "wrote"),
+            (["-o", self.out / "dash.exe", "--locale", "en_US", "--launcher", self.launcher,
+              "--", self.payload], "wrote"),
+        ]
+        for args, expected in cases:
+            with self.subTest(args=[str(a) for a in args]):
+                result = run_tool(*args)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                if expected == "json":
+                    report = json.loads(result.stdout)
+                    self.assertTrue(report.get("ok", True))
+                    self.assertIn(report.get("locale", "en_US"), "en_US")
+                else:
+                    self.assertIn(expected, result.stdout.decode())
 
     def test_help_and_version(self):
         result = run_tool("--help")
@@ -467,13 +522,8 @@ class FolderPayload(Workspace):
 
     @unittest.skipUnless(STUB.is_file() and shutil.which("osslsigncode"), "needs osslsigncode")
     def test_signed_stub_is_taken_without_its_signature(self):
-        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
-                        self.root / "key.pem", "-out", self.root / "cert.pem", "-days", "2",
-                        "-subj", "/CN=test"], check=True, capture_output=True)
         signed = self.root / "signed-stub.exe"
-        subprocess.run(["osslsigncode", "sign", "-certs", self.root / "cert.pem", "-key",
-                        self.root / "key.pem", "-in", STUB, "-out", signed],
-                       check=True, capture_output=True)
+        pack_inputs.sign(STUB, signed, self.root)
         result = self.pack(launcher=signed)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertIn("carries a code signature", result.stderr.decode())
@@ -484,6 +534,55 @@ class FolderPayload(Workspace):
         report = json.loads(run_tool("--inspect", self.out / "event.exe", "--json").stdout)
         self.assertIsNone(report["signature"])
         self.assertEqual(report["archive_offset"] + report["archive_size"], len(data))
+
+
+class Exclusion(Workspace):
+    """-x: "*" crosses "/", "?" is one character, a folder takes its content
+    along, a trailing "/" matches folders only; folder and zip payloads alike."""
+    FILES = {".git/config": b"c", ".git/objects/ab": b"o", "notes.tmp": b"t",
+             "media/clip.tmp": b"t", "media/Thumbs.db": b"d", "Thumbs.db": b"d",
+             "media/keep.txt": b"k", "logs/a.log": b"l", "Ünï/späß.txt": b"u"}
+    CASES = [
+        (["*.tmp"], {"notes.tmp", "media/clip.tmp"}),
+        ([".git"], {".git/", ".git/config", ".git/objects/", ".git/objects/ab"}),
+        (["Thumbs.db"], {"Thumbs.db"}),
+        (["*/Thumbs.db", "Thumbs.db"], {"Thumbs.db", "media/Thumbs.db"}),
+        (["media/?lip.tmp", "Ünï/sp?ß.txt"], {"media/clip.tmp", "Ünï/späß.txt"}),
+        (["logs/"], {"logs/", "logs/a.log"}),
+        (["media/keep.txt/", "media/keep", "*.TMP"], set()),
+        (["./logs/*"], {"logs/a.log"}),
+    ]
+
+    def test_patterns_on_folder_and_zip_payloads(self):
+        pack_inputs.tree(self.payload, self.FILES)
+        source = self.root / "payload.zip"
+        with zipfile.ZipFile(source, "w", zipfile.ZIP_DEFLATED) as z:
+            for path in sorted(self.payload.rglob("*")):
+                name = path.relative_to(self.payload).as_posix()
+                z.write(path, name + "/" if path.is_dir() else name)
+        with zipfile.ZipFile(source) as z:
+            everything = set(z.namelist())
+        for patterns, left_out in self.CASES:
+            for payload in (self.payload, source):
+                with self.subTest(patterns=patterns, payload=payload.name):
+                    args = [a for p in patterns for a in ("-x", p)]
+                    result = self.pack(payload=payload, extra=["-v", *args])
+                    self.assertEqual(result.returncode, 0, result.stderr)
+                    with zipfile.ZipFile(self.out / "event.exe") as z:
+                        self.assertIsNone(z.testzip())
+                        self.assertEqual(set(z.namelist()), everything - left_out)
+                    stdout = result.stdout.decode()
+                    shown = {line.split(": ", 1)[1].split(" (-x ")[0]
+                             for line in stdout.splitlines() if "leaving out:" in line}
+                    # A folder's content is left out with it, unlisted; a zip
+                    # lists each entry.
+                    self.assertEqual(shown, left_out if payload == source else {
+                        n for n in left_out if not any(n != f and n.startswith(f)
+                                                       for f in left_out if f.endswith("/"))})
+                    self.assertEqual("no longer byte for byte" in stdout,
+                                     payload == source and bool(left_out))
+                    self.assertEqual(run_tool("-t", self.out / "event.exe").returncode, 0)
+        self.assertIn("no bin/velmar.exe", self.pack(extra=["-x", "bin"]).stderr.decode())
 
 
 class ZipPayload(Workspace):
@@ -502,6 +601,46 @@ class ZipPayload(Workspace):
         # signature appended later follows the archive directly.
         self.assertEqual(len(data) % 8, 0)
         self.assertLess(archive_at, SEARCH_START + 11 + 8)
+
+
+REPOSITORY = pathlib.Path(__file__).resolve().parents[2]
+CLIENT = STUB.parent / "velmar-client-standin.exe"
+
+
+@unittest.skipUnless(STUB.is_file() and CLIENT.is_file() and shutil.which("osslsigncode")
+                     and shutil.which("gcab"), "needs the Windows build, osslsigncode and gcab")
+class PackageTest(Workspace):
+    """--test passes the README's sample package, plain and signed, and names
+    the place of each damage made to it."""
+
+    def test_sample_signed_and_damaged_packages(self):
+        sample = self.root / "sample"
+        subprocess.run([REPOSITORY / "examples" / "make-sample.sh", "playback", sample],
+                       check=True, capture_output=True, env=dict(os.environ, VELMAR_CLIENT=CLIENT))
+        package, signed = self.out / "sample.exe", self.root / "signed.exe"
+        result = self.pack(launcher=STUB, payload=sample, output=package)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        pack_inputs.sign(package, signed, self.root)
+        for path, signature in [(package, "not signed"), (signed, "signed")]:
+            with self.subTest(path.name):
+                result = run_tool("--test", path)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertRegex(result.stdout.decode(),
+                                 rf"^velmar-pack: {path}: OK: 13 entries, 2 nested archives, "
+                                 rf"\d+ bytes, {signature}\n$")
+        report = json.loads(run_tool("-t", "--json", signed).stdout)
+        self.assertEqual((report["ok"], report["signed"], report["nested_archives"]),
+                         (True, True, 2))
+        rows = pack_inputs.damaged_packages(package.read_bytes(), self.root / "damaged",
+                                            signed.read_bytes())
+        for label, path, phrase in rows:
+            with self.subTest(label):
+                result = run_tool("--test", path)
+                self.assertEqual(result.returncode, 1)
+                self.assertIn(f"fails the test: {phrase}", result.stderr.decode())
+                report = json.loads(run_tool("--test", "--json", path).stdout)
+                self.assertFalse(report["ok"])
+                self.assertTrue(phrase.startswith(report["part"]), report)
 
 
 class Inspect(Workspace):

@@ -29,6 +29,38 @@ def make_zip(entries, compression=zipfile.ZIP_DEFLATED) -> bytes:
     return buffer.getvalue()
 
 
+def with_raw_name(archive: bytes, placeholder: str, raw: bytes, utf8_flag: bool) -> bytes:
+    """The archive with the ASCII name placeholder replaced, in its local
+    header and its directory record, by the bytes raw (of the same length),
+    flagged as UTF-8 or not: names no zip tool would write."""
+    assert len(raw) == len(placeholder.encode())
+    data = bytearray(archive)
+    for signature, name_at, flag_at in ((b"PK\x03\x04", 30, 6), (b"PK\x01\x02", 46, 8)):
+        start = data.index(signature)
+        while data[start + name_at:start + name_at + len(raw)] != placeholder.encode():
+            start = data.index(signature, start + 4)
+        data[start + name_at:start + name_at + len(raw)] = raw
+        flags = struct.unpack_from("<H", data, start + flag_at)[0]
+        flags = flags | 0x800 if utf8_flag else flags & ~0x800
+        struct.pack_into("<H", data, start + flag_at, flags)
+    return bytes(data)
+
+
+def overlap_bomb(files, copies=10) -> bytes:
+    """A zip of files and a megabyte of zeros whose directory holds the zeros'
+    record copies times, renamed: several entries sharing one stream."""
+    archive = make_zip(dict(files, **{"zeros.bin": bytes(1 << 20)}))
+    end = archive.rfind(b"PK\x05\x06")
+    count, size, first = struct.unpack_from("<HII", archive, end + 10)
+    zeros = archive.rindex(b"PK\x01\x02", first, end)
+    record = archive[zeros:end]
+    extra = b"".join(record[:46 + 5] + str(i).encode() + record[46 + 6:] for i in range(copies))
+    records = archive[first:end] + extra
+    tail = struct.pack("<4s4H2LH", b"PK\x05\x06", 0, 0, count + copies, count + copies,
+                       len(records), first, 0)
+    return archive[:first] + records + tail
+
+
 def package_bytes(stub: bytes, locale: bytes, archive: bytes, marker_offset: int = None) -> bytes:
     """stub + zero filler up to marker_offset + marker + locale text + archive.
     By default the marker sits at 100000, or right behind a longer stub."""
@@ -144,4 +176,79 @@ def refused_payloads(work):
     damaged[damaged.index(b"some notes")] ^= 0x20
     target.write_bytes(bytes(damaged))
     rows.append(("bad-crc", target, "media/notes.txt: its data does not match its CRC-32"))
+    return rows
+
+
+def sign(source, target, work):
+    """Signs a PE file with osslsigncode and a certificate made for the test."""
+    work = pathlib.Path(work)
+    key, cert = work / "sign-key.pem", work / "sign-cert.pem"
+    if not cert.exists():
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
+                        key, "-out", cert, "-days", "2", "-subj", "/CN=test"],
+                       check=True, capture_output=True)
+    subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-in", source,
+                    "-out", target], check=True, capture_output=True)
+
+
+def certificate_table_offset(data: bytes) -> int:
+    """Where the PE headers say the certificate table begins (PE32+)."""
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    return struct.unpack_from("<I", data, pe + 24 + 112 + 32)[0]
+
+
+def _entry_data(archive: bytes, name: str):
+    """Offset and packed length of an entry's data in zip bytes."""
+    with zipfile.ZipFile(io.BytesIO(archive)) as z:
+        info = z.getinfo(name)
+    name_length, extra_length = struct.unpack_from("<HH", archive, info.header_offset + 26)
+    return info.header_offset + 30 + name_length + extra_length, info.compress_size
+
+
+def _flipped(data: bytes, at: int) -> bytes:
+    damaged = bytearray(data)
+    damaged[at] ^= 0x55
+    return bytes(damaged)
+
+
+def damaged_packages(good: bytes, work, signed: bytes = None):
+    """(label, file, phrase naming the place) for damaged forms of a package
+    made from the sample payload: cut short, a flipped byte in an entry's
+    data, in the nested zip and in the cabinet, a cabinet member named as a
+    device, and (given a signed copy) a flipped byte in its signature table."""
+    work = pathlib.Path(work)
+    work.mkdir(parents=True, exist_ok=True)
+    archive_at = good.index(SIGNATURE, good.index(MARKER, MARKER_OFFSET))
+    head, archive = good[:archive_at], good[archive_at:]
+    with zipfile.ZipFile(io.BytesIO(archive)) as z:
+        media, slides = z.read("media.zip"), z.read("slides.cab")
+    inner = zipfile.ZipFile(io.BytesIO(media)).infolist()[-1].filename
+
+    def rezipped(name, data):
+        buffer = io.BytesIO()
+        with zipfile.ZipFile(io.BytesIO(archive)) as source, \
+                zipfile.ZipFile(buffer, "w") as target:
+            for info in source.infolist():
+                target.writestr(info, data if info.filename == name else source.read(info))
+        return head + buffer.getvalue()
+
+    at, length = _entry_data(archive, "bin/velmar.exe")
+    inner_at, inner_length = _entry_data(media, inner)
+    forms = [("cut-short", head + archive[:len(archive) // 2], "archive: "),
+             ("entry-data", head + _flipped(archive, at + length // 2),
+              "bin/velmar.exe: its data does not match its CRC-32"),
+             ("nested-zip", rezipped("media.zip", _flipped(media, inner_at + inner_length // 2)),
+              f"media.zip: {inner}: "),
+             ("cabinet", rezipped("slides.cab", _flipped(slides, len(slides) - 8)),
+              "slides.cab: the cabinet is damaged"),
+             ("cabinet-member-name",
+              rezipped("slides.cab", cabinet({"ok.txt": b"ok", "sub/CON.txt": b"device"})),
+              "slides.cab: sub/CON.txt: ")]
+    if signed is not None:
+        forms.append(("signature-table",
+                      _flipped(signed, certificate_table_offset(signed) + 3), "signature: "))
+    rows = []
+    for label, data, phrase in forms:
+        (work / f"{label}.exe").write_bytes(data)
+        rows.append((label, work / f"{label}.exe", phrase))
     return rows

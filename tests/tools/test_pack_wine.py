@@ -199,6 +199,42 @@ class Refusals(unittest.TestCase):
         self.assertIn("usage:", result.stderr.decode())
 
 
+@unittest.skipUnless(STUB.is_file() and shutil.which("osslsigncode") and shutil.which("gcab"),
+                     "needs the launcher stub, osslsigncode and gcab")
+class PackageTest(unittest.TestCase):
+    """velmar-pack.exe packs the README's sample without --launcher (the stub
+    lies beside it) and --test passes it, signed too, and names the place of
+    each damage made to it."""
+
+    def test_sample_signed_and_damaged_packages(self):
+        work = WORK / "test-command"
+        subprocess.run([pathlib.Path(__file__).resolve().parents[2] / "examples" /
+                        "make-sample.sh", "playback", work / "Beispiel"], check=True,
+                       capture_output=True,
+                       env=dict(os.environ, VELMAR_CLIENT=str(STUB.parent /
+                                                              "velmar-client-standin.exe")))
+        harness.give_to_user(work)
+        package, signed = work / "Beispiel.exe", work / "signiert.exe"
+        result = wine("--locale", "en_US", windows(work / "Beispiel"), "-o", windows(package))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        pack_inputs.sign(package, signed, work)
+        rows = pack_inputs.damaged_packages(package.read_bytes(), work / "beschädigt",
+                                            signed.read_bytes())
+        harness.give_to_user(work)
+        for path, signature in [(package, "not signed"), (signed, "signed")]:
+            with self.subTest(path.name):
+                result = wine("--test", windows(path))
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertRegex(result.stdout.decode(),
+                                 r"OK: 13 entries, 2 nested archives, \d+ bytes, "
+                                 + signature + "\r\n$")
+        for label, path, phrase in rows:
+            with self.subTest(label):
+                result = wine(windows(path), "-t")
+                self.assertEqual(result.returncode, 1)
+                self.assertIn(f"fails the test: {phrase}", result.stderr.decode())
+
+
 class HandmadePackages(unittest.TestCase):
     """Files the tool does not make, for the probe to compare with --inspect."""
 

@@ -1,35 +1,23 @@
 #include "tools/pack/archive_listing.h"
 
 #include "extract/zip_attributes.h"
+#include "extract/zip_layout.h"
+#include "tools/pack/native_text.h"
 #include "tools/pack/interruption.h"
 #include "tools/pack/payload_rules.h"
+#include "tools/pack/progress.h"
 #include "tools/pack/zip_stream_io.h"
 #include "unzip.h"
 
 namespace {
 
-// Owns an open unzip handle.
-class UnzipHandle {
-  public:
-    explicit UnzipHandle(unzFile file) : file_(file) {}
-    ~UnzipHandle() {
-        if (file_ != nullptr) {
-            unzClose(file_);
-        }
-    }
-    UnzipHandle(const UnzipHandle&) = delete;
-    UnzipHandle& operator=(const UnzipHandle&) = delete;
-    unzFile get() const { return file_; }
-
-  private:
-    unzFile file_;
-};
-
 constexpr uLong kEncryptedFlag = 1;
+constexpr uint32_t kDirectoryAttribute = 0x10;
 constexpr uLong kUtf8NameFlag = 1u << 11;
 
 // Reads the current entry to its end; minizip compares the CRC-32 there.
-bool ReadCurrentEntry(unzFile archive, bool keep, std::string& content, std::string& reason) {
+bool ReadCurrentEntry(unzFile archive, bool keep, ProgressMeter* progress, std::string& content,
+                      std::string& reason) {
     if (unzOpenCurrentFile(archive) != UNZ_OK) {
         reason = "its local header does not match the directory";
         return false;
@@ -40,6 +28,9 @@ bool ReadCurrentEntry(unzFile archive, bool keep, std::string& content, std::str
            0) {
         if (keep) {
             content.append(chunk.data(), static_cast<size_t>(got));
+        }
+        if (progress != nullptr) {
+            progress->AddBytes(static_cast<uint64_t>(got));
         }
         if (Interrupted()) {
             unzCloseCurrentFile(archive);
@@ -69,17 +60,6 @@ ArchiveEntry EntryFromInfo(const char* name, const unz_file_info64& info) {
     entry.packedSize = info.compressed_size;
     entry.attributes = ZipEntryAttributes(static_cast<uint16_t>(info.version), info.external_fa);
     return entry;
-}
-
-// Opens the zip archive that the window shows; the window must outlive it.
-unzFile OpenWindowArchive(StreamWindow& window, std::string& error) {
-    zlib_filefunc64_def functions;
-    FillStreamFileFunctions(functions, window);
-    unzFile archive = unzOpen2_64("archive", &functions);
-    if (archive == nullptr) {
-        error = "it does not open as a zip archive";
-    }
-    return archive;
 }
 
 }  // namespace
@@ -120,10 +100,9 @@ bool ListArchive(std::streambuf& buffer, uint64_t base, std::vector<ArchiveEntry
     return true;
 }
 
-bool ReadArchiveData(std::streambuf& buffer, uint64_t base, const std::vector<std::string>& wanted,
-                     std::vector<std::string>& contents, std::string& error) {
-    contents.assign(wanted.size(), std::string());
-    StreamWindow window{&buffer, base, 0};
+bool VisitArchiveEntries(std::streambuf& buffer, uint64_t base, uint64_t end,
+                         const EntryVisitor& visitor, std::string& error) {
+    StreamWindow window{&buffer, base, end};
     UnzipHandle archive(OpenWindowArchive(window, error));
     if (archive.get() == nullptr) {
         return false;
@@ -139,21 +118,64 @@ bool ReadArchiveData(std::streambuf& buffer, uint64_t base, const std::vector<st
             return false;
         }
         std::string entryName(name.data(), info.size_filename);
+        if (visitor.skips && visitor.skips(entryName)) {
+            continue;
+        }
+        bool keep = visitor.keeps && visitor.keeps(entryName);
+        std::string content;
+        std::string reason;
+        if (!ReadCurrentEntry(archive.get(), keep, visitor.progress, content, reason)) {
+            error = reason == "interrupted" ? reason : "the entry " + entryName + ": " + reason;
+            return false;
+        }
+        if (visitor.progress != nullptr) {
+            visitor.progress->FileDone();
+        }
+        if (keep && !visitor.take(entryName, content, error)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ReadArchiveData(std::streambuf& buffer, uint64_t base, const std::vector<std::string>& wanted,
+                     std::vector<std::string>& contents, std::string& error,
+                     const std::function<bool(const std::string&)>& skips,
+                     ProgressMeter* progress) {
+    contents.assign(wanted.size(), std::string());
+    auto slotOf = [&wanted](const std::string& entryName) {
         size_t slot = wanted.size();
         for (size_t i = 0; i < wanted.size(); ++i) {
             if (SameNameIgnoringCase(entryName, wanted[i])) {
                 slot = i;
             }
         }
-        std::string content;
-        std::string reason;
-        if (!ReadCurrentEntry(archive.get(), slot < wanted.size(), content, reason)) {
-            error = reason == "interrupted" ? reason : "the entry " + entryName + ": " + reason;
-            return false;
-        }
-        if (slot < wanted.size()) {
-            contents[slot] = content;
-        }
+        return slot;
+    };
+    EntryVisitor visitor;
+    visitor.skips = skips;
+    visitor.progress = progress;
+    visitor.keeps = [&](const std::string& entryName) { return slotOf(entryName) < wanted.size(); };
+    visitor.take = [&](const std::string& entryName, std::string& content, std::string&) {
+        contents[slotOf(entryName)].swap(content);
+        return true;
+    };
+    return VisitArchiveEntries(buffer, base, 0, visitor, error);
+}
+
+std::string ArchiveEntryProblem(const ArchiveEntry& entry) {
+    bool folder = (entry.attributes & kDirectoryAttribute) != 0;
+    return ZipEntryProblem(entry.name, entry.utf8, folder, entry.encrypted, entry.method);
+}
+
+bool FindOverlap(StreamWindow window, const std::vector<ArchiveEntry>& entries,
+                 std::string& entryName) {
+    StreamByteSource source(window);
+    ZipLayout layout = ReadZipLayout(source);
+    entryName.clear();
+    if (layout.overlapping && layout.overlappingRecord < entries.size()) {
+        const ArchiveEntry& entry = entries[layout.overlappingRecord];
+        entryName = StoredNameToUtf8(entry.name, entry.utf8);
     }
-    return true;
+    return layout.overlapping;
 }

@@ -8,12 +8,28 @@ namespace {
 // wrong with the value, or empty.
 using StoreFunction = std::string (*)(ParsedCommandLine& parsed, const std::string& value);
 
+// The commands an option belongs to.
+constexpr unsigned kPackCommand = 1;
+constexpr unsigned kInspectCommand = 2;
+constexpr unsigned kTestCommand = 4;
+constexpr unsigned kReadCommands = kInspectCommand | kTestCommand;
+
+enum class ValueKind {
+    None,        // a switch
+    Required,    // one value, inline or as the next argument
+    MayBeEmpty,  // the same, but "" is stored too (an empty locale is refused later, as others)
+    Repeated,    // a value each time it is given
+    Command,     // names the command; "--inspect=FILE" gives its operand inline
+};
+
 struct OptionSpec {
     const char* name;
     const char* shortName;  // or null
-    bool takesValue;
-    bool mayBeEmpty;  // an empty locale text is refused later with the other locale checks
+    ValueKind value;
+    unsigned commands;
     StoreFunction store;
+    const char* valueName;  // for the help, or null
+    const char* help;       // lines after the first start with "\n"
 };
 
 template <std::string PackRequest::*field>
@@ -28,8 +44,13 @@ std::string SetSwitch(ParsedCommandLine& parsed, const std::string&) {
     return std::string();
 }
 
-std::string StoreInspectPath(ParsedCommandLine& parsed, const std::string& value) {
-    parsed.inspectPath = value;
+std::string AddExclude(ParsedCommandLine& parsed, const std::string& value) {
+    parsed.pack.excludes.push_back(value);
+    return std::string();
+}
+
+std::string StorePackagePath(ParsedCommandLine& parsed, const std::string& value) {
+    parsed.packagePath = value;
     return std::string();
 }
 
@@ -47,10 +68,9 @@ std::string StoreLevel(ParsedCommandLine& parsed, const std::string& value) {
 }
 
 std::string StoreThreads(ParsedCommandLine& parsed, const std::string& value) {
-    unsigned long count =
-        value.find_first_not_of("0123456789") == std::string::npos && value.size() <= 3
-            ? std::stoul(value)
-            : 0;
+    bool digits = !value.empty() && value.size() <= 3 &&
+                  value.find_first_not_of("0123456789") == std::string::npos;
+    unsigned long count = digits ? std::stoul(value) : 0;
     if (count < 1 || count > 256) {
         return "--threads takes a number from 1 to 256, not " + value;
     }
@@ -59,25 +79,45 @@ std::string StoreThreads(ParsedCommandLine& parsed, const std::string& value) {
 }
 
 const OptionSpec kOptions[] = {
-    {"--launcher", nullptr, true, false, StoreText<&PackRequest::launcher>},
-    {"--locale", nullptr, true, true, StoreText<&PackRequest::locale>},
-    {"--payload", nullptr, true, false, StoreText<&PackRequest::payload>},
-    {"--output", "-o", true, false, StoreText<&PackRequest::output>},
-    {"--inspect", nullptr, true, false, StoreInspectPath},
-    {"--level", nullptr, true, false, StoreLevel},
-    {"--threads", nullptr, true, false, StoreThreads},
-    {"--quiet", "-q", false, false, SetSwitch<&PackRequest::quiet>},
-    {"--verbose", "-v", false, false, SetSwitch<&PackRequest::verbose>},
-    {"--progress", nullptr, false, false, SetSwitch<&PackRequest::progress>},
-    {"--json", nullptr, false, false, SetJson},
+    {"--launcher", nullptr, ValueKind::Required, kPackCommand, StoreText<&PackRequest::launcher>,
+     "FILE",
+     "the launcher stub (velmar-launcher.exe), at most 500000 bytes;\n"
+     "a signature on it is removed: sign the package after packing.\n"
+     "Default: velmar-launcher.exe beside velmar-pack, or in\n"
+     "../share/velmar/ from there"},
+    {"--locale", nullptr, ValueKind::MayBeEmpty, kPackCommand, StoreText<&PackRequest::locale>,
+     "ll_CC", "the locale: two lowercase letters, '_' or '-', two capitals"},
+    {"--payload", nullptr, ValueKind::Required, kPackCommand, StoreText<&PackRequest::payload>,
+     "PATH",
+     "a folder, zipped in name order with its times and attributes;\n"
+     "or a zip archive, checked entry by entry and taken byte for byte\n"
+     "(also the one operand, e.g. after --)"},
+    {"--output", "-o", ValueKind::Required, kPackCommand, StoreText<&PackRequest::output>, "FILE",
+     "the package to write; replaced only once it is complete"},
+    {"--exclude", "-x", ValueKind::Repeated, kPackCommand, AddExclude, "PATTERN",
+     "leave out the payload paths PATTERN matches, and what lies below\n"
+     "them: '*' matches any characters, '/' included, '?' any one;\n"
+     "\"*.tmp\", \".git\", \"*/Thumbs.db\". Repeatable"},
+    {"--level", nullptr, ValueKind::Required, kPackCommand, StoreLevel, "N",
+     "deflate level 0-9 (default 6); 0 stores every file. Files that\n"
+     "are compressed already (media, archives) are always stored"},
+    {"--threads", nullptr, ValueKind::Required, kPackCommand, StoreThreads, "N",
+     "deflate on N threads (default: one per core); the same bytes"},
+    {"--quiet", "-q", ValueKind::None, kPackCommand | kTestCommand, SetSwitch<&PackRequest::quiet>,
+     nullptr, "print nothing but errors"},
+    {"--verbose", "-v", ValueKind::None, kPackCommand, SetSwitch<&PackRequest::verbose>, nullptr,
+     "list each entry as it is added, and what is left out"},
+    {"--progress", nullptr, ValueKind::None, kPackCommand | kTestCommand,
+     SetSwitch<&PackRequest::progress>, nullptr,
+     "show progress even when stderr is not a terminal"},
+    {"--inspect", nullptr, ValueKind::Command, kInspectCommand, StorePackagePath, "FILE",
+     "print what the launcher finds in a package"},
+    {"--test", "-t", ValueKind::Command, kTestCommand, StorePackagePath, "FILE",
+     "read a package as the launcher will and check every entry\n"
+     "(CRC-32, nested zips and cabinets, names, client)"},
+    {"--json", nullptr, ValueKind::None, kReadCommands, SetJson, nullptr,
+     "with --inspect or --test: the same as one JSON object"},
 };
-
-ParsedCommandLine UsageError(const std::string& message) {
-    ParsedCommandLine parsed;
-    parsed.ok = false;
-    parsed.error = message;
-    return parsed;
-}
 
 const OptionSpec* FindOption(const std::string& name) {
     for (const OptionSpec& option : kOptions) {
@@ -86,6 +126,37 @@ const OptionSpec* FindOption(const std::string& name) {
         }
     }
     return nullptr;
+}
+
+bool IsOptionText(const std::string& text) {
+    return text.size() > 1 && text[0] == '-';
+}
+
+// An option's name, without the "=value" of the "--name=value" form.
+std::string OptionName(const std::string& text) {
+    size_t equals = text.find('=');
+    return text.rfind("--", 0) == 0 && equals != std::string::npos ? text.substr(0, equals) : text;
+}
+
+// The command the line asks for, told before it is parsed so that a usage
+// error shows that command's usage line: the command option, skipping the
+// values of options that take one.
+CommandMode CommandOfLine(const std::vector<std::string>& arguments) {
+    for (size_t i = 0; i < arguments.size() && arguments[i] != "--"; ++i) {
+        const OptionSpec* option =
+            IsOptionText(arguments[i]) ? FindOption(OptionName(arguments[i])) : nullptr;
+        if (option == nullptr) {
+            continue;
+        }
+        if (option->value == ValueKind::Command) {
+            return option->commands == kInspectCommand ? CommandMode::Inspect : CommandMode::Test;
+        }
+        bool inlineValue = arguments[i].find('=') != std::string::npos;
+        if (option->value != ValueKind::None && !inlineValue) {
+            ++i;
+        }
+    }
+    return arguments.empty() ? CommandMode::Help : CommandMode::Pack;
 }
 
 bool HasSwitch(const std::vector<std::string>& arguments, const char* a, const char* b) {
@@ -101,7 +172,7 @@ bool HasSwitch(const std::vector<std::string>& arguments, const char* a, const c
 }
 
 // Where the parse stands: the next argument, whether "--" came, what was
-// parsed so far and which options (by long name) were given.
+// parsed so far, which options (by long name) were given and the operands.
 struct ParserState {
     explicit ParserState(const std::vector<std::string>& given) : arguments(given) {}
     const std::vector<std::string>& arguments;
@@ -109,86 +180,123 @@ struct ParserState {
     bool optionsEnded = false;
     ParsedCommandLine parsed;
     std::set<std::string> seen;
+    std::vector<std::string> operands;
 };
-
-// One argument: the option it names, with its value when it carries one.
-struct Argument {
-    const OptionSpec* option = nullptr;
-    std::string name;
-    std::string value;
-    bool hasInlineValue = false;
-};
-
-// An option's name, and its value when given as "--name=value".
-void SplitInlineValue(const std::string& text, Argument& argument) {
-    size_t equals = text.find('=');
-    if (text.rfind("--", 0) == 0 && equals != std::string::npos) {
-        argument.name = text.substr(0, equals);
-        argument.value = text.substr(equals + 1);
-        argument.hasInlineValue = true;
-        return;
-    }
-    argument.name = text;
-}
-
-// The option an argument names; an operand stands for the payload, once.
-std::string IdentifyArgument(const ParserState& state, const std::string& text,
-                             Argument& argument) {
-    if (!state.optionsEnded && text.size() > 1 && text[0] == '-') {
-        SplitInlineValue(text, argument);
-        argument.option = FindOption(argument.name);
-        return argument.option == nullptr ? "unknown option " + argument.name : std::string();
-    }
-    if (state.seen.count("--payload") != 0) {
-        return "unexpected argument " + text;
-    }
-    argument.option = FindOption("--payload");
-    argument.value = text;
-    argument.hasInlineValue = true;
-    return std::string();
-}
 
 // The option's value: given inline, or the next argument taken as it is,
-// even when it starts with "-".
-std::string TakeValue(ParserState& state, Argument& argument) {
-    const OptionSpec& option = *argument.option;
+// even when it starts with "-". A command option's inline value is its
+// operand.
+std::string TakeValue(ParserState& state, const OptionSpec& option, const std::string& text) {
     std::string name = option.name;
-    if (state.seen.count(name) != 0) {
+    if (state.seen.count(name) != 0 && option.value != ValueKind::Repeated) {
         return name + " given twice";
     }
-    if (option.takesValue && !argument.hasInlineValue) {
-        if (state.next >= state.arguments.size()) {
-            return name + " needs a value";
-        }
-        argument.value = state.arguments[state.next++];
-    }
-    if (!option.takesValue && argument.hasInlineValue) {
-        return name + " takes no value";
-    }
-    if (option.takesValue && argument.value.empty() && !option.mayBeEmpty) {
-        return name + " needs a value";
-    }
-    return std::string();
-}
-
-// Which options a mode may not be given, and which it needs.
-std::string CheckCombination(const ParserState& state) {
-    if (state.seen.count("--inspect") != 0) {
-        for (const OptionSpec& option : kOptions) {
-            std::string name = option.name;
-            if (state.seen.count(name) != 0 && name != "--inspect" && name != "--json") {
-                return "--inspect takes no other option but --json, but " + name + " was given";
-            }
+    bool hasInlineValue = OptionName(text).size() < text.size();
+    std::string value = hasInlineValue ? text.substr(OptionName(text).size() + 1) : std::string();
+    if (option.value == ValueKind::Command) {
+        if (hasInlineValue) {
+            state.operands.push_back(value);
         }
         return std::string();
     }
-    if (state.seen.count("--json") != 0) {
-        return "--json goes with --inspect";
+    if (option.value == ValueKind::None) {
+        return hasInlineValue ? name + " takes no value" : option.store(state.parsed, value);
     }
-    for (const char* needed : {"--launcher", "--locale", "--payload", "--output"}) {
+    if (!hasInlineValue) {
+        if (state.next >= state.arguments.size()) {
+            return name + " needs a value";
+        }
+        value = state.arguments[state.next++];
+    }
+    if (value.empty() && option.value != ValueKind::MayBeEmpty) {
+        return name + " needs a value";
+    }
+    return option.store(state.parsed, value);
+}
+
+// Reads every argument into the state; what is wrong with one, or empty.
+std::string ReadArguments(ParserState& state) {
+    while (state.next < state.arguments.size()) {
+        const std::string& text = state.arguments[state.next++];
+        if (!state.optionsEnded && text == "--") {
+            state.optionsEnded = true;
+            continue;
+        }
+        if (state.optionsEnded || !IsOptionText(text)) {
+            state.operands.push_back(text);
+            continue;
+        }
+        const OptionSpec* option = FindOption(OptionName(text));
+        if (option == nullptr) {
+            return "unknown option " + OptionName(text);
+        }
+        std::string problem = TakeValue(state, *option, text);
+        if (!problem.empty()) {
+            return problem;
+        }
+        state.seen.insert(option->name);
+    }
+    return std::string();
+}
+
+unsigned CommandBit(CommandMode mode) {
+    return mode == CommandMode::Inspect ? kInspectCommand
+           : mode == CommandMode::Test  ? kTestCommand
+                                        : kPackCommand;
+}
+
+const char* CommandName(CommandMode mode) {
+    return mode == CommandMode::Inspect ? "--inspect"
+           : mode == CommandMode::Test  ? "--test"
+                                        : "packing";
+}
+
+// Every option given must belong to the command.
+std::string CheckOptionsOfCommand(const ParserState& state, CommandMode mode) {
+    if (state.seen.count("--inspect") != 0 && state.seen.count("--test") != 0) {
+        return "--inspect and --test exclude each other";
+    }
+    for (const OptionSpec& option : kOptions) {
+        if (state.seen.count(option.name) == 0 || (option.commands & CommandBit(mode)) != 0) {
+            continue;
+        }
+        if (mode == CommandMode::Pack) {
+            return std::string(option.name) + " goes with " +
+                   (option.commands == kReadCommands ? "--inspect or --test" : "--test");
+        }
+        return std::string(option.name) + " does not go with " + CommandName(mode);
+    }
+    return std::string();
+}
+
+// The operands: the payload when packing, the package otherwise.
+std::string CheckOperands(ParserState& state, CommandMode mode) {
+    bool payloadOption = state.seen.count("--payload") != 0;
+    size_t allowed = mode == CommandMode::Pack && payloadOption ? 0 : 1;
+    if (state.operands.size() > allowed) {
+        return "unexpected argument " + state.operands[allowed];
+    }
+    if (mode != CommandMode::Pack) {
+        if (state.operands.empty()) {
+            return std::string(CommandName(mode)) + " needs a package file";
+        }
+        state.parsed.packagePath = state.operands[0];
+        return state.parsed.packagePath.empty() ? CommandName(mode) + std::string(" needs a value")
+                                                : std::string();
+    }
+    if (!state.operands.empty()) {
+        state.parsed.pack.payload = state.operands[0];
+        if (state.operands[0].empty()) {
+            return "the payload is an empty argument";
+        }
+    }
+    for (const char* needed : {"--locale", "--output"}) {
         if (state.seen.count(needed) == 0) {
             return std::string("missing ") + needed;
         }
+    }
+    if (state.parsed.pack.payload.empty()) {
+        return "missing the payload (a folder or zip, or --payload PATH)";
     }
     if (state.parsed.pack.quiet && state.parsed.pack.verbose) {
         return "--quiet and --verbose exclude each other";
@@ -196,28 +304,12 @@ std::string CheckCombination(const ParserState& state) {
     return std::string();
 }
 
-// Reads every argument into the state; what is wrong with the line, or empty.
-std::string ParseArguments(ParserState& state) {
-    while (state.next < state.arguments.size()) {
-        const std::string& text = state.arguments[state.next++];
-        if (!state.optionsEnded && text == "--") {
-            state.optionsEnded = true;
-            continue;
-        }
-        Argument argument;
-        std::string problem = IdentifyArgument(state, text, argument);
-        if (problem.empty()) {
-            problem = TakeValue(state, argument);
-        }
-        if (problem.empty()) {
-            problem = argument.option->store(state.parsed, argument.value);
-        }
-        if (!problem.empty()) {
-            return problem;
-        }
-        state.seen.insert(argument.option->name);
-    }
-    return CheckCombination(state);
+ParsedCommandLine UsageError(CommandMode mode, const std::string& message) {
+    ParsedCommandLine parsed;
+    parsed.ok = false;
+    parsed.mode = mode;
+    parsed.error = message;
+    return parsed;
 }
 
 }  // namespace
@@ -231,54 +323,87 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             HasSwitch(arguments, "--help", "-h") ? CommandMode::Help : CommandMode::Version;
         return parsed;
     }
+    CommandMode mode = CommandOfLine(arguments);
     if (arguments.empty()) {
-        return UsageError("no command given");
+        return UsageError(mode, "no command given");
     }
     ParserState state(arguments);
-    std::string problem = ParseArguments(state);
+    std::string problem = ReadArguments(state);
+    if (problem.empty()) {
+        problem = CheckOptionsOfCommand(state, mode);
+    }
+    if (problem.empty()) {
+        problem = CheckOperands(state, mode);
+    }
     if (!problem.empty()) {
-        return UsageError(problem);
+        return UsageError(mode, problem);
     }
     state.parsed.ok = true;
-    state.parsed.mode =
-        state.seen.count("--inspect") != 0 ? CommandMode::Inspect : CommandMode::Pack;
+    state.parsed.mode = mode;
     return state.parsed;
 }
 
-std::string UsageText() {
-    return "usage: velmar-pack [-q | -v] [--level N] [--progress] --launcher FILE --locale ll_CC\n"
-           "                   -o FILE [--payload] FOLDER_OR_ZIP\n"
-           "       velmar-pack --inspect FILE [--json]\n"
-           "       velmar-pack --help | --version\n";
+std::string UsageText(CommandMode mode) {
+    const char* pack =
+        "usage: velmar-pack [-q | -v] [--level N] [--progress] [-x PATTERN]... [--launcher FILE]\n"
+        "                   --locale ll_CC -o FILE FOLDER_OR_ZIP\n";
+    const char* inspect = "usage: velmar-pack --inspect [--json] FILE\n";
+    const char* test = "usage: velmar-pack --test [-q] [--progress] [--json] FILE\n";
+    switch (mode) {
+        case CommandMode::Pack:
+            return pack;
+        case CommandMode::Inspect:
+            return inspect;
+        case CommandMode::Test:
+            return test;
+        default:
+            return std::string(pack) + inspect + test + "usage: velmar-pack --help | --version\n";
+    }
 }
 
+namespace {
+
+// One option's lines of the help: its names and value, then its text, the
+// later lines indented under the first.
+std::string OptionHelp(const OptionSpec& option) {
+    std::string names = std::string(option.shortName != nullptr ? option.shortName : "") +
+                        (option.shortName != nullptr ? ", " : "") + option.name +
+                        (option.valueName != nullptr ? std::string(" ") + option.valueName : "");
+    const size_t column = 20;
+    std::string text = "  " + names;
+    text += names.size() + 3 <= column ? std::string(column - 2 - names.size(), ' ')
+                                       : "\n" + std::string(column, ' ');
+    for (const char* c = option.help; *c != '\0'; ++c) {
+        text += *c;
+        if (*c == '\n') {
+            text += std::string(column, ' ');
+        }
+    }
+    return text + "\n";
+}
+
+}  // namespace
+
 std::string HelpText() {
-    return UsageText() +
-           "\n"
-           "Makes a package: a copy of the launcher followed by the package marker, the locale\n"
-           "text and the payload as a zip archive. Shows what the launcher finds in a package.\n"
-           "\n"
-           "  --launcher FILE   the launcher stub (velmar-launcher.exe), at most 500000 bytes;\n"
-           "                    a signature on it is removed: sign the package after packing\n"
-           "  --locale ll_CC    the locale: two lowercase letters, '_' or '-', two capitals\n"
-           "  --payload PATH    a folder, zipped in name order with its times and attributes;\n"
-           "                    or a zip archive, checked entry by entry and taken byte for byte\n"
-           "                    (also the one operand, e.g. after --)\n"
-           "  -o, --output FILE the package to write; replaced only once it is complete\n"
-           "  --level N         deflate level 0-9 (default 6); 0 stores every file. Files that\n"
-           "                    are compressed already (media, archives) are always stored\n"
-           "  --threads N       deflate on N threads (default: one per core), same bytes\n"
-           "  -q, --quiet       print nothing but errors\n"
-           "  -v, --verbose     list each entry as it is added\n"
-           "  --progress        show progress even when stderr is not a terminal\n"
-           "  --inspect FILE    print what the launcher finds in a package\n"
-           "  --json            with --inspect: the same as one JSON object\n"
+    std::string text = UsageText() +
+                       "\n"
+                       "Makes a package: a copy of the launcher followed by the package marker, "
+                       "the locale\n"
+                       "text and the payload as a zip archive. Shows what the launcher finds in "
+                       "a package,\n"
+                       "and tests one as the launcher will read it.\n"
+                       "\n";
+    for (const OptionSpec& option : kOptions) {
+        text += OptionHelp(option);
+    }
+    return text +
            "  --                ends the options\n"
            "  -h, --help, --version\n"
            "\n"
-           "Options also take the form --option=VALUE.\n"
+           "Options come in any order and also take the form --option=VALUE.\n"
            "SOURCE_DATE_EPOCH, when set, caps the stored file times.\n"
-           "Exit codes: 0 done, 1 failure (nothing is written), 2 usage error.\n";
+           "Exit codes: 0 done, 1 failure (nothing is written; --test: a problem found),\n"
+           "2 usage error.\n";
 }
 
 std::string VersionText() {

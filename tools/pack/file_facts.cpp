@@ -1,5 +1,7 @@
 #include "tools/pack/file_facts.h"
 
+#include "package/payload_names.h"
+
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -13,8 +15,6 @@
 namespace {
 
 #ifdef _WIN32
-constexpr int64_t kFileTimeTicksPerSecond = 10000000;
-constexpr int64_t kUnixEpochInFileTimeSeconds = 11644473600;
 constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                   FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY |
                                   FILE_ATTRIBUTE_ARCHIVE;

@@ -6,6 +6,7 @@
 #include "tools/pack/console_output.h"
 #include "tools/pack/native_text.h"
 #include "tools/pack/pack_command.h"
+#include "tools/pack/package_check.h"
 #include "tools/pack/package_report.h"
 
 namespace {
@@ -15,7 +16,7 @@ constexpr int kExitUsage = 2;
 int Run(const std::vector<std::string>& arguments) {
     ParsedCommandLine parsed = ParseCommandLine(arguments);
     if (!parsed.ok) {
-        WriteError("velmar-pack: " + parsed.error + "\n" + UsageText());
+        WriteError("velmar-pack: " + parsed.error + "\n" + UsageText(parsed.mode));
         return kExitUsage;
     }
     switch (parsed.mode) {
@@ -26,7 +27,10 @@ int Run(const std::vector<std::string>& arguments) {
             WriteOut(VersionText());
             return 0;
         case CommandMode::Inspect:
-            return InspectPackage(PathFromUtf8(parsed.inspectPath), parsed.json);
+            return InspectPackage(PathFromUtf8(parsed.packagePath), parsed.json);
+        case CommandMode::Test:
+            return TestPackage(PathFromUtf8(parsed.packagePath), parsed.json, parsed.pack.quiet,
+                               parsed.pack.progress);
         case CommandMode::Pack:
             return BuildPackage(parsed.pack);
     }

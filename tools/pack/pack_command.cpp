@@ -13,6 +13,7 @@
 
 #include "tools/pack/archive_listing.h"
 #include "tools/pack/console_output.h"
+#include "tools/pack/installed_stub.h"
 #include "tools/pack/interruption.h"
 #include "tools/pack/launcher_stub.h"
 #include "tools/pack/native_text.h"
@@ -202,7 +203,28 @@ uint64_t FileCount(const Payload& payload) {
     for (const PayloadEntry& entry : payload.entries) {
         files += entry.facts.isDirectory ? 0 : 1;
     }
-    return payload.kind == PayloadKind::Folder ? files : 1;
+    return payload.kind == PayloadKind::Folder ? files
+           : TakenByteForByte(payload)         ? 1
+                                               : payload.entryCount;
+}
+
+bool ShowsProgress(const PackRequest& request) {
+    return !request.quiet && (request.progress || ErrorIsTerminal());
+}
+
+// With -v: what the exclusion left out, and that a zip is written anew.
+void ReportLeftOut(const PackRequest& request, const Payload& payload) {
+    if (!request.verbose) {
+        return;
+    }
+    for (const std::string& leftOut : payload.leftOut) {
+        WriteOut("  leaving out: " + leftOut + "\n");
+    }
+    if (payload.kind == PayloadKind::ZipArchive && !TakenByteForByte(payload)) {
+        WriteOut(
+            "velmar-pack: the payload zip is written anew without what -x leaves out, "
+            "no longer byte for byte\n");
+    }
 }
 
 // The launcher's bytes, the filler, the marker and the locale text.
@@ -219,11 +241,10 @@ bool WriteHead(std::streambuf& buffer, const std::vector<unsigned char>& launche
 // when it cannot be written.
 bool WriteArchive(const PackRequest& request, const PackagePlan& plan, const Payload& payload,
                   std::streambuf& buffer, std::string& error) {
-    ProgressMeter progress(!request.quiet && (request.progress || ErrorIsTerminal()),
-                           FileCount(payload), payload.fileBytes);
+    ProgressMeter progress(ShowsProgress(request), FileCount(payload), payload.fileBytes);
     bool written = WritePayload(payload, buffer, static_cast<uint64_t>(plan.archiveOffset),
                                 WriteOptions(request, progress), error);
-    if (written && payload.kind == PayloadKind::Folder && !AlignArchiveEnd(buffer)) {
+    if (written && !TakenByteForByte(payload) && !AlignArchiveEnd(buffer)) {
         written = false;
         error = "cannot write " + request.output + ": writing the file failed";
     }
@@ -289,10 +310,14 @@ int WritePackage(const PackRequest& request, const std::vector<unsigned char>& l
 
 }  // namespace
 
-int BuildPackage(const PackRequest& request) {
+int BuildPackage(const PackRequest& given) {
     InstallInterruptionHandlers();
-    std::string error = CheckLocaleText(request.locale);
+    std::string error = CheckLocaleText(given.locale);
     if (!error.empty()) {
+        return Refuse(error);
+    }
+    PackRequest request = given;
+    if (request.launcher.empty() && (request.launcher = FindInstalledStub(error)).empty()) {
         return Refuse(error);
     }
     std::vector<unsigned char> launcher;
@@ -300,15 +325,17 @@ int BuildPackage(const PackRequest& request) {
         return 1;
     }
     Payload payload;
-    if (!ReadPayload(PathFromUtf8(request.payload), payload, error)) {
+    PayloadReading reading{request.excludes, ShowsProgress(request)};
+    if (!ReadPayload(PathFromUtf8(request.payload), payload, error, reading)) {
         return Refuse(error);
     }
+    ReportLeftOut(request, payload);
     error = CheckOutputPath(request, payload);
     if (!error.empty()) {
         return Refuse(error);
     }
     PackagePlan plan;
-    bool knownLength = payload.kind == PayloadKind::ZipArchive;
+    bool knownLength = TakenByteForByte(payload);
     error = PlanPackage(launcher, request.locale, knownLength ? payload.fileBytes : 0, plan);
     if (error.empty()) {
         error = CheckLeastPackageLength(static_cast<uint64_t>(plan.archiveOffset) +

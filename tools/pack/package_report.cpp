@@ -73,6 +73,8 @@ std::string EntryName(const ArchiveEntry& entry) {
     return StoredNameToUtf8(entry.name, entry.utf8);
 }
 
+}  // namespace
+
 std::string ClientLine(const std::vector<ArchiveEntry>& entries, bool json) {
     std::vector<std::string> files;
     for (const ArchiveEntry& entry : entries) {
@@ -91,6 +93,8 @@ std::string ClientLine(const std::vector<ArchiveEntry>& entries, bool json) {
     }
     return client.program + " " + client.configuration;
 }
+
+namespace {
 
 std::string MethodName(uint16_t method) {
     return method == 0 ? "stored" : method == 8 ? "deflate" : "method " + std::to_string(method);
@@ -208,6 +212,41 @@ std::string FormatJsonReport(const PackageFindings& found) {
     return json;
 }
 
+bool FindPackage(std::streambuf& buffer, PackageFindings& found, std::string& error) {
+    if (!LocatePackageInStream(buffer, found.layout)) {
+        error = "it cannot be read";
+        return false;
+    }
+    const PackageLayout& layout = found.layout;
+    if (layout.result != 1) {
+        error = "the launcher finds no package in it: " +
+                (layout.markerFound
+                     ? "the marker at offset " + std::to_string(layout.markerOffset) +
+                           " has no zip signature behind it up to offset " +
+                           std::to_string(kMarkerSearchEnd)
+                     : "no marker between offsets " + std::to_string(kMarkerSearchStart) + " and " +
+                           std::to_string(kMarkerSearchEnd));
+        return false;
+    }
+    found.fileSize = static_cast<uint64_t>(buffer.pubseekoff(0, std::ios_base::end));
+    found.head.assign(kHeaderBlockLength, 0);
+    buffer.pubseekpos(0);
+    std::streamsize got = buffer.sgetn(reinterpret_cast<char*>(found.head.data()),
+                                       static_cast<std::streamsize>(found.head.size()));
+    found.head.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    CertificateTable table =
+        FindCertificateTable(found.head.data(), found.head.size(), found.fileSize);
+    found.archiveEnd = ArchiveEndOffset(layout, table, found.fileSize);
+    found.signature = found.archiveEnd < found.fileSize ? table : CertificateTable();
+    std::string reason;
+    if (!ListArchive(buffer, static_cast<uint64_t>(layout.archiveOffset), found.entries, reason,
+                     found.archiveEnd)) {
+        error = "the embedded archive cannot be read: " + reason;
+        return false;
+    }
+    return true;
+}
+
 int InspectPackage(const std::filesystem::path& path, bool json) {
     std::string shown = PathToUtf8(path);
     std::error_code failure;
@@ -217,35 +256,9 @@ int InspectPackage(const std::filesystem::path& path, bool json) {
     }
     std::ifstream input(path, std::ios::binary);
     PackageFindings found;
-    if (!input || !LocatePackageInStream(*input.rdbuf(), found.layout)) {
-        WriteError("velmar-pack: cannot read " + shown + "\n");
-        return 1;
-    }
-    const PackageLayout& layout = found.layout;
-    if (layout.result != 1) {
-        std::string why = layout.markerFound
-                              ? "the marker at offset " + std::to_string(layout.markerOffset) +
-                                    " has no zip signature behind it up to offset " +
-                                    std::to_string(kMarkerSearchEnd)
-                              : "no marker between offsets " + std::to_string(kMarkerSearchStart) +
-                                    " and " + std::to_string(kMarkerSearchEnd);
-        WriteError("velmar-pack: the launcher finds no package in " + shown + ": " + why + "\n");
-        return 1;
-    }
-    found.fileSize = static_cast<uint64_t>(input.rdbuf()->pubseekoff(0, std::ios_base::end));
-    std::vector<unsigned char> head(kHeaderBlockLength);
-    input.rdbuf()->pubseekpos(0);
-    std::streamsize got = input.rdbuf()->sgetn(reinterpret_cast<char*>(head.data()),
-                                               static_cast<std::streamsize>(head.size()));
-    head.resize(got > 0 ? static_cast<size_t>(got) : 0);
-    CertificateTable table = FindCertificateTable(head.data(), head.size(), found.fileSize);
-    found.archiveEnd = ArchiveEndOffset(layout, table, found.fileSize);
-    found.signature = found.archiveEnd < found.fileSize ? table : CertificateTable();
-    std::string reason;
-    if (!ListArchive(*input.rdbuf(), static_cast<uint64_t>(layout.archiveOffset), found.entries,
-                     reason, found.archiveEnd)) {
-        WriteError("velmar-pack: the embedded archive of " + shown + " cannot be read: " + reason +
-                   "\n");
+    std::string error;
+    if (!input || !FindPackage(*input.rdbuf(), found, error)) {
+        WriteError("velmar-pack: " + shown + ": " + (input ? error : "it cannot be read") + "\n");
         return 1;
     }
     WriteOut(json ? FormatJsonReport(found)

@@ -28,9 +28,16 @@ struct PackageFindings {
     CertificateTable signature;  // a certificate table behind the archive
     uint64_t archiveEnd = 0;
     std::vector<ArchiveEntry> entries;
+    std::vector<unsigned char> head;  // the first bytes, with the PE headers
 };
 
+// Finds the package in buffer as the launcher will: the marker, the locale
+// text, the archive's extent (up to a signature) and its directory. False,
+// with the reason, when the launcher would find no package or no archive.
+bool FindPackage(std::streambuf& buffer, PackageFindings& found, std::string& error);
+
 // The report lines for a package the launcher finds.
+std::string ClientLine(const std::vector<ArchiveEntry>& entries, bool json);
 std::string FormatPackageReport(const PackageFindings& found);
 std::string FormatEntryReport(const std::vector<ArchiveEntry>& entries);
 // The same as one JSON object.

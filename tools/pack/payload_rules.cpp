@@ -4,6 +4,8 @@
 
 #include "common/ascii_text.h"
 #include "common/path_components.h"
+#include "package/payload_names.h"
+#include "tools/pack/native_text.h"
 
 namespace {
 
@@ -13,81 +15,72 @@ std::string Lower(const std::string& text) {
     return lower;
 }
 
-std::vector<std::string> Components(const std::string& name) {
-    std::vector<std::string> parts(1);
-    for (char c : name) {
-        if (IsPathSeparator(c)) {
-            parts.emplace_back();
-        } else {
-            parts.back().push_back(c);
-        }
-    }
-    return parts;
+// A name of the shared list ("\\" separators) as the payload's names are
+// written ("/").
+std::string PayloadName(const char* name) {
+    std::string slashed(name);
+    std::replace(slashed.begin(), slashed.end(), '\\', '/');
+    return slashed;
 }
 
-// The platform opens a device for these base names, whatever the extension.
-bool IsDeviceName(const std::string& component) {
-    std::string base = Lower(component.substr(0, component.find('.')));
-    while (!base.empty() && base.back() == ' ') {
-        base.pop_back();
+const char* NameVerdictText(EntryNameVerdict verdict) {
+    switch (verdict) {
+        case EntryNameVerdict::Empty:
+        case EntryNameVerdict::StartsAtRoot:
+            return "it starts at the root, outside the work folder";
+        case EntryNameVerdict::HoldsColon:
+            return "it holds ':' (a drive letter or stream name)";
+        case EntryNameVerdict::LeadsOutside:
+            return "a component made of dots and blanks leads outside the work folder";
+        case EntryNameVerdict::NamesDevice:
+            return "a component names a Windows device";
+        default:
+            return "";
     }
-    static const char* const kDevices[] = {"con", "prn", "aux", "nul", "conin$", "conout$"};
-    for (const char* device : kDevices) {
-        if (base == device) {
-            return true;
-        }
-    }
-    return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
-           base[3] >= '1' && base[3] <= '9';
 }
 
-bool OnlyDotsAndSpaces(const std::string& component) {
-    return !component.empty() && component.find_first_not_of(". ") == std::string::npos;
+// The bound a name passes below the longest work folder, or empty.
+std::string LengthProblem(const std::string& name) {
+    if (name.size() > kLongestStoredName) {
+        return "it is " + std::to_string(name.size()) + " bytes long in UTF-8, more than the " +
+               std::to_string(kLongestStoredName) + " the launcher reads";
+    }
+    if (NestedArchiveKindOf(std::string_view(name)) == NestedArchiveKind::Cabinet &&
+        !CabinetPathFits(std::string(kLongestWorkFolder, 'w') + "/" + name)) {
+        return "it is a cabinet whose folder or name below a work folder of " +
+               std::to_string(kLongestWorkFolder) + " characters passes the " +
+               std::to_string(kLongestCabinetLibraryText) +
+               " bytes (UTF-8) the cabinet library takes";
+    }
+    PathBound bound = EntryPathBound(kLongestWorkFolder, std::string_view(name));
+    if (bound == PathBound::Fits) {
+        return std::string();
+    }
+    bool folder = bound == PathBound::Folder;
+    bool folderEntry = name.back() == '/';
+    std::string part = folderEntry ? name.substr(0, name.size() - 1) : name;
+    if (folder && !folderEntry) {
+        part = part.substr(0, part.find_last_of('/'));
+    }
+    return std::string(folder ? "its folder part is " : "it is ") +
+           std::to_string(Utf16Length(part)) + " characters long, more than the " +
+           std::to_string(folder ? kLongestEntryFolderPart : kLongestEntryName) +
+           " that fit below a work folder of " + std::to_string(kLongestWorkFolder) +
+           " characters in Windows' " + std::to_string(PathBoundLimit(bound)) + " for a " +
+           (folder ? "folder" : "file") + " path";
 }
 
 }  // namespace
 
-size_t Utf16Length(const std::string& utf8) {
-    size_t units = 0;
-    for (unsigned char c : utf8) {
-        if ((c & 0xC0) != 0x80) {
-            units += (c >= 0xF0) ? 2 : 1;
-        }
-    }
-    return units;
-}
-
 std::string EntryNameProblem(const std::string& name) {
-    if (name.empty() || name[0] == '/' || name[0] == '\\') {
-        return "it starts at the root, outside the work folder";
-    }
-    if (name.find(':') != std::string::npos) {
-        return "it holds ':' (a drive letter or stream name)";
-    }
     if (!IsValidUtf8(name)) {
         return "it is not valid UTF-8";
     }
-    std::vector<std::string> parts = Components(name);
-    if (parts.size() > 1 && parts.back().empty() && name.back() == '/') {
-        parts.pop_back();  // a folder's trailing "/"
+    EntryNameVerdict verdict = JudgeEntryName(std::string_view(name));
+    if (verdict != EntryNameVerdict::Inside) {
+        return NameVerdictText(verdict);
     }
-    for (const std::string& part : parts) {
-        if (part.empty()) {
-            return "it has an empty path component";
-        }
-        if (OnlyDotsAndSpaces(part)) {
-            return "its component \"" + part + "\" leads outside the work folder";
-        }
-        if (IsDeviceName(part)) {
-            return "its component \"" + part + "\" names a Windows device";
-        }
-    }
-    if (Utf16Length(name) > kMaximumEntryNameCharacters) {
-        return "it is " + std::to_string(Utf16Length(name)) + " characters long, more than the " +
-               std::to_string(kMaximumEntryNameCharacters) +
-               " that leave room for the temporary folder in the launcher's 259";
-    }
-    return std::string();
+    return LengthProblem(name);
 }
 
 bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
@@ -100,11 +93,13 @@ ClientChoice ChooseClient(const std::vector<std::string>& fileNames) {
             return SameNameIgnoringCase(name, wanted);
         });
     };
-    if (has("bin/velmar.exe")) {
-        return {"bin/velmar.exe", "properties/offlineplayback.pbcf"};
-    }
-    if (has("bin/launcher.exe")) {
-        return {"bin/launcher.exe", "properties/offlineplayback.pbrd"};
+    for (bool playback : {true, false}) {
+        std::string program =
+            PayloadName(playback ? VELMAR_PLAYBACK_CLIENT : VELMAR_ALTERNATIVE_CLIENT);
+        if (has(program.c_str())) {
+            return {program, PayloadName(playback ? VELMAR_PLAYBACK_CONFIGURATION
+                                                  : VELMAR_ALTERNATIVE_CONFIGURATION)};
+        }
     }
     return {};
 }
@@ -124,6 +119,7 @@ std::string MissingClientProblem(const std::vector<std::string>& fileNames) {
         "would start nothing";
     if (!common.empty()) {
         std::vector<std::string> inner;
+        inner.reserve(fileNames.size());
         for (const std::string& name : fileNames) {
             inner.push_back(name.substr(common.size()));
         }
@@ -137,29 +133,7 @@ std::string MissingClientProblem(const std::vector<std::string>& fileNames) {
 
 bool IsRewrittenFile(const std::string& name, const ClientChoice& client) {
     return (!client.configuration.empty() && SameNameIgnoringCase(name, client.configuration)) ||
-           SameNameIgnoringCase(name, "eventname.prop");
-}
-
-bool IsValidUtf8(const std::string& bytes) {
-    size_t i = 0;
-    while (i < bytes.size()) {
-        unsigned char lead = static_cast<unsigned char>(bytes[i]);
-        size_t follow = lead < 0x80             ? 0
-                        : (lead & 0xE0) == 0xC0 ? 1
-                        : (lead & 0xF0) == 0xE0 ? 2
-                        : (lead & 0xF8) == 0xF0 ? 3
-                                                : 9;
-        if (follow == 9 || (follow == 1 && lead < 0xC2) || follow > bytes.size() - i - 1) {
-            return false;
-        }
-        for (size_t k = 1; k <= follow; ++k) {
-            if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80) {
-                return false;
-            }
-        }
-        i += follow + 1;
-    }
-    return true;
+           SameNameIgnoringCase(name, VELMAR_EVENT_NAME_FILE);
 }
 
 std::string TextFileProblem(const std::string& bytes) {
@@ -221,8 +195,35 @@ std::string MethodName(uint16_t method) {
 
 }  // namespace
 
-std::string ZipEntryProblem(const std::string& shown, bool encrypted, uint16_t method) {
-    std::string nameProblem = EntryNameProblem(shown);
+// Why the launcher cannot take the stored bytes as the name of a file, or empty.
+std::string StoredNameProblem(const std::string& stored, bool utf8Flag) {
+    switch (JudgeStoredName(stored, utf8Flag)) {
+        case StoredNameVerdict::TooLong:
+            return "its stored name is " + std::to_string(stored.size()) +
+                   " bytes long, more than the " + std::to_string(kLongestStoredName) +
+                   " the launcher reads";
+        case StoredNameVerdict::HoldsNul:
+            return "its stored name holds a zero byte";
+        case StoredNameVerdict::NotUtf8:
+            return "it is flagged as UTF-8 but is not valid UTF-8";
+        default:
+            break;
+    }
+    if (DependsOnCodePage(stored, utf8Flag)) {
+        return "its name is not flagged as UTF-8, so each machine reads it in its own code page "
+               "(zip it again with UTF-8 names, or give the folder)";
+    }
+    return std::string();
+}
+
+std::string ZipEntryProblem(const std::string& stored, bool utf8Flag, bool folder, bool encrypted,
+                            uint16_t method) {
+    std::string shown = StoredNameToUtf8(stored, utf8Flag);
+    std::string nameProblem = StoredNameProblem(stored, utf8Flag);
+    if (nameProblem.empty()) {
+        bool slashed = !stored.empty() && (stored.back() == '/' || stored.back() == '\\');
+        nameProblem = EntryNameProblem(folder && !slashed ? stored + "/" : stored);
+    }
     if (!nameProblem.empty()) {
         return "the launcher would not extract " + shown + ": " + nameProblem + " - rename it";
     }

@@ -7,18 +7,12 @@
 #include <string>
 #include <vector>
 
-// The launcher joins each name to a work folder such as
-// C:\Users\NAME\AppData\Local\Temp\OffPlay\rec_99 in a path of at most 259
-// characters. Names of at most 160 characters leave room for a work folder
-// of up to 98 characters, more than any usual temporary folder gives.
-constexpr size_t kMaximumEntryNameCharacters = 160;
+#include "extract/entry_rules.h"
 
-// Why the launcher would refuse to extract an entry of this name, or empty.
-// A folder's name may end in "/".
+// Why the launcher would refuse, skip or fail on an entry of this UTF-8 name
+// (the rules of extract/entry_rules.h), or empty. A folder's name ends in
+// "/". Names are held to what fits below the longest work folder.
 std::string EntryNameProblem(const std::string& name);
-
-// The number of UTF-16 characters the launcher makes of a UTF-8 name.
-size_t Utf16Length(const std::string& utf8);
 
 struct ClientChoice {
     std::string program;        // "bin/velmar.exe" or "bin/launcher.exe", empty without
@@ -40,9 +34,11 @@ bool IsRewrittenFile(const std::string& name, const ClientChoice& client);
 // Why the launcher cannot take these bytes as UTF-8 text, or empty.
 std::string TextFileProblem(const std::string& bytes);
 
-// The refusal for a zip entry the launcher cannot extract (shown: its name
-// for showing), or empty.
-std::string ZipEntryProblem(const std::string& shown, bool encrypted, uint16_t method);
+// The refusal for a zip entry the launcher cannot extract, or empty: its
+// stored name bytes, whether they are flagged as UTF-8, whether the launcher
+// takes the entry as a folder, and its encryption and method.
+std::string ZipEntryProblem(const std::string& stored, bool utf8Flag, bool folder, bool encrypted,
+                            uint16_t method);
 
 // The refusal for a file the launcher rewrites in place, which must be
 // writable UTF-8 text, or empty.
@@ -54,7 +50,6 @@ bool IsCompressedByName(const std::string& name);
 
 // Whether a name differs from plain ASCII, so the zip marks it as UTF-8.
 bool NeedsUtf8Flag(const std::string& name);
-bool IsValidUtf8(const std::string& bytes);
 
 // Compares names without regard to ASCII letter case.
 bool SameNameIgnoringCase(const std::string& a, const std::string& b);

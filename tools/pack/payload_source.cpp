@@ -8,6 +8,8 @@
 #include "tools/pack/native_text.h"
 #include "tools/pack/payload_rules.h"
 #include "tools/pack/payload_zip.h"
+#include "tools/pack/progress.h"
+#include "tools/pack/zip_stream_io.h"
 
 namespace {
 
@@ -18,11 +20,6 @@ constexpr uint32_t kReadOnlyAttribute = 0x01;
 // Local header and directory record without the name, plus the "UT" block.
 constexpr uint64_t kEntryOverhead = 30 + 46 + 2 * 9;
 constexpr uint64_t kEndRecordLength = 22;
-
-// The refusal for an entry the launcher cannot extract, or empty.
-std::string EntryProblem(const ArchiveEntry& entry) {
-    return ZipEntryProblem(StoredNameToUtf8(entry.name, entry.utf8), entry.encrypted, entry.method);
-}
 
 std::vector<std::string> RewrittenNames(const std::vector<std::string>& names,
                                         const ClientChoice& client) {
@@ -73,27 +70,47 @@ bool CheckFolderPayload(Payload& payload, std::string& error) {
     return true;
 }
 
-bool CheckZipEntries(std::streambuf& buffer, const std::vector<ArchiveEntry>& entries,
-                     Payload& payload, std::string& error) {
-    std::vector<std::string> fileNames;
+// The entries the exclusion keeps; those left out are noted with the
+// pattern, and their packed sizes are what a zip written anew leaves out.
+std::vector<ArchiveEntry> KeptEntries(const std::vector<ArchiveEntry>& entries, Payload& payload) {
+    std::vector<ArchiveEntry> kept;
+    uint64_t packedBytes = 0;
     for (const ArchiveEntry& entry : entries) {
-        error = EntryProblem(entry);
-        if (!error.empty()) {
-            return false;
+        const std::string* pattern = payload.exclusion.Excluding(entry.name);
+        if (pattern != nullptr) {
+            payload.leftOut.push_back(entry.name + " (-x " + *pattern + ")");
+            continue;
         }
-        if (entry.name.empty() || entry.name.back() != '/') {
-            fileNames.push_back(entry.name);
-        }
+        kept.push_back(entry);
+        packedBytes += entry.packedSize;
     }
-    if (!CheckClient(fileNames, payload, error)) {
-        return false;
+    if (!payload.leftOut.empty()) {
+        payload.fileBytes = packedBytes;
     }
+    return kept;
+}
+
+// Reads every kept entry's data, with progress, and checks the files the
+// launcher rewrites.
+bool ReadZipEntries(std::streambuf& buffer, const std::vector<ArchiveEntry>& entries,
+                    const std::vector<std::string>& fileNames, bool showProgress, Payload& payload,
+                    std::string& error) {
+    uint64_t totalBytes = 0;
+    for (const ArchiveEntry& entry : entries) {
+        totalBytes += entry.size;
+    }
+    ProgressMeter progress(showProgress, entries.size(), totalBytes);
     std::vector<std::string> rewritten = RewrittenNames(fileNames, payload.client);
     std::vector<std::string> contents;
-    if (!ReadArchiveData(buffer, 0, rewritten, contents, error)) {
+    const PayloadExclusion& exclusion = payload.exclusion;
+    auto skips = [&exclusion](const std::string& name) {
+        return exclusion.Excluding(name) != nullptr;
+    };
+    if (!ReadArchiveData(buffer, 0, rewritten, contents, error, skips, &progress)) {
         error = error == "interrupted" ? error : "the payload zip cannot be extracted: " + error;
         return false;
     }
+    progress.Finish();
     for (size_t i = 0; i < rewritten.size(); ++i) {
         for (const ArchiveEntry& entry : entries) {
             if (entry.name == rewritten[i]) {
@@ -108,7 +125,43 @@ bool CheckZipEntries(std::streambuf& buffer, const std::vector<ArchiveEntry>& en
     return true;
 }
 
-bool CheckZipPayload(const fs::path& path, Payload& payload, std::string& error) {
+bool CheckZipEntries(std::streambuf& buffer, const std::vector<ArchiveEntry>& allEntries,
+                     bool showProgress, Payload& payload, std::string& error) {
+    std::vector<ArchiveEntry> entries = KeptEntries(allEntries, payload);
+    payload.entryCount = entries.size();
+    if (entries.empty()) {
+        error = "every entry of the payload zip " + PathToUtf8(payload.path) + " is left out";
+        return false;
+    }
+    std::vector<std::string> fileNames;
+    for (const ArchiveEntry& entry : entries) {
+        error = ArchiveEntryProblem(entry);
+        if (!error.empty()) {
+            return false;
+        }
+        if (entry.name.empty() || entry.name.back() != '/') {
+            fileNames.push_back(entry.name);
+        }
+    }
+    return CheckClient(fileNames, payload, error) &&
+           ReadZipEntries(buffer, entries, fileNames, showProgress, payload, error);
+}
+
+// The launcher refuses a zip whose entries overlap (several directory records
+// sharing one stream: the zip-bomb form) before it writes any of them.
+std::string OverlapProblem(std::streambuf& buffer, const std::string& shown,
+                           const std::vector<ArchiveEntry>& entries) {
+    std::string name;
+    if (!FindOverlap(StreamWindow{&buffer, 0, 0}, entries, name)) {
+        return std::string();
+    }
+    return "the payload zip " + shown + ": " + (name.empty() ? "an entry" : "the entry " + name) +
+           " overlaps another entry or the directory (the form of a zip bomb), and the launcher "
+           "refuses the whole archive";
+}
+
+bool CheckZipPayload(const fs::path& path, bool showProgress, Payload& payload,
+                     std::string& error) {
     std::string shown = PathToUtf8(path);
     std::ifstream input(path, std::ios::binary);
     if (!input) {
@@ -138,13 +191,22 @@ bool CheckZipPayload(const fs::path& path, Payload& payload, std::string& error)
                 "find where it begins";
         return false;
     }
-    payload.entryCount = entries.size();
+    if (entries.size() > kMaxEntriesPerRun) {
+        error = "the payload zip " + shown + " has " + std::to_string(entries.size()) +
+                " entries, more than the " + std::to_string(kMaxEntriesPerRun) +
+                " the launcher extracts in one run";
+        return false;
+    }
+    error = OverlapProblem(*input.rdbuf(), shown, entries);
+    if (!error.empty()) {
+        return false;
+    }
     payload.fileBytes = static_cast<uint64_t>(input.rdbuf()->pubseekoff(0, std::ios_base::end));
-    return CheckZipEntries(*input.rdbuf(), entries, payload, error);
+    return CheckZipEntries(*input.rdbuf(), entries, showProgress, payload, error);
 }
 
 bool CopyZipPayload(const fs::path& path, std::streambuf& buffer, uint64_t base,
-                    std::string& error) {
+                    ProgressMeter* progress, std::string& error) {
     std::ifstream input(path, std::ios::binary);
     std::streamoff start = static_cast<std::streamoff>(base);
     if (!input || buffer.pubseekpos(start) != std::streampos(start)) {
@@ -166,8 +228,26 @@ bool CopyZipPayload(const fs::path& path, std::streambuf& buffer, uint64_t base,
             error = "cannot write the payload into the package";
             return false;
         }
+        if (progress != nullptr) {
+            progress->AddBytes(static_cast<uint64_t>(got));
+        }
     }
     return true;
+}
+
+// A zip payload with entries left out: the kept entries written anew.
+bool RewriteZipPayload(const Payload& payload, std::streambuf& buffer, uint64_t base,
+                       const ZipWriteOptions& options, std::string& error) {
+    std::ifstream input(payload.path, std::ios::binary);
+    if (!input) {
+        error = "cannot open the payload " + PathToUtf8(payload.path);
+        return false;
+    }
+    const PayloadExclusion& exclusion = payload.exclusion;
+    auto keeps = [&exclusion](const std::string& name) {
+        return exclusion.Excluding(name) == nullptr;
+    };
+    return RewriteZipArchive(*input.rdbuf(), buffer, base, keeps, options, error);
 }
 
 }  // namespace
@@ -176,9 +256,15 @@ bool StartsWithLocalHeader(const std::string& firstBytes) {
     return firstBytes.size() >= 4 && firstBytes.compare(0, 4, "PK\x03\x04", 4) == 0;
 }
 
-bool ReadPayload(const fs::path& path, Payload& payload, std::string& error) {
+bool TakenByteForByte(const Payload& payload) {
+    return payload.kind == PayloadKind::ZipArchive && payload.leftOut.empty();
+}
+
+bool ReadPayload(const fs::path& path, Payload& payload, std::string& error,
+                 const PayloadReading& reading) {
     payload = Payload();
     payload.path = path;
+    payload.exclusion = PayloadExclusion(reading.excludes);
     std::string shown = PathToUtf8(path);
     std::error_code failure;
     fs::file_status status = fs::status(path, failure);
@@ -188,11 +274,15 @@ bool ReadPayload(const fs::path& path, Payload& payload, std::string& error) {
     }
     if (fs::is_directory(status)) {
         payload.kind = PayloadKind::Folder;
-        if (!CollectPayloadTree(path, payload.entries, error)) {
+        TreeWalk walk{payload.exclusion, {}};
+        if (!CollectPayloadTree(path, walk, payload.entries, error)) {
             return false;
         }
+        payload.leftOut = walk.leftOut;
         if (payload.entries.empty()) {
-            error = "the payload folder " + shown + " is empty";
+            error = "the payload folder " + shown +
+                    (payload.leftOut.empty() ? " is empty"
+                                             : " has nothing left but what -x leaves out");
             return false;
         }
         payload.entryCount = payload.entries.size();
@@ -203,12 +293,12 @@ bool ReadPayload(const fs::path& path, Payload& payload, std::string& error) {
         return false;
     }
     payload.kind = PayloadKind::ZipArchive;
-    return CheckZipPayload(path, payload, error);
+    return CheckZipPayload(path, reading.showProgress, payload, error);
 }
 
 uint64_t SmallestArchiveSize(const Payload& payload, int level) {
     if (payload.kind == PayloadKind::ZipArchive) {
-        return payload.fileBytes;
+        return payload.fileBytes;  // a zip written anew: at least the kept entries' data
     }
     uint64_t total = kEndRecordLength;
     for (const PayloadEntry& entry : payload.entries) {
@@ -225,5 +315,8 @@ bool WritePayload(const Payload& payload, std::streambuf& buffer, uint64_t base,
     if (payload.kind == PayloadKind::Folder) {
         return WritePayloadZip(payload.entries, buffer, base, options, error);
     }
-    return CopyZipPayload(payload.path, buffer, base, error);
+    if (!TakenByteForByte(payload)) {
+        return RewriteZipPayload(payload, buffer, base, options, error);
+    }
+    return CopyZipPayload(payload.path, buffer, base, options.progress, error);
 }

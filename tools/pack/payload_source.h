@@ -20,14 +20,30 @@ struct Payload {
     std::filesystem::path path;
     std::vector<PayloadEntry> entries;  // a folder's content
     size_t entryCount = 0;              // entries the archive will hold
-    uint64_t fileBytes = 0;             // a folder's file sizes, or the zip's size
+    // A folder's file sizes; the zip's size, or the packed sizes of the
+    // entries kept from a zip that is written anew.
+    uint64_t fileBytes = 0;
     ClientChoice client;
+    PayloadExclusion exclusion;
+    std::vector<std::string> leftOut;  // what the exclusion left out, with its pattern
+};
+
+// How the payload is read: what is left out, and whether the check of a zip
+// shows progress.
+struct PayloadReading {
+    std::vector<std::string> excludes;
+    bool showProgress = false;
 };
 
 // Reads the folder's list, or checks the zip archive entry by entry. False,
 // with the reason, when the payload is missing, empty or not something the
 // launcher can extract and start.
-bool ReadPayload(const std::filesystem::path& path, Payload& payload, std::string& error);
+bool ReadPayload(const std::filesystem::path& path, Payload& payload, std::string& error,
+                 const PayloadReading& reading = PayloadReading());
+
+// Whether the payload goes into the package as it is: a zip archive from
+// which nothing is left out.
+bool TakenByteForByte(const Payload& payload);
 
 // The fewest bytes the payload's archive can take with a deflate level: a
 // zip's own size; for a folder the headers and the files that are stored.

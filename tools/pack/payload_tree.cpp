@@ -40,15 +40,22 @@ bool ListChildren(const fs::path& folder, std::vector<Child>& children, std::str
 }
 
 // The entry for one child: a file or a folder (never a link to one) with a
-// name the launcher extracts.
-bool ChildEntry(const Child& child, const std::string& folderName, PayloadEntry& entry,
-                std::string& error) {
+// name the launcher extracts. A child left out is not looked at further.
+bool ChildEntry(const Child& child, const std::string& folderName, TreeWalk& walk,
+                PayloadEntry& entry, std::string& error) {
     std::string factsError;
     if (!ReadFileFacts(child.path, entry.facts, factsError)) {
         error = "cannot read " + PathToUtf8(child.path) + ": " + factsError;
         return false;
     }
     bool isDirectory = entry.facts.isDirectory;
+    entry.name = ChildEntryName(folderName, child.storedName, isDirectory);
+    const std::string* pattern = walk.exclusion.Excluding(entry.name);
+    if (pattern != nullptr) {
+        walk.leftOut.push_back(entry.name + " (-x " + *pattern + ")");
+        entry.name.clear();
+        return true;
+    }
     // Links to folders could make the walk endless.
     if (isDirectory && entry.facts.isLink) {
         error = PathToUtf8(child.path) + " is a link to a folder, which is not followed";
@@ -60,7 +67,6 @@ bool ChildEntry(const Child& child, const std::string& folderName, PayloadEntry&
         error = PathToUtf8(child.path) + " is neither a file nor a folder";
         return false;
     }
-    entry.name = ChildEntryName(folderName, child.storedName, isDirectory);
     entry.nameIsUtf8 = NeedsUtf8Flag(entry.name);
     entry.source = child.path;
     std::string nameProblem = EntryNameProblem(entry.name);
@@ -72,7 +78,7 @@ bool ChildEntry(const Child& child, const std::string& folderName, PayloadEntry&
     return true;
 }
 
-bool CollectFolder(const fs::path& folder, const std::string& folderName,
+bool CollectFolder(const fs::path& folder, const std::string& folderName, TreeWalk& walk,
                    std::vector<PayloadEntry>& entries, std::string& error) {
     std::vector<Child> children;
     if (!ListChildren(folder, children, error)) {
@@ -80,8 +86,11 @@ bool CollectFolder(const fs::path& folder, const std::string& folderName,
     }
     for (const Child& child : children) {
         PayloadEntry entry;
-        if (!ChildEntry(child, folderName, entry, error)) {
+        if (!ChildEntry(child, folderName, walk, entry, error)) {
             return false;
+        }
+        if (entry.name.empty()) {
+            continue;
         }
         if (entries.size() >= kMaximumEntryCount) {
             error = "the payload has more than " + std::to_string(kMaximumEntryCount) +
@@ -89,7 +98,8 @@ bool CollectFolder(const fs::path& folder, const std::string& folderName,
             return false;
         }
         entries.push_back(entry);
-        if (entry.facts.isDirectory && !CollectFolder(child.path, entry.name, entries, error)) {
+        if (entry.facts.isDirectory &&
+            !CollectFolder(child.path, entry.name, walk, entries, error)) {
             return false;
         }
     }
@@ -103,8 +113,9 @@ std::string ChildEntryName(const std::string& folderName, const std::string& chi
     return folderName + childName + (isDirectory ? "/" : "");
 }
 
-bool CollectPayloadTree(const fs::path& root, std::vector<PayloadEntry>& entries,
+bool CollectPayloadTree(const fs::path& root, TreeWalk& walk, std::vector<PayloadEntry>& entries,
                         std::string& error) {
     entries.clear();
-    return CollectFolder(root, std::string(), entries, error);
+    walk.leftOut.clear();
+    return CollectFolder(root, std::string(), walk, entries, error);
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tools/pack/file_facts.h"
+#include "tools/pack/payload_exclusion.h"
 
 struct PayloadEntry {
     std::string name;         // stored name, UTF-8: "/" separators, a folder's ends in "/"
@@ -23,8 +24,15 @@ constexpr size_t kMaximumEntryCount = 65534;
 std::string ChildEntryName(const std::string& folderName, const std::string& childName,
                            bool isDirectory);
 
-// Lists root's content. False, with the reason, when a part cannot be read,
-// is neither file nor folder, or makes a name or count the launcher cannot
-// take. An empty folder gives an empty list.
-bool CollectPayloadTree(const std::filesystem::path& root, std::vector<PayloadEntry>& entries,
-                        std::string& error);
+// What the walk leaves out: the patterns, and the names of the files and
+// folders they matched (a folder's content is not walked, nor listed).
+struct TreeWalk {
+    PayloadExclusion exclusion;
+    std::vector<std::string> leftOut;
+};
+
+// Lists root's content but what walk leaves out. False, with the reason, when a part cannot be
+// read, is neither file nor folder, or makes a name or count the launcher cannot take. An empty
+// folder gives an empty list.
+bool CollectPayloadTree(const std::filesystem::path& root, TreeWalk& walk,
+                        std::vector<PayloadEntry>& entries, std::string& error);

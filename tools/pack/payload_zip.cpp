@@ -310,3 +310,97 @@ bool WritePayloadZip(const std::vector<PayloadEntry>& entries, std::streambuf& b
     }
     return true;
 }
+
+namespace {
+
+// The current entry of source, its compressed data as it is, into zip: the
+// same name, flags, time, attributes, extra fields and CRC-32.
+bool CopyRawEntry(unzFile source, zipFile zip, const std::string& name, const unz_file_info64& info,
+                  const std::vector<char>& centralExtra, const ZipWriteOptions& options,
+                  std::string& error) {
+    int method = 0;
+    int level = 0;
+    if (unzOpenCurrentFile2(source, &method, &level, 1) != UNZ_OK) {
+        error = "cannot read " + name + " from the payload zip";
+        return false;
+    }
+    std::vector<char> localExtra(static_cast<size_t>(unzGetLocalExtrafield(source, nullptr, 0)));
+    unzGetLocalExtrafield(source, localExtra.data(), static_cast<unsigned>(localExtra.size()));
+    zip_fileinfo fileInfo = {};
+    fileInfo.dosDate = info.dosDate;
+    fileInfo.internal_fa = info.internal_fa;
+    fileInfo.external_fa = info.external_fa;
+    bool opened =
+        zipOpenNewFileInZip4_64(zip, name.c_str(), &fileInfo, localExtra.data(),
+                                static_cast<uInt>(localExtra.size()), centralExtra.data(),
+                                static_cast<uInt>(centralExtra.size()), nullptr, method, level, 1,
+                                -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0,
+                                info.version, info.flag & kUtf8NameFlag, 0) == ZIP_OK;
+    std::vector<char> chunk(kCopyChunk);
+    int got = 0;
+    while (opened && (got = unzReadCurrentFile(source, chunk.data(),
+                                               static_cast<unsigned>(chunk.size()))) > 0) {
+        opened = !Interrupted() &&
+                 zipWriteInFileInZip(zip, chunk.data(), static_cast<unsigned>(got)) == ZIP_OK;
+        if (options.progress != nullptr) {
+            options.progress->AddBytes(static_cast<uint64_t>(got));
+        }
+    }
+    unzCloseCurrentFile(source);
+    if (!opened || got < 0 ||
+        zipCloseFileInZipRaw64(zip, info.uncompressed_size, info.crc) != ZIP_OK) {
+        error = Interrupted() ? "interrupted" : "cannot copy " + name + " into the archive";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool RewriteZipArchive(std::streambuf& source, std::streambuf& buffer, uint64_t base,
+                       const std::function<bool(const std::string&)>& keeps,
+                       const ZipWriteOptions& options, std::string& error) {
+    StreamWindow sourceWindow{&source, 0, 0};
+    UnzipHandle archive(OpenWindowArchive(sourceWindow, error));
+    StreamWindow window{&buffer, base};
+    zlib_filefunc64_def functions;
+    FillStreamFileFunctions(functions, window);
+    ZipHandle zip(archive.get() == nullptr
+                      ? nullptr
+                      : zipOpen2_64("payload", APPEND_STATUS_CREATE, nullptr, &functions));
+    if (zip.get() == nullptr) {
+        error = "cannot start the archive";
+        return false;
+    }
+    std::vector<char> name(65536);
+    for (int status = unzGoToFirstFile(archive.get()); status == UNZ_OK;
+         status = unzGoToNextFile(archive.get())) {
+        unz_file_info64 info;
+        std::vector<char> extra(65536);
+        if (unzGetCurrentFileInfo64(archive.get(), &info, name.data(),
+                                    static_cast<uLong>(name.size()), extra.data(),
+                                    static_cast<uLong>(extra.size()), nullptr, 0) != UNZ_OK) {
+            error = "the payload zip's directory cannot be read";
+            return false;
+        }
+        std::string entryName(name.data(), info.size_filename);
+        extra.resize(info.size_file_extra);
+        if (!keeps(entryName)) {
+            continue;
+        }
+        if (!CopyRawEntry(archive.get(), zip.get(), entryName, info, extra, options, error)) {
+            return false;
+        }
+        if (options.verbose) {
+            WriteOut("  copying: " + entryName + "\n");
+        }
+        if (options.progress != nullptr) {
+            options.progress->FileDone();
+        }
+    }
+    if (zip.Close() != ZIP_OK) {
+        error = "cannot finish the archive's directory";
+        return false;
+    }
+    return true;
+}

@@ -3,6 +3,7 @@
 // are compressed already; folder entries stored; DOS times in UTC plus an
 // exact "UT" timestamp; the attributes of the machine that made it.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <streambuf>
 #include <string>
@@ -64,3 +65,11 @@ uint16_t VersionMadeBy(uint16_t hostSystem);
 // with the reason, when a file cannot be read or the archive not written.
 bool WritePayloadZip(const std::vector<PayloadEntry>& entries, std::streambuf& buffer,
                      uint64_t base, const ZipWriteOptions& options, std::string& error);
+
+// Writes a new zip archive into buffer at base from the entries of the zip
+// archive in source that keeps accepts (names as stored), each entry's
+// compressed data, CRC-32, name, time, attributes and extra fields as they
+// are. False, with the reason, when the archive is not written.
+bool RewriteZipArchive(std::streambuf& source, std::streambuf& buffer, uint64_t base,
+                       const std::function<bool(const std::string&)>& keeps,
+                       const ZipWriteOptions& options, std::string& error);

@@ -120,3 +120,34 @@ void FillStreamFileFunctions(zlib_filefunc64_def& functions, StreamWindow& windo
     functions.zerror_file = WindowError;
     functions.opaque = &window;
 }
+
+unzFile OpenWindowArchive(StreamWindow& window, std::string& error) {
+    zlib_filefunc64_def functions;
+    FillStreamFileFunctions(functions, window);
+    unzFile archive = unzOpen2_64("archive", &functions);
+    if (archive == nullptr) {
+        error = "it does not open as a zip archive";
+    }
+    return archive;
+}
+
+StreamByteSource::StreamByteSource(StreamWindow window) : window_(window) {
+    std::streampos end = window_.buffer->pubseekoff(0, std::ios_base::end, std::ios_base::in);
+    uint64_t last = end < 0 ? 0 : static_cast<uint64_t>(end);
+    if (window_.end != 0 && window_.end < last) {
+        last = window_.end;
+    }
+    size_ = last > window_.base ? last - window_.base : 0;
+}
+
+bool StreamByteSource::ReadAt(uint64_t offset, void* buffer, size_t length) {
+    if (offset > size_ || length > size_ - offset) {
+        return false;
+    }
+    std::streamoff position = static_cast<std::streamoff>(window_.base + offset);
+    if (window_.buffer->pubseekpos(position, std::ios_base::in) != std::streampos(position)) {
+        return false;
+    }
+    std::streamsize wanted = static_cast<std::streamsize>(length);
+    return window_.buffer->sgetn(static_cast<char*>(buffer), wanted) == wanted;
+}

@@ -5,8 +5,11 @@
 // tool open every file through std::filesystem paths (UTF-16 on Windows).
 #include <cstdint>
 #include <streambuf>
+#include <string>
 
+#include "extract/byte_source.h"
 #include "ioapi.h"
+#include "unzip.h"
 
 struct StreamWindow {
     std::streambuf* buffer = nullptr;
@@ -21,3 +24,36 @@ struct StreamWindow {
 // Fills functions so that minizip works on window; window must outlive the
 // zip or unzip handle. The name given to zipOpen2_64/unzOpen2_64 is ignored.
 void FillStreamFileFunctions(zlib_filefunc64_def& functions, StreamWindow& window);
+
+// Owns an open unzip handle.
+class UnzipHandle {
+  public:
+    explicit UnzipHandle(unzFile file) : file_(file) {}
+    ~UnzipHandle() {
+        if (file_ != nullptr) {
+            unzClose(file_);
+        }
+    }
+    UnzipHandle(const UnzipHandle&) = delete;
+    UnzipHandle& operator=(const UnzipHandle&) = delete;
+    unzFile get() const { return file_; }
+
+  private:
+    unzFile file_;
+};
+
+// Opens the zip archive that the window shows; the window must outlive it.
+// Null, with the reason, when it does not open.
+unzFile OpenWindowArchive(StreamWindow& window, std::string& error);
+
+// The window's bytes for the launcher's structure checks (ReadZipLayout).
+class StreamByteSource : public ByteSource {
+  public:
+    explicit StreamByteSource(StreamWindow window);
+    uint64_t Size() const override { return size_; }
+    bool ReadAt(uint64_t offset, void* buffer, size_t length) override;
+
+  private:
+    StreamWindow window_;
+    uint64_t size_ = 0;
+};

@@ -1,6 +1,7 @@
-// What the parsers under fuzzing call beyond themselves: the log (written
-// nowhere) and the code-page conversion (bytes taken as Latin-1, which keeps
-// every byte and never makes a separator out of a lead byte).
+// What the parsers under fuzzing and the native tests call beyond themselves:
+// the log (written nowhere) and the code-page conversions (bytes taken as
+// Latin-1, which keeps every byte and never makes a separator out of a lead
+// byte).
 #include <string>
 
 #include "diagnostics/diagnostic_log.h"
@@ -24,4 +25,15 @@ bool WideFromCodePage(UINT, const char* text, size_t length, DWORD, std::wstring
 
 bool WideFromCodePage(UINT codePage, const char* text, DWORD flags, std::wstring& wide) {
     return WideFromCodePage(codePage, text, std::char_traits<char>::length(text), flags, wide);
+}
+
+bool NarrowFromWide(UINT, const std::wstring& wide, DWORD, std::string& narrow, bool* lossy) {
+    narrow.clear();
+    for (wchar_t c : wide) {
+        narrow += c < 0x100 ? static_cast<char>(c) : '?';
+        if (lossy != nullptr && c >= 0x100) {
+            *lossy = true;
+        }
+    }
+    return true;
 }

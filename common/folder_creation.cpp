@@ -1,0 +1,3 @@
+#include "common/folder_creation.h"
+
+FolderCreateFunction FolderCreation = CreateDirectoryW;
