@@ -78,7 +78,7 @@ TEST_F(ExtractionDriverTest, PayloadWithFoldersAndNestedArchives) {
     EXPECT_TRUE(FileExists(Work(L"inner.zip")));
     EXPECT_EQ(ReadFileText(Work(L"inner_file.txt")), "from inner.zip");
     EXPECT_EQ(ReadFileText(Work(L"sub\\deep.txt")), "deep");
-    EXPECT_EQ(ReadFileText(Work(L"dup.txt")), "inner");  // written after the outer one
+    EXPECT_EQ(ReadFileText(Work(L"dup.txt")), "inner");          // written after the outer one
     EXPECT_EQ(ReadFileText(Work(L"desktop.ini")), "inner ini");  // over a read-only one
 
     // Only names that end in ".zip" or ".cab" are followed, upper case not.
