@@ -172,9 +172,12 @@ for name in "${names[@]}"; do
   [ "$name" = onefile ] && count=$((runs * 4))
   echo "$name: $count runs each, interleaved ..." >&2
   for i in $(seq "$count"); do
-    # Rotate the order so that drift in the machine's load hits all alike.
-    for k in $(seq 0 $((${#kinds[@]} - 1))); do
-      measure "$name" "${kinds[$(((i + k) % ${#kinds[@]}))]}"
+    # A new order each round (the same on every run of the script), so that
+    # drift in the machine's load, and what the program before left in
+    # memory and in the page cache, hit all alike.
+    for kind in $(python3 -c 'import random, sys
+kinds = sys.argv[2:]; random.Random(sys.argv[1]).shuffle(kinds); print(*kinds)' "$name$i" "${kinds[@]}"); do
+      measure "$name" "$kind"
     done
   done
 done
