@@ -1,19 +1,16 @@
 #include "common/checked_files.h"
 
+#include <string_view>
 #include <vector>
+
+#include "common/ascii_text.h"
+#include "common/path_components.h"
+#include "common/process_state.h"
 
 namespace {
 
 bool SameText(const std::wstring& a, const std::wstring& b) {
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
-}
-
-std::wstring Child(const std::wstring& folderFinal, const std::wstring& leaf) {
-    if (!folderFinal.empty() && folderFinal.back() == L'\\') {
-        return folderFinal + leaf;
-    }
-    return folderFinal + L"\\" + leaf;
+    return EqualIgnoringAsciiCase(std::wstring_view(a), std::wstring_view(b));
 }
 
 // The attributes and the number of names of an open file. Asked for alone:
@@ -37,6 +34,27 @@ bool ReadAttributesAndLinks(HANDLE handle, DWORD& attributes, DWORD& links) {
     return true;
 }
 
+// text without its trailing separators, then exactly one backslash; empty
+// text stays empty (unknown).
+std::wstring AsFolderPrefix(std::wstring text) {
+    if (text.empty()) {
+        return text;
+    }
+    while (!text.empty() && IsPathSeparator(text.back())) {
+        text.pop_back();
+    }
+    return text + L"\\";
+}
+
+class PlatformPlaces : public HandlePlaces {
+  public:
+    std::wstring FinalPath(HANDLE handle) override { return FinalPathOf(handle); }
+    std::wstring VolumePath(HANDLE handle) override { return VolumePathOf(handle); }
+};
+
+PlatformPlaces platformPlaces;
+HandlePlaces* places = &platformPlaces;
+
 }  // namespace
 
 std::wstring FinalPathOf(HANDLE handle) {
@@ -55,19 +73,70 @@ std::wstring FinalPathOf(HANDLE handle) {
     return std::wstring();
 }
 
-bool LiesWhereNamed(HANDLE handle, const std::wstring& folderFinal, const std::wstring& leaf,
+std::wstring VolumePathOf(HANDLE handle) {
+    constexpr DWORD kUnits = 2 * kPathCapacity;
+    union {
+        FILE_NAME_INFO info;
+        wchar_t room[kUnits];
+    } name = {};
+    if (!GetFileInformationByHandleEx(handle, FileNameInfo, &name, sizeof(name)) ||
+        name.info.FileNameLength / sizeof(wchar_t) >= kUnits - 2) {
+        return std::wstring();
+    }
+    return std::wstring(name.info.FileName, name.info.FileNameLength / sizeof(wchar_t));
+}
+
+HandlePlaces& PlatformHandlePlaces() {
+    return platformPlaces;
+}
+
+HandlePlaces& CurrentHandlePlaces() {
+    return *places;
+}
+
+void UseHandlePlaces(HandlePlaces* replacement) {
+    places = replacement != nullptr ? replacement : &platformPlaces;
+}
+
+FolderPlace PlaceOfFolder(HANDLE folder) {
+    return FolderPlace{AsFolderPrefix(places->FinalPath(folder)),
+                       AsFolderPrefix(places->VolumePath(folder))};
+}
+
+bool LiesBelow(HANDLE handle, const FolderPlace& folder, const std::wstring& rest,
+               const std::function<bool()>& noLinkOnTheWay) {
+    if (rest.empty()) {
+        return false;
+    }
+    if (!folder.finalPath.empty()) {
+        std::wstring finalPath = places->FinalPath(handle);
+        if (!finalPath.empty()) {
+            return SameText(finalPath, folder.finalPath + rest);
+        }
+    }
+    if (!folder.volumePath.empty()) {
+        std::wstring volumePath = places->VolumePath(handle);
+        if (!volumePath.empty() && !SameText(volumePath, folder.volumePath + rest)) {
+            return false;
+        }
+    }
+    return noLinkOnTheWay();
+}
+
+bool LiesWhereNamed(HANDLE handle, const FolderPlace& folder, const std::wstring& leaf,
                     bool isFolder) {
     DWORD attributes = 0;
     DWORD links = 0;
-    if (folderFinal.empty() || leaf.empty() || !ReadAttributesAndLinks(handle, attributes, links)) {
+    if (leaf.empty() || !ReadAttributesAndLinks(handle, attributes, links)) {
         return false;
     }
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
         ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) != isFolder || (!isFolder && links > 1)) {
         return false;
     }
-    std::wstring final = FinalPathOf(handle);
-    return !final.empty() && SameText(final, Child(folderFinal, leaf));
+    // The leaf itself is no link (above), and it was opened by its name in
+    // the folder: where nothing better is known, that name is its place.
+    return LiesBelow(handle, folder, leaf, [] { return true; });
 }
 
 bool SplitLastComponent(const std::wstring& path, std::wstring& parent, std::wstring& leaf) {
@@ -94,14 +163,17 @@ bool OpenCheckedFolder(const std::wstring& folder, CheckedFolder& opened) {
         CreateFileW(parent.c_str(), FILE_READ_ATTRIBUTES,
                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                     FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    std::wstring parentFinal = parentHandle ? FinalPathOf(parentHandle.get()) : std::wstring();
+    if (!parentHandle) {
+        return false;
+    }
+    FolderPlace parentPlace = PlaceOfFolder(parentHandle.get());
     UniqueFileHandle handle(CreateFileW(
         folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!handle || !LiesWhereNamed(handle.get(), parentFinal, leaf, true)) {
+    if (!handle || !LiesWhereNamed(handle.get(), parentPlace, leaf, true)) {
         return false;
     }
-    opened.finalPath = FinalPathOf(handle.get());
+    opened.place = PlaceOfFolder(handle.get());
     opened.path = folder;
     opened.handle = std::move(handle);
     return true;

@@ -4,6 +4,7 @@
 // opened lies where its name says.
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 #include "common/unique_handle.h"
@@ -11,11 +12,50 @@
 // The full path that the platform gives for an open handle, links resolved
 // ("\\?\C:\..."); empty when it cannot tell.
 std::wstring FinalPathOf(HANDLE handle);
+// The handle's path below its volume's root ("\Temp\x"), which the file
+// system itself keeps, also where the volume has no DOS name; empty when
+// unknown.
+std::wstring VolumePathOf(HANDLE handle);
+
+// Where open handles lie, as the platform tells. Volumes where final paths
+// cannot be resolved (some RAM disks and virtual drives) answer with empty
+// text, and the checks fall back on the names themselves.
+class HandlePlaces {
+  public:
+    virtual ~HandlePlaces() = default;
+    // The final path in DOS form, e.g. "\\?\C:\Temp\x"; empty when unknown.
+    virtual std::wstring FinalPath(HANDLE handle) = 0;
+    // The path below the volume's root, e.g. "\Temp\x"; empty when unknown.
+    virtual std::wstring VolumePath(HANDLE handle) = 0;
+};
+// Replaces the platform's answers (null: back to the platform's). For tests.
+void UseHandlePlaces(HandlePlaces* places);
+HandlePlaces& PlatformHandlePlaces();
+// The answers in use: the platform's, or a test's.
+HandlePlaces& CurrentHandlePlaces();
+
+// Where an open folder lies: its final path and its path below the volume
+// root, each followed by one backslash; either is empty when unknown.
+struct FolderPlace {
+    std::wstring finalPath;
+    std::wstring volumePath;
+};
+FolderPlace PlaceOfFolder(HANDLE folder);
+
+// handle lies at folder + rest (rest: the components below the folder,
+// without a trailing separator). Decided by the final paths where both are
+// known. Where they are not, a known path below the volume root must agree,
+// and noLinkOnTheWay, the caller's check of the names from the folder down
+// to rest, decides.
+bool LiesBelow(HANDLE handle, const FolderPlace& folder, const std::wstring& rest,
+               const std::function<bool()>& noLinkOnTheWay);
 
 // True when the handle is no link (reparse point), is a folder or a file as
 // asked, has no second name (hard link) when a file, and lies exactly at
-// folderFinal + "\" + leaf, where folderFinal is a FinalPathOf result.
-bool LiesWhereNamed(HANDLE handle, const std::wstring& folderFinal, const std::wstring& leaf,
+// folder + leaf. Where final paths cannot be had, the handle's own name
+// (opened without following a link, as every caller does) in a folder that
+// is held open stands for its place.
+bool LiesWhereNamed(HANDLE handle, const FolderPlace& folder, const std::wstring& leaf,
                     bool isFolder);
 
 // Splits a path at its last backslash; false when it has none or either part is empty.
@@ -26,7 +66,7 @@ bool SplitLastComponent(const std::wstring& path, std::wstring& parent, std::wst
 // folder cannot be renamed or removed while it is held.
 struct CheckedFolder {
     UniqueFileHandle handle;
-    std::wstring path;       // as the caller named it
-    std::wstring finalPath;  // as the platform resolves it
+    std::wstring path;  // as the caller named it
+    FolderPlace place;  // as the platform resolves it
 };
 bool OpenCheckedFolder(const std::wstring& folder, CheckedFolder& opened);

@@ -77,3 +77,15 @@ int WINAPI SystemMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT sty
     static auto show = SystemFunction<decltype(&MessageBoxW)>(L"user32.dll", "MessageBoxW");
     return show != nullptr ? show(owner, text, caption, style) : 0;
 }
+
+BOOL WINAPI SystemAllowSetForegroundWindow(DWORD processId) {
+    static auto allow = SystemFunction<decltype(&AllowSetForegroundWindow)>(
+        L"user32.dll", "AllowSetForegroundWindow");
+    return allow != nullptr ? allow(processId) : FALSE;
+}
+
+DWORD WINAPI SystemWaitForInputIdle(HANDLE process, DWORD milliseconds) {
+    static auto wait =
+        SystemFunction<decltype(&WaitForInputIdle)>(L"user32.dll", "WaitForInputIdle");
+    return wait != nullptr ? wait(process, milliseconds) : WAIT_FAILED;
+}

@@ -20,3 +20,8 @@ void PreloadInterfaceLibraries();
 
 // The system's MessageBoxW, taken from USER32 on first use; 0 when it cannot be loaded.
 int WINAPI SystemMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style);
+
+// The system's AllowSetForegroundWindow and WaitForInputIdle, from USER32 on
+// first use; FALSE and WAIT_FAILED when it cannot be loaded.
+BOOL WINAPI SystemAllowSetForegroundWindow(DWORD processId);
+DWORD WINAPI SystemWaitForInputIdle(HANDLE process, DWORD milliseconds);

@@ -21,3 +21,14 @@ std::wstring ShortPathOf(const std::wstring& path) {
     }
     return std::wstring(shortPath, length);
 }
+
+std::wstring VolumeOf(const std::wstring& path) {
+    wchar_t volume[kPathCapacity] = {};
+    if (GetVolumePathNameW(path.c_str(), volume, kPathCapacity)) {
+        return volume;
+    }
+    if (path.size() >= 2 && path[1] == L':') {
+        return path.substr(0, 2) + L"\\";
+    }
+    return path;
+}

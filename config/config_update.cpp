@@ -2,15 +2,18 @@
 
 #include "config/param_substitution.h"
 #include "diagnostics/diagnostic_log.h"
+#include "diagnostics/logged_retry.h"
 #include "diagnostics/problem_report.h"
 #include "common/process_state.h"
 #include "common/unique_handle.h"
+#include "package/workspace_folders.h"
 
 #include <fcntl.h>
 #include <windows.h>
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cwchar>
 #include <memory>
@@ -33,12 +36,32 @@ bool QueryFileSize(const wchar_t* path, unsigned long long& size) {
     return true;
 }
 
-// Opens path for reading and writing (binary, no create, no truncate, shared)
-// and reads all size bytes of it. False when the open or any read fails, or
-// the file cannot be held in memory; file then may or may not be open.
+// Opens path for reading and writing (binary, no create, no truncate, shared
+// for reading and writing), waiting a moment for a program that holds it
+// (a scanner that has just opened the extracted file).
+UniqueDescriptor OpenForRewrite(const wchar_t* path) {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    RetryLogged(L"open", path, [&handle, path]() {
+        handle = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        return handle != INVALID_HANDLE_VALUE;
+    });
+    if (handle == INVALID_HANDLE_VALUE) {
+        return UniqueDescriptor();
+    }
+    UniqueDescriptor file(_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY));
+    if (!file) {
+        CloseHandle(handle);  // not taken over by a descriptor
+    }
+    return file;
+}
+
+// Opens path for its rewrite and reads all size bytes of it. False when the
+// open or any read fails, or the file cannot be held in memory; file then may
+// or may not be open.
 bool OpenAndReadAll(const wchar_t* path, unsigned long long size, UniqueDescriptor& file,
                     std::string& bytes) {
-    file.reset(_wopen(path, _O_RDWR | _O_BINARY));
+    file = OpenForRewrite(path);
     if (!file || size > static_cast<unsigned long long>(INT_MAX)) {
         return false;
     }
@@ -58,10 +81,11 @@ bool OpenAndReadAll(const wchar_t* path, unsigned long long size, UniqueDescript
     return true;
 }
 
-// Logs the cause, shows problem 201 with the file's path, closes the log and
-// ends the process.
+// Logs the cause, removes the work folder (nothing can start from it), shows
+// problem 201 with the file's path, closes the log and ends the process.
 void FailOnUnreadableFile(const wchar_t* format, const wchar_t* path) {
     LogMessage(LogHandle, format, path);
+    RemoveRunWorkFolder();
     ReportProblem(kUnreadableFileProblem, path);
     CloseLauncherLog();
     ConfigUpdateExit(kUnreadableFileExitCode);

@@ -110,7 +110,7 @@ OldLogState DeleteOldLog(const CheckedFolder& folder, const std::wstring& oldPat
         DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND ? OldLogState::Gone : OldLogState::Kept;
     }
-    if (!LiesWhereNamed(old.get(), folder.finalPath, oldLeaf, false)) {
+    if (!LiesWhereNamed(old.get(), folder.place, oldLeaf, false)) {
         return OldLogState::Linked;
     }
     FILE_DISPOSITION_INFO disposition = {TRUE};
@@ -121,14 +121,23 @@ OldLogState DeleteOldLog(const CheckedFolder& folder, const std::wstring& oldPat
     return OldLogState::Gone;
 }
 
+// The folder in the platform's native form ("\??\C:\...\"): its own
+// resolved path, or its name where that cannot be had.
+std::wstring NativeFolderPath(const CheckedFolder& folder) {
+    std::wstring path = folder.place.finalPath;
+    if (path.compare(0, 4, L"\\\\?\\") == 0) {
+        return L"\\??\\" + path.substr(4);
+    }
+    path = folder.path + L"\\";
+    if (path.compare(0, 2, L"\\\\") == 0) {
+        return L"\\??\\UNC\\" + path.substr(2);
+    }
+    return L"\\??\\" + path;
+}
+
 // Renames the open file to leaf in the checked folder, never replacing a file there.
 void RenameInFolder(HANDLE file, const CheckedFolder& folder, const std::wstring& leaf) {
-    // The folder's own resolved path in the platform's native form ("\??\C:\...").
-    std::wstring target = folder.finalPath;
-    if (target.compare(0, 4, L"\\\\?\\") == 0) {
-        target.replace(0, 4, L"\\??\\");
-    }
-    target += L"\\" + leaf;
+    std::wstring target = NativeFolderPath(folder) + leaf;
     size_t nameBytes = target.size() * sizeof(wchar_t);
     std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
     auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
@@ -150,7 +159,7 @@ bool RotateWhenLarge(const CheckedFolder& folder, const std::wstring& path,
     if (!log) {
         return true;  // missing, or held open by a launcher: nothing is moved
     }
-    if (!LiesWhereNamed(log.get(), folder.finalPath, leaf, false)) {
+    if (!LiesWhereNamed(log.get(), folder.place, leaf, false)) {
         return false;
     }
     LARGE_INTEGER size = {};
@@ -166,7 +175,7 @@ bool RotateWhenLarge(const CheckedFolder& folder, const std::wstring& path,
     }
     OldLogState old = DeleteOldLog(folder, oldPath, oldLeaf);
     // A launcher starting at the same time may have rotated the log meanwhile.
-    if (old == OldLogState::Gone && LiesWhereNamed(log.get(), folder.finalPath, leaf, false)) {
+    if (old == OldLogState::Gone && LiesWhereNamed(log.get(), folder.place, leaf, false)) {
         RenameInFolder(log.get(), folder, oldLeaf);
     }
     return old != OldLogState::Linked;
@@ -186,7 +195,7 @@ LogFile* CreateLogFile(const wchar_t* path) {
         return log;
     }
     UniqueFileHandle file = OpenForAppending(path);
-    if (file && LiesWhereNamed(file.get(), folder.finalPath, leaf, false)) {
+    if (file && LiesWhereNamed(file.get(), folder.place, leaf, false)) {
         log->file = std::move(file);
     }
     return log;

@@ -29,7 +29,21 @@ std::string NarrowLogText(const std::wstring& text) {
     return bytes;
 }
 
+std::wstring CutLongMessage(std::wstring message) {
+    bool lineEnd = !message.empty() && message.back() == L'\n';
+    size_t length = message.size() - (lineEnd ? 1 : 0);
+    if (length <= kLogMessageLimit) {
+        return message;
+    }
+    message.resize(kLogMessageLimit);
+    message +=
+        FormatWideString(L"...[cut, %d characters]", static_cast<int>(length - kLogMessageLimit));
+    if (lineEnd) {
+        message += L'\n';
+    }
+    return message;
+}
+
 std::string FormatLogLine(const std::wstring& prefix, const wchar_t* format, va_list args) {
-    std::wstring joined = prefix + format;
-    return NarrowLogText(FormatWideStringV(joined.c_str(), args));
+    return NarrowLogText(prefix + CutLongMessage(FormatWideStringV(format, args)));
 }

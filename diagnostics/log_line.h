@@ -14,6 +14,11 @@ std::wstring RotatedLogPath(const std::wstring& logPath);
 // become "?" so that the rest of the line and the lines after it are still
 // written, and each "\n" stored as CR LF.
 std::string NarrowLogText(const std::wstring& text);
-// The bytes of one whole line: prefix (which holds no "%"), then format filled
-// in with args by the Windows rule ("%s" is a wide string).
+// No line grows without bound (an event name of megabytes, say): a message
+// of more than this many characters, its line end not counted, keeps that
+// many and then "...[cut, N characters]", N being the characters left out.
+constexpr size_t kLogMessageLimit = 1024;
+std::wstring CutLongMessage(std::wstring message);
+// The bytes of one whole line: prefix, then format filled in with args by the
+// Windows rule ("%s" is a wide string), cut when long.
 std::string FormatLogLine(const std::wstring& prefix, const wchar_t* format, va_list args);

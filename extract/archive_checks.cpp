@@ -6,6 +6,7 @@
 
 #include "extract/archive_budget.h"
 #include "extract/cabinet_structure.h"
+#include "extract/extraction_failure.h"
 #include "extract/extraction_log.h"
 #include "extract/file_byte_source.h"
 #include "extract/zip_layout.h"
@@ -22,6 +23,7 @@ UniqueFileHandle OpenForChecking(const wchar_t* path) {
 }  // namespace
 
 bool DeclaredSizeFits(const wchar_t* archivePath, unsigned long long declaredSize) {
+    AddDeclaredSpace(declaredSize);
     ULARGE_INTEGER available;
     if (!GetDiskFreeSpaceExW(WorkFolder, &available, nullptr, nullptr) ||
         declaredSize <= available.QuadPart) {
@@ -32,6 +34,7 @@ bool DeclaredSizeFits(const wchar_t* archivePath, unsigned long long declaredSiz
         L"has %s bytes free\n",
         archivePath, std::to_wstring(declaredSize).c_str(),
         std::to_wstring(available.QuadPart).c_str());
+    NoteSpaceShortfall();
     return false;
 }
 

@@ -7,13 +7,10 @@
 
 #include "extract/cabinet_paths.h"
 
-class EntryFileCloser;
-
 // Handed through FDICopy to CabinetNotify; zero-filled before use.
 struct CabinetTarget {
     char destination[kCabinetPathCapacity];  // always ends in a backslash
     const char* onlyName;                    // the one member to extract, or null for all
-    EntryFileCloser* closer;                 // finishes members' files, or null: done at once
 };
 
 // Runs one copy of the cabinet with the given write callback and notification
@@ -24,6 +21,5 @@ int CopyFromCabinet(const char* cabinet, PFNWRITE write, PFNFDINOTIFY notify, ER
 
 // Selects each member, creates its folders and opens its file
 // (fdintCOPY_FILE: descriptor, 0 to skip, -1 when the open fails), then sets
-// its times and attributes (fdintCLOSE_FILE_INFO: 1, -1 when the close fails;
-// with a closer in the target, 1 once handed to it). Other notifications: 0.
+// its times and attributes (fdintCLOSE_FILE_INFO: 1). Other notifications: 0.
 INT_PTR DIAMONDAPI CabinetNotify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION notification);

@@ -4,23 +4,25 @@
 #include <io.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
-#include <utility>
 
 #include "extract/cabinet_copy.h"
 #include "extract/cabinet_file_calls.h"
 #include "extract/cabinet_folders.h"
 #include "extract/cabinet_library.h"
 #include "extract/cabinet_member.h"
-#include "extract/entry_file_closer.h"
 #include "extract/entry_name.h"
 #include "extract/entry_rules.h"
+#include "extract/extracted_file_stamp.h"
+#include "extract/extraction_failure.h"
 #include "extract/zip_time.h"
 #include "extract/extraction_log.h"
 #include "diagnostics/diagnostic_log.h"
+#include "common/process_state.h"
 #include "common/run_failure.h"
 #include "common/text_conversion.h"
 #include "common/unique_handle.h"
@@ -49,8 +51,18 @@ INT_PTR DIAMONDAPI OpenCallback(char* path, int flags, int permission) {
 UINT DIAMONDAPI ReadCallback(INT_PTR file, void* buffer, UINT size) {
     return static_cast<UINT>(_read(static_cast<int>(file), buffer, size));
 }
+// The runtime tells a full disk by errno; the system's own code is kept otherwise.
+void NoteMemberWriteFailure(const std::wstring& path) {
+    NoteEntryWriteFailure(errno == ENOSPC ? ERROR_DISK_FULL : GetLastError(), path);
+}
+
 UINT DIAMONDAPI WriteCallback(INT_PTR file, void* buffer, UINT size) {
-    return static_cast<UINT>(_write(static_cast<int>(file), buffer, size));
+    int written = _write(static_cast<int>(file), buffer, size);
+    if (written != static_cast<int>(size)) {
+        // Only the file descriptor is known here: the work folder stands for the file.
+        NoteMemberWriteFailure(WorkFolder);
+    }
+    return static_cast<UINT>(written);
 }
 int DIAMONDAPI CloseCallback(INT_PTR file) {
     return _close(static_cast<int>(file));
@@ -147,59 +159,40 @@ INT_PTR OpenMember(const FDINOTIFICATION& notification) {
         CreateFolderWithParents(folder.get());
     }
     // A file already there may be read-only, hidden or system: make it writable.
-    // It may also be a member of this cabinet still being finished (set
-    // read-only after its close, say): that comes first.
-    if (SetUtf8PathAttributes(memberPath, FILE_ATTRIBUTE_NORMAL) && target->closer != nullptr) {
-        target->closer->Settle();
-        SetUtf8PathAttributes(memberPath, FILE_ATTRIBUTE_NORMAL);
+    SetUtf8PathAttributes(memberPath, FILE_ATTRIBUTE_NORMAL);
+    int member = OpenUtf8Path(memberPath, kMemberOpenFlags, kMemberPermission);
+    if (member == -1) {
+        NoteEntryWriteFailure(GetLastError(), widePath);
     }
-    return OpenUtf8Path(memberPath, kMemberOpenFlags, kMemberPermission);
+    return member;
 }
 
-// What follows the writing of a member, on whichever thread finishes it: the
-// close, then the stored times and attributes, set by its path.
-DWORD FinishCabinetMemberFile(WrittenFile& member) {
-    DWORD closed = CloseWrittenFile(member);
-    if (closed != ERROR_SUCCESS) {
-        return closed;
-    }
-    {
-        UniqueFileHandle file(OpenUtf8PathForTimes(member.memberPath.c_str()));
-        FILETIME universal;
-        // The stored date and time are local; creation and last write take them.
-        if (file && ZipTimeToFileTime(member.dosDate, member.dosTime, &universal)) {
-            SetFileTime(file.get(), &universal, nullptr, &universal);
-        }
-    }
-    SetUtf8PathAttributes(member.memberPath.c_str(), MemberFileAttributes(member.attributes));
-    return ERROR_SUCCESS;
-}
-
-// Finishes the member, or hands it to the target's closer to be finished.
 INT_PTR FinishMember(const FDINOTIFICATION& notification) {
     const auto* target = static_cast<const CabinetTarget*>(notification.pv);
-    WrittenFile member;
-    member.finish = FinishCabinetMemberFile;
-    member.descriptor = static_cast<int>(notification.hf);
+    // A member whose last bytes cannot be stored (a full disk) is not whole.
+    if (_close(static_cast<int>(notification.hf)) != 0) {
+        NoteMemberWriteFailure(WorkFolder);
+        return -1;
+    }
     char memberPath[kCabinetPathCapacity];
     std::string name;
     std::wstring wide;
     if (target == nullptr || !MemberNameInUtf8(notification, name, wide) ||
         !JoinMemberPath(target->destination, name.c_str(), memberPath)) {
-        member.finish = CloseWrittenFile;  // nothing to set by a path
-    } else {
-        member.memberPath = memberPath;
-        member.dosDate = notification.date;
-        member.dosTime = notification.time;
-        member.attributes = notification.attribs;
-    }
-    if (target != nullptr && target->closer != nullptr) {
-        member.name = std::move(wide);
-        target->closer->Submit(std::move(member));
         return 1;
     }
-    // A member whose last bytes cannot be stored (a full disk) is not whole.
-    return member.finish(member) == ERROR_SUCCESS ? 1 : -1;
+    std::wstring widePath;
+    if (!WidePathFromUtf8(memberPath, widePath)) {
+        return 1;
+    }
+    ExtractedFileStamp stamp;
+    // The stored date and time are local; creation and last write take them.
+    if (ZipTimeToFileTime(notification.date, notification.time, &stamp.lastWrite)) {
+        stamp.creation = stamp.lastWrite;
+    }
+    stamp.attributes = MemberFileAttributes(notification.attribs);
+    StampClosedFile(widePath, stamp);
+    return 1;
 }
 
 class DecompressionContext {
@@ -273,8 +266,7 @@ int CopyFromCabinet(const char* cabinet, PFNWRITE write, PFNFDINOTIFY notify, ER
     return functions->copy(context.get(), namePart, folderPart, 0, notify, nullptr, target) ? 1 : 0;
 }
 
-int ExtractCabinet(const char* destination, const char* cabinet, const char* onlyName,
-                   EntryFileCloser* closer) {
+int ExtractCabinet(const char* destination, const char* cabinet, const char* onlyName) {
     CabinetTarget target;
     std::memset(&target, 0, sizeof(target));
     if (!FormDestinationFolder(destination, target.destination)) {
@@ -284,16 +276,9 @@ int ExtractCabinet(const char* destination, const char* cabinet, const char* onl
         return -1;
     }
     target.onlyName = onlyName;
-    target.closer = closer;
     ERF error;
     std::memset(&error, 0, sizeof(error));
-    bool copied = CopyFromCabinet(cabinet, WriteCallback, CabinetNotify, &error, &target);
-    // A member that could not be finished ends the cabinet as a failed close
-    // of it would have ended the copy.
-    if (closer != nullptr && !closer->Drain().empty() && copied) {
-        return FDIERROR_USER_ABORT;
-    }
-    if (copied) {
+    if (CopyFromCabinet(cabinet, WriteCallback, CabinetNotify, &error, &target)) {
         return 0;
     }
     return error.erfOper != 0 ? error.erfOper : -1;

@@ -8,10 +8,4 @@
 // code, or -1 when it gave none. A member whose file cannot be created or
 // written in full (its path too long, the disk full) makes it fail; members
 // whose names lead outside the destination are skipped with a log line.
-// With a closer, each member's file is handed to it to be closed and given its
-// times and attributes, and it is drained before the call returns: a member it
-// could not finish makes the cabinet fail (FDIERROR_USER_ABORT, as when a
-// close fails at once).
-class EntryFileCloser;
-int ExtractCabinet(const char* destination, const char* cabinet, const char* onlyName,
-                   EntryFileCloser* closer = nullptr);
+int ExtractCabinet(const char* destination, const char* cabinet, const char* onlyName);

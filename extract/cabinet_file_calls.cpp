@@ -51,10 +51,3 @@ BOOL SetUtf8PathAttributes(const char* path, DWORD attributes) {
 BOOL CreateUtf8Directory(const char* path) {
     return CallWithWidePath(path, FALSE, [](const wchar_t* wide) { return CreateOneFolder(wide); });
 }
-
-HANDLE OpenUtf8PathForTimes(const char* path) {
-    return CallWithWidePath(path, INVALID_HANDLE_VALUE, [](const wchar_t* wide) {
-        return CreateFileW(wide, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    });
-}

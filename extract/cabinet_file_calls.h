@@ -14,8 +14,7 @@ bool WidePathFromUtf8(const char* path, std::wstring& wide);
 // The runtime's _wopen on the path; -1 (errno ENOENT) when it does not convert.
 int OpenUtf8Path(const char* path, int flags, int permission);
 
-// SetFileAttributesW, CreateDirectoryW and CreateFileW on the path; the
+// SetFileAttributesW and CreateDirectoryW on the path; the
 // failure of a path that does not convert reads as ERROR_INVALID_NAME.
 BOOL SetUtf8PathAttributes(const char* path, DWORD attributes);
 BOOL CreateUtf8Directory(const char* path);
-HANDLE OpenUtf8PathForTimes(const char* path);

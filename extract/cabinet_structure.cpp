@@ -25,6 +25,7 @@ constexpr uint32_t kMaxBlockUnpacked = 0x8000;
 constexpr uint32_t kMaxBlockPacked = 0x8000 + 6144;
 constexpr size_t kMaxNameSize = kLongestCabinetLibraryText + 1;  // terminator included
 constexpr size_t kHistorySize = 0x8000;
+constexpr uint16_t kNameIsUtf8 = 0x80;  // in a file record's attributes
 
 struct Folder {
     uint32_t dataStart = 0;
@@ -198,7 +199,8 @@ const wchar_t* CheckAllFolderData(ByteSource& source, const Header& header,
 }
 
 const wchar_t* CheckFiles(ByteSource& source, const Header& header,
-                          const std::vector<Folder>& folders, CabinetStructure& result) {
+                          const std::vector<Folder>& folders, CabinetStructure& result,
+                          std::vector<CabinetMemberName>* names) {
     uint64_t position = header.filesOffset;
     for (unsigned i = 0; i < header.fileCount; ++i) {
         unsigned char record[kFileRecordSize];
@@ -220,7 +222,13 @@ const wchar_t* CheckFiles(ByteSource& source, const Header& header,
         if (terminator == nullptr || terminator == name) {
             return L"a file name is empty, unterminated or too long";
         }
-        position += static_cast<const unsigned char*>(terminator) - name + 1;
+        size_t nameLength = static_cast<const unsigned char*>(terminator) - name;
+        position += nameLength + 1;
+        if (names != nullptr) {
+            names->push_back(
+                CabinetMemberName{std::string(reinterpret_cast<const char*>(name), nameLength),
+                                  (ReadLe16(record + 14) & kNameIsUtf8) != 0});
+        }
         if (folder >= kFirstContinuedFolder) {
             return L"a file continues from or into another cabinet";
         }
@@ -262,7 +270,7 @@ uint32_t CabinetChecksum(const unsigned char* data, size_t length, uint32_t seed
     return sum ^ last;
 }
 
-CabinetStructure CheckCabinetStructure(ByteSource& source) {
+CabinetStructure CheckCabinetStructure(ByteSource& source, std::vector<CabinetMemberName>* names) {
     Header header;
     std::vector<Folder> folders;
     CabinetStructure result;
@@ -274,7 +282,7 @@ CabinetStructure CheckCabinetStructure(ByteSource& source) {
         problem = CheckAllFolderData(source, header, folders);
     }
     if (problem == nullptr) {
-        problem = CheckFiles(source, header, folders, result);
+        problem = CheckFiles(source, header, folders, result, names);
     }
     if (problem != nullptr) {
         return Refuse(problem);

@@ -4,6 +4,8 @@
 // (no folders, corrupt compressed blocks) or make it wait for a next cabinet
 // for ever. Only what passes every check is handed over.
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "extract/byte_source.h"
 
@@ -24,7 +26,14 @@ struct CabinetStructure {
 //   stored blocks as long as they unpack; compressed (MSZIP) blocks are
 //   inflated here and must give exactly their stated size. Other compression
 //   types cannot be checked this way and are refused.
-CabinetStructure CheckCabinetStructure(ByteSource& source);
+// names, when given, receives each member's stored name as the records hold
+// them, in their order.
+struct CabinetMemberName {
+    std::string stored;
+    bool utf8 = false;  // flagged as UTF-8; otherwise in the ANSI code page
+};
+CabinetStructure CheckCabinetStructure(ByteSource& source,
+                                       std::vector<CabinetMemberName>* names = nullptr);
 
 // The cabinet format's checksum of a data block's bytes, continued from seed.
 uint32_t CabinetChecksum(const unsigned char* data, size_t length, uint32_t seed);

@@ -15,6 +15,7 @@
 #include "extract/cabinet_paths.h"
 #include "extract/entry_file_closer.h"
 #include "extract/entry_name.h"
+#include "extract/extraction_failure.h"
 #include "extract/extraction_log.h"
 #include "extract/zip_reader.h"
 #include "diagnostics/diagnostic_log.h"
@@ -25,6 +26,29 @@
 #include "package/workspace_folders.h"
 
 namespace {
+
+struct WatchedEntry {
+    std::wstring name;  // "\" separators
+    bool extracted = false;
+};
+std::vector<WatchedEntry> watchedEntries;
+
+std::wstring WithBackslashes(std::wstring name) {
+    for (wchar_t& c : name) {
+        c = c == L'/' ? L'\\' : c;
+    }
+    return name;
+}
+
+WatchedEntry* FindWatchedEntry(const std::wstring& name) {
+    std::wstring wanted = WithBackslashes(name);
+    for (WatchedEntry& entry : watchedEntries) {
+        if (CompareStringOrdinal(entry.name.c_str(), -1, wanted.c_str(), -1, TRUE) == CSTR_EQUAL) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
 
 // WorkFolder + "\" + name, when that fits a path buffer.
 bool WorkFolderPath(const wchar_t* name, wchar_t* out) {
@@ -54,8 +78,9 @@ bool ToCabinetPath(const wchar_t* text, char* out) {
     return true;
 }
 
-bool ExtractCabinetArchive(const wchar_t* archivePath, const wchar_t* destination,
-                           EntryFileCloser& closer) {
+// Cabinet members are closed and stamped on this thread: the stamping after
+// the close may log, and only this thread writes the log.
+bool ExtractCabinetArchive(const wchar_t* archivePath, const wchar_t* destination) {
     wchar_t cabinetPath[kPathCapacity];
     size_t length = std::wcslen(archivePath);
     if (length >= kPathCapacity) {
@@ -83,7 +108,7 @@ bool ExtractCabinetArchive(const wchar_t* archivePath, const wchar_t* destinatio
     if (!CabinetMayBeExtracted(cabinetPath)) {
         return false;
     }
-    int result = ExtractCabinet(narrowDestination, narrowCabinet, nullptr, &closer);
+    int result = ExtractCabinet(narrowDestination, narrowCabinet, nullptr);
     if (result != 0) {
         LogExtraction(
             L"Cannot extract cabinet %s: it is damaged or a member cannot be "
@@ -111,7 +136,9 @@ bool EarlierEntriesFinished(EntryFileCloser& closer, const wchar_t* archivePath)
     if (failed.empty()) {
         return true;
     }
-    LogEntryFailure(failed.front().name.c_str(), archivePath, ZipWriteError);
+    const WrittenFile& first = failed.front();
+    LogEntryFailure(first.name.c_str(), archivePath, ZipWriteError);
+    NoteEntryWriteFailure(first.error, std::wstring(WorkFolder) + L"\\" + first.name);
     return false;
 }
 
@@ -156,6 +183,9 @@ bool WriteEntry(ZipReader* reader, int index, const wchar_t* name, const wchar_t
             LogEntryFailure(name, archivePath, written);
         }
         return false;
+    }
+    if (WatchedEntry* watched = FindWatchedEntry(name)) {
+        watched->extracted = true;
     }
     return true;
 }
@@ -258,7 +288,7 @@ bool ExtractArchiveAtLevel(const wchar_t* archivePath, const wchar_t* destinatio
         return false;
     }
     if (kind == NestedArchiveKind::Cabinet) {
-        return ExtractCabinetArchive(archivePath, destination, closer);
+        return ExtractCabinetArchive(archivePath, destination);
     }
     return ExtractZipArchive(archivePath, level, closer);
 }
@@ -267,9 +297,25 @@ bool ExtractArchiveAtLevel(const wchar_t* archivePath, const wchar_t* destinatio
 
 bool ExtractArchive(const wchar_t* archivePath, const wchar_t* destination) {
     StartRunBudget();
+    ClearDeclaredSpace();
+    for (WatchedEntry& entry : watchedEntries) {
+        entry.extracted = false;
+    }
     // Every file it is handed is finished before this returns.
     EntryFileCloser closer;
     return ExtractArchiveAtLevel(archivePath, destination, NestedArchiveKind::Zip, 0, closer);
+}
+
+void WatchForEntries(const std::vector<std::wstring>& names) {
+    watchedEntries.clear();
+    for (const std::wstring& name : names) {
+        watchedEntries.push_back({WithBackslashes(name), false});
+    }
+}
+
+bool WatchedEntryExtracted(const std::wstring& name) {
+    const WatchedEntry* entry = FindWatchedEntry(name);
+    return entry != nullptr && entry->extracted;
 }
 
 const wchar_t* ZipResultReason(ZipResult result) {

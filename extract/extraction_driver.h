@@ -2,6 +2,9 @@
 // Extracts an archive into the work folder: the entries of a zip archive, with
 // the folders they need, and every nested zip or cabinet archive among them.
 
+#include <string>
+#include <vector>
+
 // Nested archives are followed kMaxArchiveNesting levels deep (see
 // entry_rules.h); archives below that are written, not followed, with one log
 // line.
@@ -17,6 +20,14 @@
 // extracted. Entries whose names would leave the work folder are refused with
 // a log line and skipped; they do not make the extraction fail.
 bool ExtractArchive(const wchar_t* archivePath, const wchar_t* destination);
+
+// Names of entries (relative to the work folder, "\" or "/" separators,
+// letter case ignored) whose extraction the run wants to know of: the clients
+// it may start, so that a client that is gone later is known as one this run
+// did extract. ExtractArchive forgets what it saw of an earlier extraction.
+void WatchForEntries(const std::vector<std::wstring>& names);
+// Whether the last extraction wrote the watched entry name in full.
+bool WatchedEntryExtracted(const std::wstring& name);
 
 // Why an entry could not be extracted, for the log.
 const wchar_t* ZipResultReason(ZipResult result);

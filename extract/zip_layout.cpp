@@ -184,3 +184,18 @@ ZipLayout ReadZipLayout(ByteSource& source) {
     }
     return layout;
 }
+
+bool IsEmptyZip(ByteSource& source) {
+    unsigned char record[kEndRecordSize];
+    uint64_t size = source.Size();
+    if (size < kEndRecordSize || size > kEndRecordSize + 0xFFFF ||
+        !source.ReadAt(0, record, sizeof(record)) || std::memcmp(record, "PK\x05\x06", 4) != 0) {
+        return false;
+    }
+    for (size_t i = 4; i < 20; ++i) {
+        if (record[i] != 0) {
+            return false;
+        }
+    }
+    return ReadLe16(record + 20) == size - kEndRecordSize;
+}

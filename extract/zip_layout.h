@@ -23,3 +23,9 @@ struct ZipLayout {
 // the entries by position: each entry's local header, name, extra field and
 // compressed data must end before the next entry (or the directory) begins.
 ZipLayout ReadZipLayout(ByteSource& source);
+
+// An archive without entries: nothing but its end record (signature, disk
+// numbers, counts, directory size and offset all zero) and a comment running
+// exactly to the end. minizip takes such a record at offset 0 for "not
+// found"; the launcher extracts it as empty.
+bool IsEmptyZip(ByteSource& source);

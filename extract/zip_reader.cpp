@@ -14,6 +14,10 @@
 #include "extract/entry_file_closer.h"
 #include "extract/entry_name.h"
 #include "extract/entry_rules.h"
+#include "extract/extracted_file_stamp.h"
+#include "extract/extraction_failure.h"
+#include "extract/file_byte_source.h"
+#include "extract/zip_layout.h"
 #include "extract/zip_file_access.h"
 #include "extract/zip_attributes.h"
 #include "extract/zip_extra_field.h"
@@ -52,6 +56,7 @@ struct ZipReader {
     // record (its local header is checked then), or -1: extracting it right
     // after its record needs no second open.
     int32_t dataOpenIndex = -1;
+    DWORD writeError = 0;  // the system's answer to the last write that failed
 };
 
 namespace {
@@ -268,10 +273,6 @@ int ReadStoredChunk(void* context, unsigned char* buffer, unsigned capacity) {
     return static_cast<int>(got);
 }
 
-const FILETIME* KnownTime(const FILETIME& time) {
-    return (time.dwLowDateTime | time.dwHighDateTime) != 0 ? &time : nullptr;
-}
-
 // Opens the current entry's data raw: minizip checks the local header and
 // finds where the stored bytes begin; they are read from the file here, and
 // decryption and inflation happen here too, because this minizip build has no
@@ -313,7 +314,7 @@ bool WriteChunk(HANDLE output, const unsigned char* data, DWORD size) {
 
 // Writes the decoded content to output until the decoder reports its end.
 ZipResult CopyContent(EntryDataDecoder& decoder, unsigned char* buffer, unsigned bufferSize,
-                      HANDLE output) {
+                      HANDLE output, DWORD* writeError) {
     for (;;) {
         int got = decoder.Read(buffer, bufferSize);
         if (got == 0) {
@@ -326,6 +327,7 @@ ZipResult CopyContent(EntryDataDecoder& decoder, unsigned char* buffer, unsigned
             return ZipDataError;
         }
         if (!WriteChunk(output, buffer, static_cast<DWORD>(got))) {
+            *writeError = GetLastError();
             return ZipWriteError;
         }
     }
@@ -340,15 +342,16 @@ ZipResult CheckEntryContent(const EntryDataDecoder& decoder, const ZipEntryInfo&
     return ZipOk;
 }
 
-// What follows the writing of a checked entry file, on whichever thread
-// finishes it: the entry's known times, then the close.
-DWORD FinishZipEntryFile(WrittenFile& file) {
-    SetFileTime(file.handle, KnownTime(file.times[0]), KnownTime(file.times[1]),
-                KnownTime(file.times[2]));
-    return CloseWrittenFile(file);
+// The entry's known times (its attributes are given when the file is made).
+ExtractedFileStamp EntryTimes(const ZipEntryInfo& record) {
+    ExtractedFileStamp stamp;
+    stamp.creation = record.creationTime;
+    stamp.lastAccess = record.lastAccessTime;
+    stamp.lastWrite = record.lastWriteTime;
+    return stamp;
 }
 
-// Copies the current entry's content into the open output file and checks it.
+// Copies the current entry's content into the open output file.
 ZipResult WriteEntryData(ZipReader* reader, const ZipEntryInfo& record,
                          const ZipEntryDetails& details, HANDLE output) {
     if (!OpenEntryData(reader, record.entryIndex)) {
@@ -364,7 +367,7 @@ ZipResult WriteEntryData(ZipReader* reader, const ZipEntryInfo& record,
 
     ZipResult result = ZipDataError;
     if (decoder != nullptr && buffer != nullptr) {
-        result = CopyContent(*decoder, buffer.get(), bufferSize, output);
+        result = CopyContent(*decoder, buffer.get(), bufferSize, output, &reader->writeError);
         if (result == ZipOk) {
             result = CheckEntryContent(*decoder, record, details);
         }
@@ -383,25 +386,8 @@ bool IsEmptyZipArchive(const wchar_t* path) {
     if (!file) {
         return false;
     }
-    constexpr DWORD kRecordSize = 22;
-    DWORD size = GetFileSize(file.get(), nullptr);
-    unsigned char record[kRecordSize];
-    DWORD got = 0;
-    if (size == INVALID_FILE_SIZE || size < kRecordSize || size > kRecordSize + 0xFFFF ||
-        !ReadFile(file.get(), record, kRecordSize, &got, nullptr) || got != kRecordSize) {
-        return false;
-    }
-    static const unsigned char kSignature[4] = {'P', 'K', 5, 6};
-    if (std::memcmp(record, kSignature, 4) != 0) {
-        return false;
-    }
-    for (int i = 4; i < 20; ++i) {
-        if (record[i] != 0) {
-            return false;
-        }
-    }
-    DWORD commentLength = ReadLe16(record + 20);
-    return commentLength == size - kRecordSize;
+    FileByteSource source(file.get());
+    return IsEmptyZip(source);
 }
 
 void CreateFolderChain(const wchar_t* root, const wchar_t* relative, size_t length) {
@@ -508,25 +494,34 @@ ZipResult WriteFileEntry(ZipReader* reader, const ZipEntryInfo& record,
         output = CreateEntryFile(path, record.fileAttributes);
     }
     if (!output) {
+        NoteEntryWriteFailure(GetLastError(), path);
         return ZipFileError;
     }
-    ZipResult written = WriteEntryData(reader, record, reader->cachedDetails, output.get());
-    if (written != ZipOk) {
-        return written;
+    ZipResult result = WriteEntryData(reader, record, reader->cachedDetails, output.get());
+    if (result == ZipWriteError) {
+        NoteEntryWriteFailure(reader->writeError, path);
     }
+    if (result != ZipOk) {
+        return result;
+    }
+    // The times go on through the handle here, where a failure may be
+    // logged; only the close, where a scanner makes the writer wait, is
+    // handed to the closer.
+    StampOpenFile(output.get(), EntryTimes(record), path);
     WrittenFile file;
-    file.finish = FinishZipEntryFile;
     file.handle = output.release();
-    file.times[0] = record.creationTime;
-    file.times[1] = record.lastAccessTime;
-    file.times[2] = record.lastWriteTime;
     if (closer != nullptr) {
         file.name = destinationName;
         closer->Submit(std::move(file));
         return ZipOk;
     }
     // A close that fails may not have stored the last bytes.
-    return FinishZipEntryFile(file) == ERROR_SUCCESS ? ZipOk : ZipWriteError;
+    DWORD closed = CloseWrittenFile(file);
+    if (closed != ERROR_SUCCESS) {
+        NoteEntryWriteFailure(closed, path);
+        return ZipWriteError;
+    }
+    return ZipOk;
 }
 
 }  // namespace

@@ -6,22 +6,25 @@
 
 #include "config/config_update.h"
 #include "extract/extraction_driver.h"
+#include "extract/extraction_failure.h"
 #include "launcher/client_command.h"
 #include "launcher/client_process.h"
+#include "launcher/run_failure_report.h"
 #include "diagnostics/diagnostic_log.h"
 #include "diagnostics/problem_report.h"
 #include "common/process_state.h"
+#include "common/run_failure.h"
 #include "common/system_libraries.h"
 #include "common/system_paths.h"
 #include "common/text_conversion.h"
 #include "package/archive_copy.h"
+#include "package/offplay_runs.h"
 #include "package/package_probe.h"
 #include "package/workspace_folders.h"
 
 namespace {
 
 constexpr int kNoPackageProblem = 201;
-constexpr int kPackageProblem = 201;
 constexpr const wchar_t* kCopyOutFailedText = L"Failed to extract the exe file.";
 constexpr size_t kArchiveExtensionLength = 4;  // ".zip"
 
@@ -59,49 +62,34 @@ std::wstring PackagePath() {
     return length > 0 && length < kPathCapacity ? std::wstring(path, length) : std::wstring();
 }
 
-// Shows problem 201 with its insert, writes the exit banner and gives the
-// exit code of a run that ends after that problem.
-int EndWithProblem(const std::wstring& insert) {
-    ReportProblem(kPackageProblem, insert.c_str());
-    CloseLauncherLog();
-    return kProblemExitCode;
-}
-
-// Removes the work folder that this run created, with what it extracted.
-void RemoveOwnWorkFolder() {
-    // The work folder is the current directory; a folder in use cannot be removed.
-    std::wstring offPlay = WorkFolder;
-    offPlay.resize(offPlay.find_last_of(L'\\') + 1);
-    SetCurrentDirectoryW(offPlay.c_str());
-    // The folder is this run's own: read-only entries it extracted go too.
-    RemoveFolderTree(WorkFolder, ReadOnlyEntries::Clear);
-    // A file held open by another program keeps it.
-    if (GetFileAttributesW(WorkFolder) != INVALID_FILE_ATTRIBUTES) {
-        LogMessage(LogHandle, L"Work folder %s could not be removed completely\n", WorkFolder);
+// The size of a file, 0 when it cannot be told (it is gone).
+unsigned long long FileSizeOf(const wchar_t* path) {
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data)) {
+        return 0;
     }
+    return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-// A damaged payload: nothing of this run's extraction stays behind, neither
-// the work folder nor the temporary archive, and the user is told.
-int EndDamagedRun(LogFile* log) {
+// The payload could not be extracted in full. During the extraction both the
+// temporary archive and the files its entries declare lie on the drive.
+int EndUnextractedRun(LogFile* log, const wchar_t* archivePath) {
     std::wstring package = PackagePath();
-    LogMessage(log, L"Package %s is damaged; removing what this run extracted\n", package.c_str());
-    RemoveOwnWorkFolder();
-    DeleteTemporaryArchive();
-    return EndWithProblem(package);
-}
-
-// No client can be started from the tree this run extracted: the tree is of
-// no use to anyone, so it goes, and the user is told which program could not
-// start.
-int EndWithoutClient(const ClientStart& client) {
-    RemoveOwnWorkFolder();
-    return EndWithProblem(client.programPath);
+    if (FirstRunFailure().cause == RunFailure::None ||
+        FirstRunFailure().cause == RunFailure::DamagedPackage) {
+        LogMessage(log, L"Package %s is damaged; removing what this run extracted\n",
+                   package.c_str());
+    } else {
+        LogMessage(log, L"Package %s could not be extracted; removing what this run extracted\n",
+                   package.c_str());
+    }
+    return EndFailedRun(DeclaredSpaceOfRun() + FileSizeOf(archivePath));
 }
 
 // Extracts the payload into the work folder that this run has just created.
 // False when the package is damaged.
 bool ExtractPayload(LogFile* log, const wchar_t* archivePath) {
+    WatchForEntries({kRunClientPath + 1, kAlternativeClientPath + 1});
     if (!ExtractArchive(archivePath, WorkFolder)) {
         return false;
     }
@@ -120,6 +108,21 @@ bool SetUpWorkFolder(LogFile* log, const wchar_t* archivePath) {
     return CreateWorkFolder(log);
 }
 
+// The playback client that this run extracted is gone before it could be
+// started: something removed it once written, as antivirus does.
+bool PlaybackClientRemoved(LogFile* log, bool playbackClient) {
+    std::wstring program = std::wstring(WorkFolder) + kRunClientPath;
+    if (playbackClient || !WatchedEntryExtracted(kRunClientPath + 1)) {
+        return false;
+    }
+    LogMessage(log,
+               L"File %s that this run extracted is gone; antivirus software may have "
+               L"removed it\n",
+               program.c_str());
+    NoteRunFailure(RunFailure::AntivirusBlocked, ERROR_FILE_NOT_FOUND, program);
+    return true;
+}
+
 // Rewrites the configuration of the extracted payload and starts its client.
 int StartPlayback(LogFile* log) {
     // The probe path is the work folder, "\" and the client fragment; the
@@ -129,24 +132,37 @@ int StartPlayback(LogFile* log) {
     if (playbackClient) {
         LogMessage(log, L"About to update PBCF file\n");
     }
+    if (PlaybackClientRemoved(log, playbackClient)) {
+        return EndFailedRun(0);
+    }
     ClientStart client = ComposeClientStart(WorkFolder, playbackClient);
     if (std::wcslen(WorkFolder) > kMaxClientWorkFolderLength) {
         LogMessage(log, L"Work folder %s is too long to start the client from; no client started\n",
                    WorkFolder);
-        return EndWithoutClient(client);
+        NoteRunFailure(RunFailure::PathTooLong, ERROR_FILENAME_EXCED_RANGE, WorkFolder);
+        return EndFailedRun(0);
     }
 
     // Ends the process itself when a file it must read cannot be read.
     UpdatePBCF(client.configPath.c_str(), playbackClient);
 
-    if (StartClientProcess(client.commandLine.c_str(), 0) == 0) {
-        return EndWithoutClient(client);
+    const wchar_t* entry = (playbackClient ? kRunClientPath : kAlternativeClientPath) + 1;
+    if (!StartWatchedClient(client, WatchedEntryExtracted(entry))) {
+        return EndFailedRun(0);
     }
     CloseLauncherLog();
     return 0;
 }
 
 }  // namespace
+
+int EndFailedRun(unsigned long long spaceNeeded) {
+    RemoveRunWorkFolder();
+    DeleteTemporaryArchive();
+    ReportRunFailure(PackagePath(), spaceNeeded);
+    CloseLauncherLog();
+    return kProblemExitCode;
+}
 
 std::wstring LogFolderFromTempPath(const std::wstring& tempPath) {
     std::wstring folder = tempPath;
@@ -205,7 +221,7 @@ int RunLaunchSequence(const char* commandLine) {
         return 0;
     }
     if (!ExtractPayload(log, archivePath)) {
-        return EndDamagedRun(log);
+        return EndUnextractedRun(log, archivePath);
     }
     return StartPlayback(log);
 }

@@ -7,9 +7,16 @@
 
 constexpr const wchar_t* kLogFolderFragment = L"\\Velmar_Client_Logs";
 
-// The exit code of a run that ends after problem 201: a damaged payload, a
-// client that cannot be started, or a configuration file that cannot be read.
+// The exit code of a run that ends in a problem box after extracting: a
+// damaged payload, a full disk, a client that cannot start or ends at once, a
+// configuration file that cannot be read.
 constexpr int kProblemExitCode = 10;
+
+// Ends a run that cannot do its job after its work folder was made: removes
+// the work folder and the temporary archive, tells the user the first cause
+// the run noted (a damaged package when none), closes the log. spaceNeeded
+// is what a full disk had to hold. Returns the exit code, kProblemExitCode.
+int EndFailedRun(unsigned long long spaceNeeded);
 
 // The whole launch; commandLine is the narrow text after the program name.
 // Returns the process exit code.

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "diagnostics/diagnostic_log.h"
+#include "diagnostics/logged_retry.h"
 #include "common/process_state.h"
 #include "common/system_paths.h"
 #include "common/unique_handle.h"
@@ -63,6 +64,7 @@ bool StorePath(wchar_t* path, const std::wstring& text) {
 // The temporary archive once copied, pinned by a handle that neither reads,
 // writes nor deletes, so that the extraction may open it by name.
 UniqueFileHandle heldArchive;
+std::wstring heldArchivePath;  // its name, for the log
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
@@ -215,6 +217,7 @@ int GetZipFromExe(wchar_t* path) {
     // Pinned by a handle reopened from the writing one: the archive that is
     // deleted later is this file, whatever its name then leads to.
     heldArchive.reset(ReOpenFile(output.get(), FILE_READ_ATTRIBUTES, kShareAll, 0));
+    heldArchivePath = path;
     return 1;
 }
 
@@ -222,7 +225,11 @@ bool DeleteTemporaryArchive() {
     if (!heldArchive) {
         return false;
     }
-    UniqueFileHandle deleter(ReOpenFile(heldArchive.get(), DELETE, kShareAll, 0));
+    // A scanner may hold the archive for a moment without sharing its deletion.
+    bool deleted = RetryLogged(L"delete", heldArchivePath, []() {
+        UniqueFileHandle deleter(ReOpenFile(heldArchive.get(), DELETE, kShareAll, 0));
+        return deleter && DeleteThroughHandle(deleter.get());
+    });
     heldArchive.reset();
-    return deleter && DeleteThroughHandle(deleter.get());
+    return deleted;
 }

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "diagnostics/diagnostic_log.h"
+#include "common/file_retry.h"
 #include "common/process_state.h"
 #include "package/workspace_folders.h"
 
@@ -44,7 +45,8 @@ OffPlayRuns::OffPlayRuns(std::wstring namePrefix, UniqueFileHandle offPlay, Temp
       offPlay_(std::move(offPlay)) {}
 
 bool OffPlayRuns::NameExists(int number) {
-    return GetFileAttributesW(RunPath(namePrefix_, number, L"").c_str()) != INVALID_FILE_ATTRIBUTES;
+    // A name that is being deleted is not free yet: no work folder can be made under it.
+    return IsNameTaken(RunPath(namePrefix_, number, L"").c_str());
 }
 
 bool OffPlayRuns::Claim(int number) {

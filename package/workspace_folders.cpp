@@ -5,43 +5,18 @@
 #include <cwchar>
 #include <string>
 
+#include "diagnostics/diagnostic_log.h"
 #include "common/ascii_text.h"
 #include "common/checked_files.h"
 #include "common/folder_creation.h"
 #include "common/path_components.h"
 #include "common/process_state.h"
 #include "common/system_paths.h"
+#include "common/file_retry.h"
 #include "common/unique_handle.h"
+#include "diagnostics/logged_retry.h"
 
 namespace {
-
-bool SameIgnoringAsciiCase(const std::wstring& a, const std::wstring& b) {
-    return EqualIgnoringAsciiCase(std::wstring_view(a), std::wstring_view(b));
-}
-
-// The handle's path below its volume's root, which the file system itself
-// keeps (also where the volume has no DOS name the platform can resolve).
-std::wstring VolumePathOf(HANDLE handle) {
-    constexpr DWORD kUnits = 2 * kPathCapacity;
-    union {
-        FILE_NAME_INFO info;
-        wchar_t room[kUnits];
-    } name = {};
-    if (!GetFileInformationByHandleEx(handle, FileNameInfo, &name, sizeof(name)) ||
-        name.info.FileNameLength / sizeof(wchar_t) >= kUnits - 2) {
-        return std::wstring();
-    }
-    return std::wstring(name.info.FileName, name.info.FileNameLength / sizeof(wchar_t));
-}
-
-class PlatformPlaces : public HandlePlaces {
-  public:
-    std::wstring FinalPath(HANDLE handle) override { return FinalPathOf(handle); }
-    std::wstring VolumePath(HANDLE handle) override { return VolumePathOf(handle); }
-};
-
-PlatformPlaces platformPlaces;
-HandlePlaces* places = &platformPlaces;
 
 DWORD HandleAttributes(HANDLE handle) {
     FILE_ATTRIBUTE_TAG_INFO tag = {};
@@ -51,18 +26,6 @@ DWORD HandleAttributes(HANDLE handle) {
     BY_HANDLE_FILE_INFORMATION info = {};
     return GetFileInformationByHandle(handle, &info) ? info.dwFileAttributes
                                                      : INVALID_FILE_ATTRIBUTES;
-}
-
-// text without its trailing separators, then exactly one backslash; empty
-// text stays empty (unknown).
-std::wstring AsFolderPrefix(std::wstring text) {
-    if (text.empty()) {
-        return text;
-    }
-    while (!text.empty() && IsPathSeparator(text.back())) {
-        text.pop_back();
-    }
-    return text + L"\\";
 }
 
 bool AnchorTemp(TempAnchor& anchor) {
@@ -77,8 +40,7 @@ bool AnchorTemp(TempAnchor& anchor) {
     if (!folder) {
         return false;
     }
-    anchor.finalPath = AsFolderPrefix(places->FinalPath(folder.get()));
-    anchor.volumePath = AsFolderPrefix(places->VolumePath(folder.get()));
+    anchor.place = PlaceOfFolder(folder.get());
     return true;
 }
 
@@ -108,27 +70,11 @@ bool NoLinkOnTheWay(const TempAnchor& anchor, const std::wstring& rest) {
 }
 
 // handle, opened on path, is the file or folder that path names below the
-// temporary folder. Where final paths are known, they must agree; where they
-// are not, the path below the volume (when known) must agree and no
-// component on the way may be a link.
+// temporary folder. Where final paths are not known, no component on the way
+// may be a link.
 bool LiesAt(const TempAnchor& anchor, HANDLE handle, const wchar_t* path) {
     std::wstring rest = RestBelowTemp(anchor, path);
-    if (rest.empty()) {
-        return false;
-    }
-    if (!anchor.finalPath.empty()) {
-        std::wstring finalPath = places->FinalPath(handle);
-        if (!finalPath.empty()) {
-            return SameIgnoringAsciiCase(finalPath, anchor.finalPath + rest);
-        }
-    }
-    if (!anchor.volumePath.empty()) {
-        std::wstring volumePath = places->VolumePath(handle);
-        if (!volumePath.empty() && !SameIgnoringAsciiCase(volumePath, anchor.volumePath + rest)) {
-            return false;
-        }
-    }
-    return NoLinkOnTheWay(anchor, rest);
+    return LiesBelow(handle, anchor.place, rest, [&] { return NoLinkOnTheWay(anchor, rest); });
 }
 
 // handle is a plain file (or folder, as asked) at the place its path names.
@@ -168,21 +114,34 @@ bool SetReadOnly(HANDLE handle, bool readOnly) {
     return SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof(basic)) != 0;
 }
 
+// Opens a file for its deletion through a handle checked to be the file
+// itself, waiting a moment for a program that holds it without sharing its
+// deletion.
+UniqueFileHandle OpenForDeletion(const TempAnchor& anchor, const std::wstring& path,
+                                 ReadOnlyEntries readOnly) {
+    constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    constexpr DWORD access = DELETE | FILE_READ_ATTRIBUTES;
+    UniqueFileHandle file;
+    RetryLogged(L"delete", path, [&]() {
+        if (readOnly == ReadOnlyEntries::Clear) {
+            file = OpenInPlace(anchor, path, access | FILE_WRITE_ATTRIBUTES, kShareAll, false);
+        }
+        if (!file) {
+            // Wine refuses the right to write attributes on a read-only file,
+            // and changes them through any handle.
+            file = OpenInPlace(anchor, path, access, kShareAll, false);
+        }
+        return file.valid();
+    });
+    return file;
+}
+
 // Deletes a file through a handle that was checked to be the file itself.
 bool DeleteInPlace(const TempAnchor& anchor, const std::wstring& path, ReadOnlyEntries readOnly) {
-    constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    DWORD access = DELETE | FILE_READ_ATTRIBUTES;
-    UniqueFileHandle file;
-    if (readOnly == ReadOnlyEntries::Clear) {
-        file = OpenInPlace(anchor, path, access | FILE_WRITE_ATTRIBUTES, kShareAll, false);
-    }
+    UniqueFileHandle file = OpenForDeletion(anchor, path, readOnly);
     if (!file) {
-        // Wine refuses the right to write attributes on a read-only file, and
-        // changes them through any handle.
-        file = OpenInPlace(anchor, path, access, kShareAll, false);
-    }
-    if (!file) {
-        return false;
+        // Being deleted by someone else: as good as deleted.
+        return NamePresenceOf(path.c_str()) == NamePresence::BeingDeleted;
     }
     if (DeleteThroughHandle(file.get())) {
         return true;
@@ -204,69 +163,98 @@ bool DeleteInPlace(const TempAnchor& anchor, const std::wstring& path, ReadOnlyE
 // never what it leads to. It is opened as a link and must be one, at its own
 // place; where the platform opens the target instead (Wine's symbolic links),
 // the check fails and the link stays.
-void RemoveLink(const TempAnchor& anchor, const std::wstring& path, DWORD attributes) {
+bool RemoveLink(const TempAnchor& anchor, const std::wstring& path, DWORD attributes) {
     DWORD folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FILE_FLAG_BACKUP_SEMANTICS : 0;
-    UniqueFileHandle link(CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | folder,
-                                      nullptr));
-    if (link && (HandleAttributes(link.get()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-        LiesAt(anchor, link.get(), path.c_str())) {
-        DeleteThroughHandle(link.get());
-    }
+    UniqueFileHandle link;
+    RetryLogged(L"delete", path, [&]() {
+        link.reset(CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | folder, nullptr));
+        return link.valid();
+    });
+    return link && (HandleAttributes(link.get()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+           LiesAt(anchor, link.get(), path.c_str()) && DeleteThroughHandle(link.get());
 }
 
-void RemoveTree(const TempAnchor& anchor, const std::wstring& folder, ReadOnlyEntries readOnly);
+bool RemoveTree(const TempAnchor& anchor, const std::wstring& folder, ReadOnlyEntries readOnly);
 
 // One entry found in a folder being removed: links as links, folders with
 // what they hold, files through a checked handle. Read-only entries stay
-// unless they may be cleared.
-void RemoveEntry(const TempAnchor& anchor, const std::wstring& path, DWORD attributes,
+// unless they may be cleared. True when it is gone or going.
+bool RemoveEntry(const TempAnchor& anchor, const std::wstring& path, DWORD attributes,
                  ReadOnlyEntries readOnly) {
     if (readOnly == ReadOnlyEntries::Keep && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        return;
+        return false;
     }
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        RemoveLink(anchor, path, attributes);
-    } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        RemoveTree(anchor, path, readOnly);
-    } else {
-        DeleteInPlace(anchor, path, readOnly);
+        return RemoveLink(anchor, path, attributes);
     }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return RemoveTree(anchor, path, readOnly);
+    }
+    return DeleteInPlace(anchor, path, readOnly);
 }
 
 // Removes what the folder holds; prefix is its path and a backslash, with
-// room for the search pattern.
-void RemoveEntries(const TempAnchor& anchor, const std::wstring& prefix, ReadOnlyEntries readOnly) {
+// room for the search pattern. True when every entry is gone or going.
+bool RemoveEntries(const TempAnchor& anchor, const std::wstring& prefix, ReadOnlyEntries readOnly) {
     std::wstring pattern = prefix + L"*.*";
     WIN32_FIND_DATAW entry;
     UniqueFindHandle find(FindFirstFileW(pattern.c_str(), &entry));
     if (!find) {
-        return;
+        return true;
     }
+    bool allGone = true;
     do {
         std::wstring name = entry.cFileName;
         std::wstring entryPath = prefix + name;
-        if (name == L"." || name == L".." || entryPath.size() >= kPathCapacity) {
-            continue;  // an entry too long to name is left in place
+        if (name == L"." || name == L"..") {
+            continue;
         }
-        RemoveEntry(anchor, entryPath, entry.dwFileAttributes, readOnly);
+        // An entry too long to name is left in place.
+        allGone = entryPath.size() < kPathCapacity &&
+                  RemoveEntry(anchor, entryPath, entry.dwFileAttributes, readOnly) && allGone;
     } while (FindNextFileW(find.get(), &entry));
+    return allGone;
 }
 
-void RemoveTree(const TempAnchor& anchor, const std::wstring& folder, ReadOnlyEntries readOnly) {
+// Deletes the emptied folder through a handle checked once more. Names
+// deleted inside it may stay a moment while another program still holds
+// them open: the folder then reads as not empty, and is tried again.
+bool DeleteEmptiedFolder(const TempAnchor& anchor, const std::wstring& folder, bool allGone) {
+    return RetryLogged(L"remove", folder, [&]() {
+        UniqueFileHandle emptied =
+            OpenInPlace(anchor, folder, DELETE | FILE_READ_ATTRIBUTES,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true);
+        if (!emptied) {
+            return false;
+        }
+        if (DeleteThroughHandle(emptied.get())) {
+            return true;
+        }
+        DWORD error = GetLastError();
+        SetLastError(allGone && error == ERROR_DIR_NOT_EMPTY ? ERROR_DELETE_PENDING : error);
+        return false;
+    });
+}
+
+bool RemoveTree(const TempAnchor& anchor, const std::wstring& folder, ReadOnlyEntries readOnly) {
     if (!BeginsWithFolder(folder.c_str(), anchor.temp.c_str())) {
-        return;
+        return false;
     }
     bool clear = readOnly == ReadOnlyEntries::Clear;
     // Held open while the folder is worked on: it cannot be renamed or
     // replaced by a link meanwhile.
-    UniqueFileHandle hold = OpenInPlace(
-        anchor, folder,
-        FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | (clear ? FILE_WRITE_ATTRIBUTES : 0),
-        FILE_SHARE_READ | FILE_SHARE_WRITE, true);
+    UniqueFileHandle hold;
+    RetryLogged(L"open", folder, [&]() {
+        hold = OpenInPlace(
+            anchor, folder,
+            FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | (clear ? FILE_WRITE_ATTRIBUTES : 0),
+            FILE_SHARE_READ | FILE_SHARE_WRITE, true);
+        return hold.valid();
+    });
     if (!hold) {
-        return;
+        return false;
     }
     if (clear && (HandleAttributes(hold.get()) & FILE_ATTRIBUTE_READONLY) != 0) {
         SetReadOnly(hold.get(), false);
@@ -276,18 +264,12 @@ void RemoveTree(const TempAnchor& anchor, const std::wstring& folder, ReadOnlyEn
         prefix += L'\\';
     }
     if (prefix.size() + 3 >= kPathCapacity) {
-        return;  // no room for the search pattern: the folder stays whole
+        return false;  // no room for the search pattern: the folder stays whole
     }
-    RemoveEntries(anchor, prefix, readOnly);
+    bool allGone = RemoveEntries(anchor, prefix, readOnly);
     hold.reset();
-    // Checked once more, then removed through that handle; a folder that is
-    // not empty stays.
-    UniqueFileHandle emptied =
-        OpenInPlace(anchor, folder, DELETE | FILE_READ_ATTRIBUTES,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true);
-    if (emptied) {
-        DeleteThroughHandle(emptied.get());
-    }
+    // A folder that is not empty stays.
+    return DeleteEmptiedFolder(anchor, folder, allGone);
 }
 
 }  // namespace
@@ -319,7 +301,7 @@ void CreateFolderPath(wchar_t* path) {
     if (length == 0 || length >= kPathCapacity) {
         return;
     }
-    if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) {
+    if (IsNameTaken(path)) {
         return;
     }
     if (CreateOneFolder(path)) {
@@ -334,8 +316,7 @@ void CreateFolderPath(wchar_t* path) {
             continue;
         }
         path[i] = L'\0';
-        bool present =
-            GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES || CreateOneFolder(path) != 0;
+        bool present = IsNameTaken(path) || CreateOneFolder(path) != 0;
         path[i] = L'\\';
         if (!present) {
             return;
@@ -473,10 +454,12 @@ bool DeleteThroughHandle(HANDLE handle) {
                                       sizeof(disposition)) != 0;
 }
 
-HandlePlaces& PlatformHandlePlaces() {
-    return platformPlaces;
-}
-
-void UseHandlePlaces(HandlePlaces* replacement) {
-    places = replacement != nullptr ? replacement : &platformPlaces;
+void RemoveRunWorkFolder() {
+    std::wstring offPlay = WorkFolder;
+    offPlay.resize(offPlay.find_last_of(L'\\') + 1);
+    SetCurrentDirectoryW(offPlay.c_str());
+    RemoveFolderTree(WorkFolder, ReadOnlyEntries::Clear);
+    if (GetFileAttributesW(WorkFolder) != INVALID_FILE_ATTRIBUTES) {
+        LogMessage(LogHandle, L"Work folder %s could not be removed completely\n", WorkFolder);
+    }
 }

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <string>
 
+#include "common/checked_files.h"
 #include "common/unique_handle.h"
 
 // Creates path and its missing ancestors. path normally ends in a backslash;
@@ -56,9 +57,8 @@ UniqueFileHandle HoldFolderInTemp(const wchar_t* path);
 // folder (the sweep) locates it once and does them all through one of these,
 // where each free function above locates it afresh.
 struct TempAnchor {
-    std::wstring temp;        // as GetTempPathW gives it, ending in a backslash
-    std::wstring finalPath;   // its final path and a backslash; empty when unknown
-    std::wstring volumePath;  // its path below the volume root and a backslash; may be empty
+    std::wstring temp;  // as GetTempPathW gives it, ending in a backslash
+    FolderPlace place;  // where it lies, as far as the platform can tell
 };
 
 class TempWorkspace {
@@ -83,21 +83,6 @@ class TempWorkspace {
 // Marks the open file for deletion when its last handle closes.
 bool DeleteThroughHandle(HANDLE handle);
 
-// Where open handles lie, as the platform tells. Volumes where final paths
-// cannot be resolved (some RAM disks and virtual drives) answer with empty
-// text, and the checks fall back on the names themselves.
-class HandlePlaces {
-  public:
-    virtual ~HandlePlaces() = default;
-    // The final path in DOS form, e.g. "\\?\C:\Temp\x"; empty when unknown.
-    virtual std::wstring FinalPath(HANDLE handle) = 0;
-    // The path below the volume's root, e.g. "\Temp\x"; empty when unknown.
-    virtual std::wstring VolumePath(HANDLE handle) = 0;
-};
-// Replaces the platform's answers (null: back to the platform's). For tests.
-void UseHandlePlaces(HandlePlaces* places);
-HandlePlaces& PlatformHandlePlaces();
-
 // Text logic, kept apart from the file system.
 
 constexpr size_t kNoFolderWalk = static_cast<size_t>(-1);
@@ -112,3 +97,9 @@ bool BeginsWithFolder(const wchar_t* path, const wchar_t* folder);
 // inside tempFolder (which ends in a backslash) with at least one component
 // of its own, no dot component, and short enough for its search pattern.
 bool IsRemovableInTemp(const wchar_t* path, const wchar_t* tempFolder);
+
+// Removes the work folder (WorkFolder) that this run created, with everything
+// it extracted, read-only files included; first steps out of it, as a folder
+// that is the current directory cannot be removed. One log line when a file
+// held open by another program keeps part of it.
+void RemoveRunWorkFolder();

@@ -77,10 +77,25 @@ def make_package(folder) -> pathlib.Path:
     subprocess.run([str(REPO / "examples" / "make-sample.sh"), "playback", str(payload)],
                    check=True, env={"VELMAR_DIST": str(harness.DIST), "PATH": "/usr/bin:/bin"})
     output = folder.downloads / "spring-review.exe"
+    # Branded as a publisher would: the event's name, a version and the icon
+    # the build drew for the demo.
+    event = (payload / "eventname.prop").read_text(encoding="utf-8").partition("=")[2].strip()
+    branding = ["--icon", str(harness.BUILD / "launcher" / "demo-event.ico"),
+                "--product-name", event, "--description", f"{event} (offline playback)",
+                "--company", "Velmar demo", "--copyright", "Demo recording, not for release",
+                "--product-version", "1.0.1"]
     made = subprocess.run([str(harness.DIST / "velmar-pack"), "--launcher", str(harness.LAUNCHER),
-                           "--locale", "en_US", "--payload", str(payload),
+                           "--locale", "en_US", *branding, "--payload", str(payload),
                            "--output", str(output)], check=True, capture_output=True, text=True)
     print(made.stdout.strip() or made.stderr.strip())
+    shown = subprocess.run([str(harness.DIST / "velmar-pack"), "--inspect", str(output)],
+                           check=True, capture_output=True, text=True).stdout
+    keys = ("product name", "description", "company", "product version", "original file name",
+            "icon sizes")
+    print("Branding (Properties, Details on Windows):")
+    for line in shown.splitlines():
+        if line.split(":")[0] in keys:
+            print(f"    {line}")
     output.chmod(0o755)
     harness.give_to_user(output)
     return output

@@ -21,11 +21,13 @@ declare -A sources=(
   [substitution]="config/param_substitution.cpp tests/fuzz/native/native_stubs.cpp"
   [cabinet_structure]="extract/cabinet_structure.cpp -lz"
   [zip_layout]="extract/zip_layout.cpp"
+  [stub_branding]="tools/pack/stub_branding.cpp tools/pack/pe_image.cpp tools/pack/resource_tree.cpp tools/pack/version_resource.cpp tools/pack/icon_resource.cpp tools/pack/payload_rules.cpp tools/pack/native_text.cpp tools/pack/file_facts.cpp extract/entry_rules.cpp package/package_layout.cpp common/path_components.cpp"
 )
 python3 "$native/make_corpus.py" "$out/seeds"
 status=0
 printf '%-18s %12s %8s %s\n' target runs seconds result
-for target in package_search extra_field zip_time entry_name substitution cabinet_structure zip_layout; do
+for target in package_search extra_field zip_time entry_name substitution cabinet_structure zip_layout \
+              stub_branding; do
   binary="$out/bin/fuzz_$target"
   files=()
   for f in ${sources[$target]}; do

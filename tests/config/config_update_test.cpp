@@ -5,6 +5,7 @@
 #include "diagnostics/problem_report.h"
 #include "common/process_state.h"
 #include "test_support/recorded_box.h"
+#include "test_support/retry_pauses.h"
 #include "test_support/scratch_folder.h"
 #include "common/unique_handle.h"
 
@@ -243,6 +244,8 @@ class UnreadableFile : public UpdatePbcf {
   protected:
     void SetUp() override {
         UpdatePbcf::SetUp();
+        // The run's own folder goes with the failure; the log lies beside it.
+        SetWorkFolder(folder / L"rec_1");
         // A catalogue text for problem 201 makes its insert, the path, visible.
         MessageCatalogue[L"10002"] = L"Unreadable: %1";
     }
@@ -267,7 +270,7 @@ TEST_F(UnreadableFile, ReadOnlyConfigurationEndsTheRunWithProblem201) {
     EXPECT_EQ(log.Lines(),
               (std::vector<std::string>{"Error opening/reading properties file " + path,
                                         "*** Launcher Exiting ***"}));
-    EXPECT_EQ(ReadFileText(Config()), content);
+    EXPECT_FALSE(FileExists(WorkFolder));
 }
 
 // The event name file is read first, so it fails even without a configuration file.
@@ -281,6 +284,44 @@ TEST_F(UnreadableFile, ReadOnlyEventNameFileFailsBeforeTheConfiguration) {
     EXPECT_EQ(log.Lines(), (std::vector<std::string>{
                                "Error opening/reading eventname file " + EncodeUtf8(EventFile()),
                                "*** Launcher Exiting ***"}));
+    EXPECT_FALSE(FileExists(WorkFolder));
+}
+
+// A scanner that has just opened the extracted file (reading, sharing reading
+// only) is waited for; one that keeps it is given up on with one log line.
+TEST_F(UnreadableFile, FileHeldForAMomentIsWaitedForAndOneHeldOnIsGivenUp) {
+    for (bool letGo : {true, false}) {
+        ASSERT_TRUE(WriteFileText(Config(), "lang=%locl%"));
+        UniqueFileHandle scanner(CreateFileW(Config().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                             nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(scanner.valid());
+        RecordedPauses pauses([&] {
+            if (letGo) {
+                scanner.reset();
+            }
+        });
+        LocaleCodes = {L"de", L"AT"};
+        size_t before = log.Lines().size();
+        UpdatePBCF(Config().c_str(), true);
+        scanner.reset();
+        std::string path = EncodeUtf8(Config());
+        if (letGo) {
+            EXPECT_EQ(pauses.pauses(), std::vector<DWORD>{kFirstRetryPauseMs});
+            EXPECT_EQ(ReadFileText(Config()), "lang=de");
+            EXPECT_EQ(RecordedBox.count, 0);
+            EXPECT_FALSE(log.Contains("Gave up"));
+            continue;
+        }
+        EXPECT_GE(pauses.total(), kCallRetryLimitMs);
+        EXPECT_EQ(exitCodes, std::vector<int>{10});
+        std::vector<std::string> lines = log.Lines();
+        lines.erase(lines.begin(), lines.begin() + static_cast<long>(before));
+        ASSERT_GE(lines.size(), 3u);
+        EXPECT_EQ(lines[0],
+                  "Gave up trying to open " + path + " after 500 ms of retries (error 32)");
+        EXPECT_EQ(lines[1], "Error opening/reading properties file " + path);
+        EXPECT_EQ(lines.back(), "*** Launcher Exiting ***");
+    }
 }
 
 // The real exit: a copy of this test program runs the update on a read-only

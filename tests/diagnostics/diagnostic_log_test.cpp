@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdarg>
 #include <string>
 
 #include "common/unique_handle.h"
 #include "test_support/log_capture.h"
 #include "test_support/scratch_folder.h"
+#include "test_support/unresolved_volume.h"
 
 namespace {
 
@@ -52,6 +54,33 @@ TEST(LogText, RotatedNameReplacesTheExtension) {
 TEST(LogText, CharactersAbove255BecomeQuestionMarksAndTheLineGoesOn) {
     EXPECT_EQ(NarrowLogText(L"C:\\Temp\\\x5F71\x50CF\\caf\xE9 end\n"),
               "C:\\Temp\\??\\caf\xE9 end\r\n");
+}
+
+std::string Formatted(const wchar_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string line = FormatLogLine(L"[p] ", format, args);
+    va_end(args);
+    return line;
+}
+
+TEST(LogText, LongMessagesAreCutAndTheCutIsMarked) {
+    struct Row {
+        size_t length;
+        std::string expectedTail;
+    };
+    const Row rows[] = {
+        {1024, "x\r\n"},
+        {1025, "x...[cut, 1 characters]\r\n"},
+        {5 << 20, "x...[cut, " + std::to_string((5 << 20) - 1024) + " characters]\r\n"}};
+    for (const Row& row : rows) {
+        std::wstring value(row.length - 20, L'x');  // after "event name = " and its blank
+        std::string line = Formatted(L"EAfter event name = %s\n", value.c_str());
+        EXPECT_LE(line.size(), 4 + 1024 + 40u) << row.length;
+        EXPECT_EQ(line.substr(0, 24), "[p] EAfter event name = ") << row.length;
+        EXPECT_EQ(line.substr(line.size() - row.expectedTail.size()), row.expectedTail)
+            << row.length;
+    }
 }
 
 class LogFolder : public ::testing::Test {
@@ -170,6 +199,24 @@ TEST_F(LogFolder, LogWithASecondNameIsNotWrittenThrough) {
     delete log;
     EXPECT_EQ(ReadFileText(elsewhere), std::string(512001, 'x'));
     EXPECT_FALSE(FileExists(folder + L"\\launcher_log.old"));
+}
+
+// A RAM disk or a volume without a DOS path as the temporary folder: the log
+// is written all the same, and rotated, by the names where nothing else tells.
+TEST_F(LogFolder, LogIsWrittenWhereFinalPathsCannotBeHad) {
+    CreateDirectoryW(folder.c_str(), nullptr);
+    for (bool volumePaths : {true, false}) {
+        WriteFileText(logPath, std::string(512001, 'c'));
+        UnresolvedVolume volume(volumePaths);
+        OpenLauncherLog(folder.c_str());
+        LogMessage(LogHandle, L"line %d\n", 1);
+        CloseLauncherLog();
+        EXPECT_EQ(ReadFileText(folder + L"\\launcher_log.old"), std::string(512001, 'c'));
+        EXPECT_EQ(Messages(ReadFileText(logPath)),
+                  (std::vector<std::string>{"*** Launcher Started ***", "line 1",
+                                            "*** Launcher Exiting ***"}))
+            << volumePaths;
+    }
 }
 
 TEST(LogMessageGuard, NullHandleWritesNothing) {

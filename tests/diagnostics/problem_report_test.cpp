@@ -19,7 +19,7 @@ class ProblemBox : public ::testing::Test {
   protected:
     void TearDown() override {
         EXPECT_EQ(shown.owner, nullptr);
-        MessageCatalogue.clear();
+        MessageCatalogue = StartUpMessageCatalogue();
     }
     BoxRecorder recorder;
     const ShownBox& shown = RecordedBox;
@@ -33,6 +33,24 @@ TEST_F(ProblemBox, Problem201ShowsTheGenericTextUnderTheProductCaption) {
     EXPECT_EQ(shown.caption, L"VelmarOne");
     EXPECT_EQ(shown.text, Generic(201));
     EXPECT_EQ(shown.style, 0x10010u);
+}
+
+// The texts present from start-up: each formats its inserts, names the file or
+// drive, and ends with its problem number; 201 keeps the generic text.
+TEST_F(ProblemBox, CausesWithATextOfTheirOwnNameTheirSubjectAndNumber) {
+    for (int number : {202, 203, 204, 205, 206, 207}) {
+        ReportProblem(number, L"C:\\Temp\\x", L"4.0 MB", L"1.0 MB");
+        std::wstring ending = L"\nProblem number: " + std::to_wstring(number);
+        ASSERT_GT(shown.text.size(), ending.size()) << number;
+        EXPECT_EQ(shown.text.substr(shown.text.size() - ending.size()), ending);
+        EXPECT_NE(shown.text.find(L"C:\\Temp\\x"), std::wstring::npos) << number;
+        EXPECT_EQ(shown.text.find(L'%'), std::wstring::npos) << number;
+        EXPECT_EQ(shown.caption, L"VelmarOne");
+    }
+    ReportProblem(203, L"D:\\", L"4.0 MB", L"1.0 MB");
+    EXPECT_NE(
+        shown.text.find(L"drive D:\\ to unpack the package: it needs 4.0 MB, and 1.0 MB is free"),
+        std::wstring::npos);
 }
 
 TEST_F(ProblemBox, NumbersWithoutATextOfTheirOwnGetTheGenericText) {
@@ -75,5 +93,5 @@ TEST(MessageCatalogueLookup, LongTextsAreCutAndTerminated) {
     wchar_t out[4];
     EXPECT_TRUE(LookUpMessageText(L"10001", out, 4));
     EXPECT_STREQ(out, L"abc");
-    MessageCatalogue.clear();
+    MessageCatalogue = StartUpMessageCatalogue();
 }

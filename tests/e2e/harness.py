@@ -23,7 +23,7 @@ SUPPORT = BUILD / "test-support"
 LAUNCHER = DIST / "velmar-launcher.exe"
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "test_support"))
-from pack_inputs import MARKER, make_zip, package_bytes  # noqa: E402,F401
+from pack_inputs import MARKER, make_zip, package_bytes, reference_like_files  # noqa: E402,F401
 
 LOG_FOLDER = "Velmar_Client_Logs"
 LOG_NAME = "launcher_log.txt"
@@ -160,6 +160,40 @@ class BoxWatch:
         out, _ = self._process.communicate(timeout=timeout)
         lines = [l for l in out.decode("utf-8", "replace").splitlines() if l.startswith("{")]
         return json.loads(lines[-1]) if lines else {"found": False}
+
+
+class Scanner:
+    """The stand-in for an on-access scanner (tests/support/scanner.cpp),
+    running under the same Wine as the launches: it watches the sandbox's
+    temporary folder and holds every file created or written there for
+    hold_ms, sharing reading only; with quarantine, it deletes each
+    bin\\velmar.exe as soon as it can open it. Ready once constructed;
+    stop() ends it (also at the test's cleanup) and returns its summary
+    ({"held": N, "removed": [Windows paths]})."""
+
+    def __init__(self, sandbox, hold_ms=300, quarantine=False, test=None):
+        tag = secrets.token_hex(3)
+        self._ready = sandbox.downloads / f"scanner-{tag}.ready"
+        self._stop = sandbox.downloads / f"scanner-{tag}.stop"
+        self._summary = None
+        args = ["--watch", sandbox.temp_windows, "--hold", str(hold_ms),
+                "--ready", to_windows(self._ready), "--stop", to_windows(self._stop)]
+        self._process = wine_start(SUPPORT / "scanner.exe", *args,
+                                   *(["--quarantine"] if quarantine else []))
+        if test is not None:
+            test.addCleanup(self.stop)
+        if not wait_for(lambda: self._ready.exists() or self._process.poll() is not None,
+                        timeout=60, interval=0.05) or not self._ready.exists():
+            self._process.kill()
+            raise RuntimeError("the scanner stand-in did not start watching")
+
+    def stop(self) -> dict:
+        if self._summary is None:
+            self._stop.write_bytes(b"")
+            out, _ = self._process.communicate(timeout=60)
+            lines = [l for l in out.decode("utf-8", "replace").splitlines() if l.startswith("{")]
+            self._summary = json.loads(lines[-1]) if lines else {"held": 0, "removed": []}
+        return self._summary
 
 
 class RunResult:

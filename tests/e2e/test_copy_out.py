@@ -220,6 +220,29 @@ class FirstRunAndSweep(CopyOutCase):
         self.assertTrue(self.rec("rec_5.zip").exists(), "an archive without a folder was deleted")
         self.assertTrue(self.rec("rec_3").is_dir())
 
+    def test_runs_beside_an_on_access_scanner_succeed_and_are_swept(self):
+        # The stand-in scanner holds every new or written file for 300 ms,
+        # sharing reading only: the configuration right after it is extracted
+        # (it comes last), the temporary archive when it is to be deleted, the
+        # files of the run before when the next run sweeps it.
+        scanner = harness.Scanner(self.sandbox, test=self)
+        entries = harness.reference_like_files(STANDIN.read_bytes())
+        program, _ = self.package(entries)
+        for number in (1, 2):
+            result = self.sandbox.run(program)
+            self.assertEqual(result.exit_code, 0, "\n".join(self.sandbox.log_lines()))
+            work = self.rec(f"rec_{number}")
+            self.assertTrue(harness.wait_for((work / "client_report.txt").exists),
+                            "the client did not start")
+            client = harness.to_windows(work / "bin" / "velmar.exe")
+            harness.wait_for(lambda: not harness.windows_process_ids(client))
+            self.assertIn(b"title=Spring Review",
+                          (work / "properties" / "offlineplayback.pbcf").read_bytes())
+            self.assertFalse(self.rec(f"rec_{number}.zip").exists(), self.sandbox.describe())
+        self.assertEqual(sorted(p.name for p in self.sandbox.offplay.iterdir()), ["rec_2"])
+        self.assertEqual([l for l in self.sandbox.log_lines() if l.startswith("Gave up")], [])
+        self.assertGreater(scanner.stop()["held"], len(entries))
+
     def test_unusable_archive_names_and_held_files(self):
         # rec_1.zip a folder, rec_2.zip a file in use by a running program;
         # rec_3 a finished run one of whose files another program holds open.
@@ -273,6 +296,8 @@ class FirstRunAndSweep(CopyOutCase):
         self.assertTrue((folder / "bin" / "velmar.exe").exists())
         self.assertTrue((folder / "left.txt").exists())
         self.assertFalse(self.rec("rec_1.zip").exists())
+        # A client in use is refused for good: no retries are spent on it.
+        self.assertEqual([l for l in self.sandbox.log_lines() if l.startswith("Gave up")], [])
 
         # Once the client has ended, the next run's sweep removes the folder.
         client.communicate(timeout=60)

@@ -4,6 +4,7 @@ import datetime
 import io
 import os
 import pathlib
+import re
 import subprocess
 import tempfile
 import unittest
@@ -160,25 +161,35 @@ class PayloadExtraction(unittest.TestCase):
 
 
 class DamagedPayloads(unittest.TestCase):
-    """A package that cannot be extracted in full: problem 201 with the
-    package's path, no client, nothing left behind, exit code 10."""
+    """A package that cannot be extracted in full: problem 202 with the
+    package's path (203 with the drive and sizes for a full disk), no client,
+    nothing left behind, exit code 10."""
 
-    def run_damaged(self, package: bytes, reason: str, sandbox=None):
+    def run_damaged(self, package: bytes, reason: str, sandbox=None, full_disk=False):
         sandbox = sandbox or harness.Sandbox("damaged")
         self.addCleanup(sandbox.cleanup)
         program = sandbox.place(package)
         result = sandbox.run(program, caption="VelmarOne")
         self.assertEqual(result.exit_code, 10, result.output)
         self.assertTrue(result.box["found"], "no problem box")
-        self.assertIn("Problem number: 201", result.box["text"])
         self.assertEqual(list(sandbox.offplay.iterdir()), [], sandbox.describe())
         lines = sandbox.log_lines()
         self.assertTrue(any(reason in line for line in lines), f"no {reason!r} in {lines}")
-        self.assertIn(f"Package {harness.to_windows(program)} is damaged; removing what this run "
-                      "extracted", lines)
+        package_path = harness.to_windows(program)
+        if full_disk:
+            self.assertIn(f"Package {package_path} could not be extracted; removing what this "
+                          "run extracted", lines)
+        else:
+            self.assertIn(f"Package {package_path} is damaged; removing what this run "
+                          "extracted", lines)
+            self.assertTrue(result.box["text"].startswith(
+                f"The package {package_path} is damaged or incomplete"), result.box["text"])
+            self.assertTrue(result.box["text"].endswith("\nProblem number: 202"))
+            self.assertIn("Run failed: damaged package: ", lines[-2])
         self.assertNotIn("Done extracting all files", lines)
         self.assertFalse([line for line in lines if line.startswith("CreateProcess")])
         self.assertEqual(lines[-1], "*** Launcher Exiting ***")
+        return result, lines
 
     def payload(self, extra) -> bytes:
         return harness.make_package(harness.make_zip({**client_entries(), **extra}))
@@ -221,8 +232,20 @@ class DamagedPayloads(unittest.TestCase):
         self.addCleanup(subprocess.run, ["umount", str(sandbox.temp)], check=False)
         # Zeros pack small: the archive fits, the extracted file does not, and
         # the sizes the archive declares tell so before anything is written.
-        self.run_damaged(self.payload({"media/large.bin": bytes(4 << 20)}),
-                         "the work folder's drive has", sandbox)
+        result, lines = self.run_damaged(self.payload({"media/large.bin": bytes(4 << 20)}),
+                                         "the work folder's drive has", sandbox, full_disk=True)
+        text = result.box["text"]
+        found = re.search(r"not enough free space on drive (.+?) to unpack the package: it needs "
+                          r"([\d.]+) MB, and ([\d.]+) (MB|KB) is free\.", text)
+        self.assertIsNotNone(found, text)
+        drive, needed, free, unit = found.groups()
+        self.assertTrue(harness.to_windows(sandbox.offplay).lower().startswith(drive.lower()))
+        free_mb = float(free) / (1 if unit == "MB" else 1024)
+        self.assertGreaterEqual(float(needed), 4.0)
+        self.assertLessEqual(free_mb, 2.0)  # the small file system, emptied by the run
+        self.assertTrue(text.endswith("\nProblem number: 203"), text)
+        self.assertIn(f"Run failed: not enough free space: {drive} (system error 112); showing "
+                      "problem 203", lines)
 
 
 if __name__ == "__main__":

@@ -9,6 +9,7 @@ import tempfile
 import unittest
 
 import harness
+import pack_inputs
 
 PACK = harness.DIST / "velmar-pack"
 CLIENT = harness.DIST / "velmar-client-standin.exe"
@@ -22,12 +23,26 @@ def sample_payload(kind: str, folder: pathlib.Path) -> pathlib.Path:
     return folder
 
 
-def pack(payload: pathlib.Path, output: pathlib.Path, locale: str = "en_US") -> bytes:
+def pack(payload: pathlib.Path, output: pathlib.Path, locale: str = "en_US", options=()) -> bytes:
     """A package made by the packaging tool, as people who build packages make them."""
     subprocess.run([str(PACK), "--launcher", str(harness.LAUNCHER), "--locale", locale,
-                    "--payload", str(payload), "--output", str(output)],
+                    *options, "--payload", str(payload), "--output", str(output)],
                    check=True, capture_output=True)
     return output.read_bytes()
+
+
+def client_missing_a_dll(folder: pathlib.Path) -> bytes:
+    """A client linked against the import library of a DLL that is then left
+    out: the loader ends it at once (0xC0000135 under Wine)."""
+    (folder / "gone.c").write_text("__declspec(dllexport) int velmar_gone(void) { return 1; }\n")
+    (folder / "client.c").write_text("__declspec(dllimport) int velmar_gone(void);\n"
+                                     "int main(void) { return velmar_gone(); }\n")
+    compiler = "x86_64-w64-mingw32-gcc"
+    subprocess.run([compiler, "-shared", "-o", "velmar_gone.dll", "gone.c",
+                    "-Wl,--out-implib,libvelmar_gone.a"], cwd=folder, check=True)
+    subprocess.run([compiler, "-mwindows", "-o", "velmar.exe", "client.c", "-L.", "-lvelmar_gone"],
+                   cwd=folder, check=True)
+    return (folder / "velmar.exe").read_bytes()
 
 
 def read_report(work: pathlib.Path, timeout=30):
@@ -165,24 +180,45 @@ def make_certificates(folder: pathlib.Path, extra: int):
 class SignedPackages(unittest.TestCase):
     """Packages signed after packing, the way they are published: the
     signature verifies, --inspect names it, and the client starts, whatever
-    the size of the signature (the zip end record must stay findable)."""
+    the size of the signature (the zip end record must stay findable).
+    Branded packages show their texts, versions and icons to Windows."""
 
     def setUp(self):
         self.work_dir = tempfile.TemporaryDirectory()
         self.addCleanup(self.work_dir.cleanup)
         self.scratch = pathlib.Path(self.work_dir.name)
 
+    def assert_branding(self, package: pathlib.Path, pixels: dict):
+        sizes = sorted(pixels)
+        done = harness.wine(harness.SUPPORT / "brandcheck.exe", harness.to_windows(package),
+                            *sizes)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        found = json.loads(done.stdout)
+        given = pack_inputs.BRANDING
+        self.assertEqual(found["strings"], {
+            "ProductName": given["--product-name"], "FileDescription": given["--description"],
+            "CompanyName": given["--company"], "LegalCopyright": given["--copyright"],
+            "FileVersion": "2.1.0.7", "ProductVersion": "2.1",
+            "OriginalFilename": "unsigned.exe"})
+        self.assertEqual((found["file_version"], found["product_version"]), ("2.1.0.7", "2.1.0.0"))
+        self.assertEqual(sorted(found["icons"], key=int), [str(s) for s in sizes])
+        for size in sizes:
+            self.assertEqual(bytes.fromhex(found["icons"][str(size)]), pixels[size], size)
+
     def test_signed_packages_start_their_client(self):
-        for extra, at_least in [(0, 1000), (100, 65536)]:
-            with self.subTest(extra_certificates=extra):
+        for extra, at_least, branded in [(0, 1000, False), (0, 1000, True), (100, 65536, True)]:
+            with self.subTest(extra_certificates=extra, branded=branded):
                 sandbox = harness.Sandbox("signed")
                 self.addCleanup(sandbox.cleanup)
-                folder = self.scratch / f"sign{extra}"
+                folder = self.scratch / f"sign{extra}{branded}"
                 folder.mkdir()
                 key, cert, chain = make_certificates(folder, extra)
                 payload = sample_payload("playback", folder / "payload")
+                icon, pixels = pack_inputs.icon_file(pack_inputs.BRANDED_ICON)
+                (folder / "brand.ico").write_bytes(icon)
                 unsigned = folder / "unsigned.exe"
-                pack(payload, unsigned)
+                pack(payload, unsigned, options=pack_inputs.branding_options(
+                    folder / "brand.ico") if branded else ())
                 signed = folder / "event.exe"
                 subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key,
                                 *(["-ac", chain] if extra else []), "-n", "Velmar test",
@@ -197,7 +233,10 @@ class SignedPackages(unittest.TestCase):
                 self.assertEqual(report["archive_offset"] + report["archive_size"],
                                  unsigned.stat().st_size)
                 self.assertEqual(report["client"]["program"], "bin/velmar.exe")
-                result = sandbox.run(sandbox.place(signed.read_bytes()))
+                placed = sandbox.place(signed.read_bytes())
+                if branded:
+                    self.assert_branding(placed, pixels)
+                result = sandbox.run(placed)
                 self.assertEqual(result.exit_code, 0, result.output[-3000:])
                 self.assertIsNotNone(read_report(sandbox.offplay / "rec_1"),
                                      "the client did not start:\n" + "\n".join(sandbox.log_lines()))
@@ -236,10 +275,16 @@ class InstalledTool(unittest.TestCase):
             self.assertIn(b"--exclude", rendered.stdout)
 
 
+GENERIC_201 = ("The launcher has encountered a problem for which a description is not available."
+               "\nProblem number: 201\n\nThe program will now exit.")
+
+
 class FailingLaunches(unittest.TestCase):
     def setUp(self):
         self.sandbox = harness.Sandbox("launchfail")
         self.addCleanup(self.sandbox.cleanup)
+        self.work_dir = tempfile.TemporaryDirectory()
+        self.addCleanup(self.work_dir.cleanup)
 
     def test_read_only_configuration_reports_problem_201_and_exits_10(self):
         import io
@@ -255,34 +300,89 @@ class FailingLaunches(unittest.TestCase):
         result = self.sandbox.run(package, caption="VelmarOne")
         self.assertEqual(result.exit_code, 10)
         self.assertTrue(result.box["found"])
-        self.assertIn("Problem number: 201", result.box["text"])
+        self.assertEqual(result.box["text"], GENERIC_201)
         work = self.sandbox.offplay / "rec_1"
-        self.assertFalse((work / "client_report.txt").exists(), "the client was started")
         config = harness.to_windows(work) + "\\properties\\offlineplayback.pbcf"
         lines = self.sandbox.log_lines()
         self.assertIn(f"Error opening/reading properties file {config}", lines)
         self.assertEqual(lines[-1], "*** Launcher Exiting ***")
+        # Nothing of the run stays: no client, no work folder, no archive.
+        self.assertEqual(list(self.sandbox.offplay.iterdir()), [], self.sandbox.describe())
 
-    def assert_client_problem(self, sandbox, result):
-        """Problem 201 shown, exit code 10, exit banner; nothing of the run stays."""
+    def assert_client_problem(self, sandbox, result, problem, *inserts):
+        """The box of the problem with its inserts, the log line before it,
+        exit code 10, exit banner; nothing of the run stays."""
         self.assertEqual(result.exit_code, 10, result.output)
         self.assertTrue(result.box["found"], "no problem box")
-        self.assertIn("Problem number: 201", result.box["text"])
+        text = result.box["text"]
+        self.assertTrue(text.endswith(f"\nProblem number: {problem}"), text)
+        for insert in inserts:
+            self.assertIn(insert, text)
         lines = sandbox.log_lines()
+        self.assertTrue(lines[-2].startswith("Run failed: ") and
+                        lines[-2].endswith(f"; showing problem {problem}"), lines[-2])
         self.assertEqual(lines[-1], "*** Launcher Exiting ***")
         self.assertEqual(list(sandbox.offplay.iterdir()), [], sandbox.describe())
         return lines
 
-    def test_payload_without_a_client_reports_problem_201(self):
+    def test_payload_without_a_client_reports_problem_206(self):
         payload = harness.make_zip({"properties/offlineplayback.pbrd": b"root=%local%\n"})
         result = self.sandbox.run(self.sandbox.place(harness.make_package(payload)),
                                   caption="VelmarOne")
         work = harness.to_windows(self.sandbox.offplay / "rec_1")
-        command = f"{work}\\bin\\launcher.exe {work}\\properties\\offlineplayback.pbrd"
-        lines = self.assert_client_problem(self.sandbox, result)
+        program = f"{work}\\bin\\launcher.exe"
+        command = f"{program} {work}\\properties\\offlineplayback.pbrd"
+        lines = self.assert_client_problem(self.sandbox, result, 206,
+                                           f"The playback program {program} could not be "
+                                           "started, or it ended at once (error 2).")
         self.assertIn(f'CreateProcess failed. Command: "{command}" Error Code: 2', lines)
+        self.assertIn(f"Run failed: the client could not start or ended at once: {program} "
+                      "(system error 2); showing problem 206", lines)
         # The descriptor was still rewritten before the start was tried.
         self.assertIn("Leaving UpdatePBCF", lines)
+
+    def test_client_that_ends_at_once_in_the_loader_reports_problem_206(self):
+        client = client_missing_a_dll(pathlib.Path(self.work_dir.name))
+        payload = harness.make_zip({"bin/velmar.exe": client,
+                                    "properties/offlineplayback.pbcf": b"url=%local%\n"})
+        result = self.sandbox.run(self.sandbox.place(harness.make_package(payload)),
+                                  caption="VelmarOne")
+        program = harness.to_windows(self.sandbox.offplay / "rec_1") + "\\bin\\velmar.exe"
+        reason = "status 0xC0000135: a DLL it needs was not found"
+        lines = self.assert_client_problem(self.sandbox, result, 206, program, f"({reason})")
+        self.assertIn(f"Client {program} ended at once: {reason}", lines)
+        self.assertIn(f"Run failed: the client could not start or ended at once: {program} "
+                      "(status 0xC0000135); showing problem 206", lines)
+
+    def test_client_that_keeps_running_is_a_success(self):
+        payload = harness.make_zip({"bin/velmar.exe": CLIENT.read_bytes(),
+                                    "properties/offlineplayback.pbcf": b"url=%local%\n",
+                                    "stay_running.txt": b"4"})
+        result = self.sandbox.run(self.sandbox.place(harness.make_package(payload)))
+        self.assertEqual(result.exit_code, 0, result.output)
+        self.assertIsNotNone(read_report(self.sandbox.offplay / "rec_1"), "the client did not start")
+        lines = self.sandbox.log_lines()
+        self.assertFalse([line for line in lines if line.startswith("Run failed")], lines)
+        self.assertEqual(lines[-1], "*** Launcher Exiting ***")
+        harness.wait_for(lambda: not harness.windows_process_ids(
+            harness.to_windows(self.sandbox.offplay / "rec_1" / "bin" / "velmar.exe")), 20)
+
+    def test_client_removed_by_antivirus_shows_problem_205_and_leaves_nothing(self):
+        # As a quarantine does, the stand-in scanner deletes bin\\velmar.exe
+        # once it has been written.
+        scanner = harness.Scanner(self.sandbox, quarantine=True, test=self)
+        payload = harness.make_zip(harness.reference_like_files(CLIENT.read_bytes()))
+        result = self.sandbox.run(self.sandbox.place(harness.make_package(payload)),
+                                  caption="VelmarOne")
+        removed = scanner.stop()["removed"]
+        self.assertEqual([path.lower().rsplit("\\", 3)[1:] for path in removed],
+                         [["rec_1", "bin", "velmar.exe"]])
+        self.assertEqual(result.exit_code, 10, result.output)
+        self.assertTrue(result.box["found"], "no problem box")
+        self.assertEqual(result.box["caption"], "VelmarOne")
+        self.assertIn("Problem number: 205", result.box["text"])
+        self.assertEqual(self.sandbox.log_lines()[-1], "*** Launcher Exiting ***")
+        self.assertEqual(list(self.sandbox.offplay.iterdir()), [], self.sandbox.describe())
 
     def test_old_content_is_never_started_and_no_number_left_shows_the_copy_out_box(self):
         # Every number is taken by the folder of a finished run; rec_2.zip to
@@ -321,7 +421,7 @@ class FailingLaunches(unittest.TestCase):
         self.assertLessEqual({p.name for p in self.sandbox.offplay.iterdir()}, before)
         self.assertEqual(list(self.sandbox.offplay.rglob("client_report.txt")), [])
 
-    def test_work_folder_too_long_for_the_client_reports_problem_201(self):
+    def test_work_folder_too_long_for_the_client_reports_problem_207(self):
         # A temporary folder so long that the configuration path would not fit
         # its 260 characters, while the copy-out's names still do.
         base = len(harness.to_windows(harness.PROFILE / "Temp" / "t000000"))
@@ -331,9 +431,12 @@ class FailingLaunches(unittest.TestCase):
         result = sandbox.run(sandbox.place(harness.make_package(payload)), caption="VelmarOne")
         work = harness.to_windows(sandbox.offplay / "rec_1")
         self.assertEqual(len(work), 230)
-        lines = self.assert_client_problem(sandbox, result)
+        lines = self.assert_client_problem(sandbox, result, 207,
+                                           f"The path {work} is too long for this computer")
         self.assertIn(f"Work folder {work} is too long to start the client from; no client "
                       "started", lines)
+        self.assertIn(f"Run failed: path too long: {work} (system error 206); showing problem 207",
+                      lines)
 
 
 if __name__ == "__main__":

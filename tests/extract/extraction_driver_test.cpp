@@ -11,10 +11,13 @@
 #include "extract/archive_budget.h"
 #include "extract/archive_checks.h"
 #include "extract/entry_file_closer.h"
+#include "extract/extraction_failure.h"
 #include "extract/zip_test_support.h"
 #include "test_support/log_capture.h"
 #include "common/unique_handle.h"
 #include "common/process_state.h"
+#include "common/run_failure.h"
+#include "common/system_paths.h"
 
 namespace {
 
@@ -65,8 +68,14 @@ class ExtractionDriverTest : public ExtractionFolder {
 
 TEST_F(ExtractionDriverTest, PayloadWithFoldersAndNestedArchives) {
     SetCurrentDirectoryW(outer().c_str());
+    WatchForEntries({L"DOCS\\guide.txt", L"sub/deep.txt", L"not_there.txt"});
     EXPECT_TRUE(ExtractArchive(ZipFixture(L"payload.zip").c_str(), work_.c_str()));
     EXPECT_EQ(CurrentDirectory(), work_);
+    // Watched names match whatever the case and separators; nested entries count.
+    EXPECT_TRUE(WatchedEntryExtracted(L"docs/guide.txt"));
+    EXPECT_TRUE(WatchedEntryExtracted(L"sub\\deep.txt"));
+    EXPECT_FALSE(WatchedEntryExtracted(L"not_there.txt"));
+    WatchForEntries({});
 
     EXPECT_EQ(ReadFileText(Work(L"readme.txt")), "top readme");
     EXPECT_EQ(ReadFileText(Work(L"docs\\guide.txt")), "guide");
@@ -217,15 +226,18 @@ TEST_F(ExtractionDriverTest, DamagedArchivesAreRefusedWithOneLineBeforeAnythingI
     struct Case {
         std::wstring archive;
         const char* line;
+        RunFailure noted = RunFailure::None;  // None: the run counts as damaged
     };
     const Case cases[] = {
         {ZipFixture(L"overlapping.zip"), "its entries overlap each other or its directory"},
-        {ZipFixture(L"huge_declared.zip"), "bytes, the work folder's drive has"},
+        {ZipFixture(L"huge_declared.zip"), "bytes, the work folder's drive has",
+         RunFailure::DiskFull},
         {FixturePath(L"extract\\cab\\no_folders.cab"), "it declares no folders"},
         {FixturePath(L"extract\\cab\\next_cabinet.cab"), "continues from or into another cabinet"},
         {FixturePath(L"extract\\cab\\damaged_block.cab"), "a compressed data block is damaged"},
     };
     for (const Case& c : cases) {
+        ClearRunFailures();
         // The payload itself is always read as a zip archive; cabinets are
         // checked where the walk meets them.
         bool cabinet = c.archive.size() > 4 && c.archive.substr(c.archive.size() - 4) == L".cab";
@@ -234,7 +246,23 @@ TEST_F(ExtractionDriverTest, DamagedArchivesAreRefusedWithOneLineBeforeAnythingI
             << c.line;
         EXPECT_EQ(LogCount(c.line), 1u) << c.line;
         EXPECT_TRUE(FolderNames(work_).empty()) << c.line;
+        EXPECT_EQ(FirstRunFailure().cause, c.noted) << c.line;
     }
+    // A full disk names the work folder's drive, as its box does.
+    EXPECT_EQ(FirstRunFailure().subject, L"");
+    ClearRunFailures();
+    ExtractArchive(ZipFixture(L"huge_declared.zip").c_str(), work_.c_str());
+    EXPECT_EQ(FirstRunFailure().subject, VolumeOf(work_));
+    EXPECT_GT(DeclaredSpaceOfRun(), 1ull << 32);
+
+    // A file that cannot be created is noted with its path and the system's error.
+    ClearRunFailures();
+    ASSERT_TRUE(CreateDirectoryW(Work(L"readme.txt").c_str(), nullptr));
+    EXPECT_FALSE(ExtractArchive(ZipFixture(L"payload.zip").c_str(), work_.c_str()));
+    EXPECT_EQ(FirstRunFailure().cause, RunFailure::DamagedPackage);
+    EXPECT_EQ(FirstRunFailure().systemError, static_cast<unsigned long>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(FirstRunFailure().subject, Work(L"readme.txt"));
+    ClearRunFailures();
     // A directory declaring 0xFFFF entries, or 0x7FFFFFFF in its 64-bit record,
     // for two real ones: they are extracted, then one line ends the walk.
     for (const wchar_t* name : {L"declares_more.zip", L"declares_zip64.zip"}) {
@@ -295,9 +323,10 @@ size_t CountClosedFiles(const std::wstring& folder) {
 
 TEST_F(ExtractionDriverTest, EveryFileIsClosedAndAFailedCloseFailsItsEntry) {
     // A failed close is learnt where the walk next waits for the closes
-    // (before the next nested archive is read, at a cabinet's end), also when
+    // (before the next nested archive is read), also when
     // they are made on the walk's own thread (0 threads); the walk ends
-    // there. dup.txt and desktop.ini are written twice.
+    // there. dup.txt and desktop.ini are written twice; the cabinets'
+    // members are closed on the walk's thread, past the seam.
     struct Case {
         unsigned threads;
         const wchar_t* failing;
@@ -306,12 +335,11 @@ TEST_F(ExtractionDriverTest, EveryFileIsClosedAndAFailedCloseFailsItsEntry) {
         int closes;
         size_t files;
     } cases[] = {
-        {4, nullptr, "", "", 17, 15},
+        {4, nullptr, "", "", 15, 15},
         {4, L"docs/guide.txt", "Cannot extract entry docs/guide.txt of ", "writing its file", 6, 6},
         {0, L"docs/guide.txt", "Cannot extract entry docs/guide.txt of ", "writing its file", 6, 6},
         {4, L"inner_file.txt", "Cannot extract entry inner_file.txt of ", "writing its file", 10,
          8},
-        {4, L"cab_file.txt", "Cannot extract cabinet ", "cannot be written (error 11)", 14, 12},
     };
     SlowClose::walkThread = GetCurrentThreadId();
     SetWrittenFileClose(SlowClose::Close);

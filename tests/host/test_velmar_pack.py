@@ -242,6 +242,13 @@ class Refusals(Workspace):
             with self.subTest(launcher.name):
                 self.assertRefused(self.pack(launcher=launcher), phrase)
 
+    def test_branding_that_cannot_be_written(self):
+        launcher = STUB if STUB.is_file() else self.launcher
+        for label, options, phrase in pack_inputs.refused_brandings(self.root / "icons",
+                                                                    STUB.is_file()):
+            with self.subTest(label):
+                self.assertRefused(self.pack(launcher=launcher, extra=options), phrase)
+
     def test_over_2_gib_is_refused_before_writing(self):
         big = self.payload / "media" / "huge.mp4"
         big.parent.mkdir()
@@ -534,6 +541,59 @@ class FolderPayload(Workspace):
         report = json.loads(run_tool("--inspect", self.out / "event.exe", "--json").stdout)
         self.assertIsNone(report["signature"])
         self.assertEqual(report["archive_offset"] + report["archive_size"], len(data))
+
+
+@unittest.skipUnless(STUB.is_file(), "no Windows launcher stub in the dist folder")
+class BrandedPackage(Workspace):
+    """The stub branded with an icon and version texts: consistent PE
+    headers as an outside reader sees them, the same bytes in any time zone,
+    and --inspect showing every value."""
+
+    def test_branded_stub(self):
+        icon, _ = pack_inputs.icon_file(pack_inputs.BRANDED_ICON)
+        (self.root / "brand.ico").write_bytes(icon)
+        options = pack_inputs.branding_options(self.root / "brand.ico")
+        packages = []
+        for zone in (ZONE, "America/Los_Angeles"):
+            output = self.out / zone.replace("/", "-") / "spring-review.exe"
+            output.parent.mkdir()
+            result = self.pack(launcher=STUB, output=output, extra=options, zone=zone)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            packages.append(output.read_bytes())
+        self.assertEqual(packages[0], packages[1])
+        data = packages[0]
+        marker = data.index(MARKER, SEARCH_START)
+        problems, stub_end = pack_inputs.pe_layout_problems(data)
+        self.assertEqual(problems, [])
+        self.assertEqual(data[stub_end:marker], bytes(marker - stub_end))
+        relocations = pack_inputs.directory_bytes(STUB.read_bytes(), 5)
+        self.assertGreater(len(relocations), 0)
+        self.assertEqual(pack_inputs.directory_bytes(data, 5), relocations)
+        self.assertLessEqual(marker, SEARCH_END)
+
+        report = json.loads(run_tool("--inspect", self.out / ZONE.replace("/", "-") /
+                                     "spring-review.exe", "--json").stdout)
+        brand, given = report["branding"], pack_inputs.BRANDING
+        self.assertEqual([brand[k] for k in ("product_name", "description", "company",
+                                              "copyright")],
+                         [given[k] for k in ("--product-name", "--description", "--company",
+                                             "--copyright")])
+        self.assertEqual((brand["file_version"], brand["fixed_file_version"]),
+                         ("2.1.0.7", "2.1.0.7"))
+        self.assertEqual((brand["product_version"], brand["fixed_product_version"]),
+                         ("2.1", "2.1.0.0"))
+        self.assertEqual(brand["original_file_name"], "spring-review.exe")
+        self.assertEqual(brand["icon_sizes"], ["16x16", "32x32", "48x48", "256x256"])
+        self.assertEqual(report["client"]["program"], "bin/velmar.exe")
+        # Without an icon the stub keeps its own; what is given changes only itself.
+        plain = self.out / "plain.exe"
+        self.assertEqual(self.pack(launcher=STUB, output=plain, extra=[
+            "--company", "Acme", "--file-version", "65535"]).returncode, 0)
+        values, _ = parse_report(run_tool("--inspect", plain).stdout.decode())
+        self.assertEqual((values["company"], values["product name"], values["icon sizes"]),
+                         ("Acme", "VelmarOne offline playback", "16x16 32x32 48x48"))
+        self.assertEqual((values["file version"], values["product version"]),
+                         ("65535.0.0.0 (65535)", "1.0.0.0 (1.0.0.0)"))
 
 
 class Exclusion(Workspace):

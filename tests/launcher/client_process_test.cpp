@@ -1,5 +1,10 @@
 #include "launcher/client_process.h"
 
+#include "launcher/launch_sequence.h"
+#include "launcher/run_failure_report.h"
+#include "common/run_failure.h"
+#include "test_support/recorded_box.h"
+
 #include "test_support/log_capture.h"
 #include "test_support/scratch_folder.h"
 #include "common/unique_handle.h"
@@ -95,6 +100,80 @@ TEST(ClientProcessChild, RunsUntilTold) {
     std::wstring ended = std::wstring(stop) + L".ended";
     EXPECT_TRUE(UniqueFileHandle(
         CreateFileW(ended.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr)));
+}
+
+// Refusals that Wine never gives, and clients that end at once, through the
+// creation and watch seams: each ends the run in its own box and exit code 10;
+// a client that ends normally or keeps running is a success.
+DWORD creationRefusal = 0;
+ClientFirstMoments watchedMoments;
+
+BOOL WINAPI RefusingCreation(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL,
+                             DWORD, LPVOID, LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION info) {
+    *info = {};
+    SetLastError(creationRefusal);
+    return creationRefusal == 0;
+}
+ClientFirstMoments ReportedMoments(HANDLE) {
+    return watchedMoments;
+}
+
+struct StartCase {
+    DWORD refusal;  // 0: the process is created
+    bool extracted;
+    ClientFirstMoments moments;
+    int problem;  // 0: a success, no box
+    const char* logged;
+};
+
+TEST(ClientStartFailures, EachCauseEndsTheRunInItsOwnBox) {
+    const StartCase cases[] = {
+        {1260, false, {}, 204, "Run failed: blocked by a policy of this computer: "},
+        {4551, false, {}, 204, "(system error 4551); showing problem 204"},
+        {225, true, {}, 205, "Run failed: blocked or removed by antivirus: "},
+        {2, true, {}, 205, "(system error 2); showing problem 205"},
+        {2, false, {}, 206, "(system error 2); showing problem 206"},
+        {0, false, {true, 0xC0000135}, 206, "status 0xC0000135: a DLL it needs was not found"},
+        {0, false, {true, 0xC0000142}, 206, "(status 0xC0000142); showing problem 206"},
+        {0, false, {true, 0}, 0, nullptr},
+        {0, false, {true, 1}, 0, nullptr},
+        {0, false, {false, 0}, 0, nullptr},
+    };
+    ScratchFolder folder{L"velmar_start"};
+    ClientStart client = ComposeClientStart(folder.path(), true);
+    ClientWatchFunction platformWatch = ClientWatch;
+    ProcessCreation = RefusingCreation;
+    ClientWatch = ReportedMoments;
+    for (const StartCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.refusal << " " << std::hex << c.moments.exitCode);
+        creationRefusal = c.refusal;
+        watchedMoments = c.moments;
+        ClearRunFailures();
+        BoxRecorder recorder;
+        LogCapture log{folder / L"log.txt"};
+        bool started = StartWatchedClient(client, c.extracted);
+        EXPECT_EQ(started, c.problem == 0);
+        if (started) {
+            continue;
+        }
+        EXPECT_EQ(EndFailedRun(0), kProblemExitCode);
+        EXPECT_EQ(RecordedBox.count, 1);
+        std::wstring ending = L"Problem number: " + std::to_wstring(c.problem);
+        EXPECT_EQ(RecordedBox.text.substr(RecordedBox.text.size() - ending.size()), ending);
+        EXPECT_NE(RecordedBox.text.find(client.programPath), std::wstring::npos);
+        EXPECT_NE(log.Text().find(c.logged), std::string::npos) << log.Text();
+    }
+    ProcessCreation = CreateProcessW;
+    ClientWatch = platformWatch;
+    ClearRunFailures();
+}
+
+TEST(ClientStartFailures, SizesInTheBoxAreInBinaryUnits) {
+    EXPECT_EQ(SizeText(0), L"0 KB");
+    EXPECT_EQ(SizeText(1), L"1 KB");
+    EXPECT_EQ(SizeText(640 * 1024), L"640 KB");
+    EXPECT_EQ(SizeText(4ull << 20), L"4.0 MB");
+    EXPECT_EQ(SizeText(3ull << 29), L"1.5 GB");
 }
 
 }  // namespace

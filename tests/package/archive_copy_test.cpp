@@ -16,7 +16,9 @@
 #include "package/workspace_folders.h"
 #include "test_support/package_bytes.h"
 #include "test_support/scratch_folder.h"
+#include "test_support/retry_pauses.h"
 #include "test_support/temp_redirect.h"
+#include "test_support/unresolved_volume.h"
 
 namespace {
 
@@ -259,23 +261,6 @@ TEST_F(CopyOut, ArchiveThatCannotBeCreatedPassesItsNumberOn) {
     SetFileAttributesW(OffPlay(L"rec_1.zip").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
-// A volume where final paths cannot be resolved (some RAM disks and virtual
-// drives), with or without the path below the volume root.
-class UnresolvedVolume : public HandlePlaces {
-  public:
-    explicit UnresolvedVolume(bool volumePaths) : volumePaths_(volumePaths) {
-        UseHandlePlaces(this);
-    }
-    ~UnresolvedVolume() override { UseHandlePlaces(nullptr); }
-    std::wstring FinalPath(HANDLE) override { return std::wstring(); }
-    std::wstring VolumePath(HANDLE handle) override {
-        return volumePaths_ ? PlatformHandlePlaces().VolumePath(handle) : std::wstring();
-    }
-
-  private:
-    bool volumePaths_;
-};
-
 TEST_F(CopyOut, ClaimsAndTheSweepWorkWhereFinalPathsCannotBeResolved) {
     Bytes archive = ReadFixture(L"package\\copy_8193.zip");
     ProbePackage(archive);
@@ -298,6 +283,44 @@ TEST_F(CopyOut, ClaimsAndTheSweepWorkWhereFinalPathsCannotBeResolved) {
         EXPECT_FALSE(FileExists(OffPlay(L"rec_3.lock")));
         EXPECT_TRUE(DeleteTemporaryArchive());
     }
+}
+
+// A scanner that opened a file for a moment, sharing reading only: the sweep
+// and the deletion of the temporary archive wait for it; one that holds on
+// is given up on with one log line.
+TEST_F(CopyOut, FilesHeldForAMomentAreDeletedAfterAll) {
+    ProbePackage(ReadFixture(L"package\\copy_8193.zip"));
+    MakeRun(1, true);
+    auto hold = [](const std::wstring& path) {
+        return UniqueFileHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                            OPEN_EXISTING, 0, nullptr));
+    };
+    UniqueFileHandle scanned = hold(OffPlay(L"rec_1\\data.txt"));
+    ASSERT_TRUE(scanned.valid());
+    wchar_t path[260] = {};
+    {
+        RecordedPauses pauses([&] { scanned.reset(); });
+        ASSERT_EQ(GetZipFromExe(path), 1);
+        EXPECT_EQ(pauses.pauses(), std::vector<DWORD>{kFirstRetryPauseMs});
+    }
+    EXPECT_FALSE(FileExists(OffPlay(L"rec_1")));
+    for (bool letGo : {true, false}) {
+        if (!letGo) {
+            run_claim_seam::Release();
+            ASSERT_EQ(GetZipFromExe(path), 1);
+        }
+        scanned = hold(path);
+        RecordedPauses pauses([&] {
+            if (letGo) {
+                scanned.reset();
+            }
+        });
+        EXPECT_EQ(DeleteTemporaryArchive(), letGo);
+        EXPECT_EQ(FileExists(path), !letGo);
+    }
+    EXPECT_EQ(log.Count("Gave up"), 1u);
+    EXPECT_TRUE(log.Contains("Gave up trying to delete " + Narrow(path) +
+                             " after 500 ms of retries (error 32)"));
 }
 
 TEST_F(CopyOut, NoExecutableMeansNoSizeAndNoFile) {

@@ -1,5 +1,7 @@
 #include "package/run_sweep.h"
 
+#include "common/file_retry.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -19,6 +21,9 @@ struct World {
     std::set<int> blockedArchives;  // rec_N.zip cannot be created (a folder, a link, held open)
     std::map<int, int> claims;      // number -> launcher holding it
     std::set<int> appearOnClaim;    // folders another launcher makes just before our claim
+    // rec_N has no attributes to read, for this reason: not there, or being
+    // deleted while a scanner still holds it (Windows says access denied).
+    std::map<int, DWORD> unreadable;
     std::vector<std::string> actions;
 };
 
@@ -26,7 +31,14 @@ class FakeRuns : public RunFolderOperations {
   public:
     FakeRuns(World& world, int launcher) : world_(world), launcher_(launcher) {}
 
-    bool NameExists(int number) override { return world_.folders.count(number) != 0; }
+    bool NameExists(int number) override {
+        auto unreadable = world_.unreadable.find(number);
+        if (unreadable != world_.unreadable.end()) {
+            return PresenceFromAnswer(INVALID_FILE_ATTRIBUTES, unreadable->second) !=
+                   NamePresence::Absent;
+        }
+        return world_.folders.count(number) != 0;
+    }
     bool Claim(int number) override {
         if (world_.appearOnClaim.erase(number) != 0) {
             world_.folders.insert(number);
@@ -111,6 +123,19 @@ TEST(RunSweep, NoEarlierRunsGivesOneAndHoldsOnlyThatClaim) {
     EXPECT_TRUE(choice.found);
     EXPECT_EQ(runs.HeldClaims(), std::set<int>{1});
     EXPECT_EQ(world.actions, std::vector<std::string>{"create zip 1"});
+}
+
+TEST(RunSweep, ANameBeingDeletedIsTakenNeverChosen) {
+    const std::pair<DWORD, int> rows[] = {{ERROR_ACCESS_DENIED, 2},
+                                          {ERROR_DELETE_PENDING, 2},
+                                          {ERROR_FILE_NOT_FOUND, 1},
+                                          {ERROR_PATH_NOT_FOUND, 1}};
+    for (const auto& row : rows) {
+        World world;
+        world.unreadable[1] = row.first;
+        FakeRuns runs(world, 1);
+        EXPECT_EQ(ChooseRunNumber(runs).number, row.second) << row.first;
+    }
 }
 
 TEST(RunSweep, FinishedRunsGoWholeButTheirNumbersStayTakenForThisRun) {

@@ -11,6 +11,7 @@ import struct
 import subprocess
 import tempfile
 import zipfile
+import zlib
 
 MARKER = b"[" + b"VLMR" + b"]"
 SIGNATURE = b"PK\x03\x04"
@@ -120,6 +121,29 @@ CLIENT_FILES = {"bin/velmar.exe": b"MZ client " * 50,
                 "media/notes.txt": b"some notes to compress " * 200}
 
 
+def reference_like_files(client: bytes, count=300, seed=7):
+    """{name: bytes} of a payload like the ones people publish, a few hundred
+    files: the client as bin/velmar.exe, its configuration with every token,
+    an event name file, html pages, images that do not compress and a nested
+    zip of more pages."""
+    rng = random.Random(seed)
+    files = {"bin/velmar.exe": client,
+             "properties/offlineplayback.pbcf":
+                 b"base=%local%\nlocale=%locl%_%locc%\ntitle=%eventname%\n",
+             "eventname.prop": b"eventname=Spring Review\n"}
+    pages = max(count - len(files) - 1, 2)
+    for n in range(pages):
+        if n % 5 == 0:
+            files[f"media/img{n:04}.jpg"] = rng.randbytes(rng.randrange(2000, 20000))
+        else:
+            files[f"content/page{n:04}.html"] = (b"<p>%d</p>" % n) * rng.randrange(10, 200)
+    files["content/more.zip"] = make_zip({f"content/more/page{n}.html": b"<p>more</p>" * 20
+                                          for n in range(20)})
+    # In name order, as velmar-pack writes them: the configuration comes last,
+    # and is rewritten right after it was written.
+    return dict(sorted(files.items()))
+
+
 def refused_payloads(work):
     """(label, payload path, phrase of the refusal) for every payload the
     tool must refuse; rows whose tool is missing are left out."""
@@ -177,6 +201,144 @@ def refused_payloads(work):
     target.write_bytes(bytes(damaged))
     rows.append(("bad-crc", target, "media/notes.txt: its data does not match its CRC-32"))
     return rows
+
+
+def icon_pixels(size: int, seed: int = 0) -> bytes:
+    """Opaque BGRA pixels, top row first, different for every size and seed,
+    in blocks of 4 pixels so that a PNG of 256 stays small."""
+    return b"".join(bytes(((x // 4 * 37 + seed) & 0xFF, (y // 4 * 23 + size) & 0xFF,
+                           ((x // 4) ^ (y // 4)) * 11 & 0xFF, 255))
+                    for y in range(size) for x in range(size))
+
+
+def _bmp_image(size: int, pixels: bytes) -> bytes:
+    rows = [pixels[y * size * 4:(y + 1) * size * 4] for y in range(size)]
+    mask = ((size + 31) // 32) * 4 * size
+    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, 0, 0, 0, 0, 0)
+    return header + b"".join(reversed(rows)) + bytes(mask)
+
+
+def _png_image(size: int, pixels: bytes) -> bytes:
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(
+            ">I", zlib.crc32(kind + data))
+    rgba = bytearray(pixels)
+    rgba[0::4], rgba[2::4] = pixels[2::4], pixels[0::4]
+    raw = b"".join(b"\0" + bytes(rgba[y * size * 4:(y + 1) * size * 4]) for y in range(size))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
+
+
+def icon_file(images):
+    """An .ico file from [(size, "bmp" or "png")]: its bytes and {size: the
+    BGRA pixels of that image}."""
+    pixels = {size: icon_pixels(size, index) for index, (size, _) in enumerate(images)}
+    data = [(_png_image if kind == "png" else _bmp_image)(size, pixels[size])
+            for size, kind in images]
+    out = struct.pack("<HHH", 0, 1, len(images))
+    offset = 6 + 16 * len(images)
+    for (size, _), image in zip(images, data):
+        out += struct.pack("<BBBBHHII", size & 0xFF, size & 0xFF, 0, 0, 1, 32, len(image), offset)
+        offset += len(image)
+    return out + b"".join(data), pixels
+
+
+BRANDING = {"--product-name": "Spring Review 2026", "--description": "Spring Review playback",
+            "--company": "Acme Événements", "--copyright": "© 2026 Acme ✓",
+            "--product-version": "2.1", "--file-version": "2.1.0.7"}
+BRANDED_ICON = [(16, "bmp"), (32, "bmp"), (48, "png"), (256, "png")]
+
+
+def branding_options(icon_path) -> list:
+    """The options of the branded-package tests, with an icon file."""
+    return ["--icon", str(icon_path)] + [part for item in BRANDING.items() for part in item]
+
+
+def refused_brandings(work, real_stub: bool):
+    """(label, options, phrase of the refusal) for branding the tool must
+    refuse; the icon too large to fit needs the real launcher stub."""
+    work = pathlib.Path(work)
+    work.mkdir(parents=True, exist_ok=True)
+    good, _ = icon_file([(16, "bmp"), (32, "png")])
+    files = {"png-as-icon": (_png_image(16, icon_pixels(16)), "it is a PNG image"),
+             "bmp-as-icon": (b"BM" + bytes(60), "it is a BMP image"),
+             "truncated-icon": (good[:len(good) - 40], "truncated"),
+             "inconsistent-icon": (good[:6] + bytes([48, 48]) + good[8:], "disagrees"),
+             "icon-of-8-pixels": (icon_file([(8, "bmp")])[0], "8x8 pixels")}
+    if real_stub:
+        files["icon-too-large"] = (icon_file([(256, "bmp")])[0], "bytes are left for it")
+    rows = []
+    for label, (data, phrase) in files.items():
+        (work / f"{label}.ico").write_bytes(data)
+        rows.append((label, ["--icon", str(work / f"{label}.ico")], phrase))
+    for version in ["1.2.3.4.5", "65536", "2.1-beta"]:
+        rows.append((f"version-{version}", ["--product-version", version], "not one to four"))
+    rows.append(("file-version", ["--file-version", "1.2.3.99999"], "not one to four"))
+    rows.append(("control-character", ["--company", "Acme\nInc"], "control character"))
+    rows.append(("long-text", ["--description", "é" * 257], "257 characters long"))
+    return rows
+
+
+def pe_layout_problems(data: bytes):
+    """What is wrong with the PE headers of the program data starts with,
+    read with struct alone: sections in order, contiguous and aligned in the
+    file and in memory, the resource and relocation directories within their
+    sections, the image size and the checksum of the whole file. Returns the
+    list and where the last section's data ends."""
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    count, optional_size = struct.unpack_from("<H", data, pe + 6)[0], \
+        struct.unpack_from("<H", data, pe + 20)[0]
+    optional = pe + 24
+    section_align, file_align = struct.unpack_from("<II", data, optional + 32)
+    image_size, _, checksum = struct.unpack_from("<III", data, optional + 56)
+    directories = [struct.unpack_from("<II", data, optional + 112 + 8 * i) for i in range(16)]
+    sections = [struct.unpack_from("<8sIIII", data, optional + optional_size + 40 * i)
+                for i in range(count)]
+    problems, raw_end, memory_end = [], None, None
+    for name, vsize, address, raw_size, raw_at in sections:
+        name = name.rstrip(b"\0").decode()
+        if address % section_align or (memory_end and address != memory_end):
+            problems.append(f"{name} at {address:#x} does not follow at {memory_end:#x}")
+        memory_end = (address + vsize + section_align - 1) // section_align * section_align
+        if raw_size and (raw_at % file_align or raw_size % file_align or
+                         (raw_end and raw_at != raw_end) or raw_size < vsize):
+            problems.append(f"{name}'s file data at {raw_at:#x} is not aligned or contiguous")
+        raw_end = raw_at + raw_size if raw_size else raw_end
+        for index in (2, 5):
+            rva, size = directories[index]
+            if address <= rva < address + vsize and rva + size > address + vsize:
+                problems.append(f"directory {index} reaches past {name}")
+    for index in (2, 5):
+        rva, size = directories[index]
+        if not any(a <= rva and rva + size <= a + v for _, v, a, _, _ in sections):
+            problems.append(f"directory {index} lies in no section")
+    if image_size != memory_end:
+        problems.append(f"image size {image_size:#x} instead of {memory_end:#x}")
+    blank = bytearray(data)
+    blank[optional + 64:optional + 68] = bytes(4)
+    blank += bytes(len(blank) % 2)
+    total = 0
+    for (word,) in struct.iter_unpack("<H", bytes(blank)):
+        total = (total & 0xFFFF) + (total >> 16) + word
+    total = (total & 0xFFFF) + (total >> 16)
+    if checksum != ((total & 0xFFFF) + (total >> 16)) + len(data):
+        problems.append(f"checksum {checksum:#x} is not that of the file")
+    return problems, raw_end
+
+
+def directory_bytes(data: bytes, index: int) -> bytes:
+    """The bytes a PE data directory entry names, found through the section
+    table (index 5: the base relocations, which must move unchanged)."""
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    count, optional_size = struct.unpack_from("<H", data, pe + 6)[0], \
+        struct.unpack_from("<H", data, pe + 20)[0]
+    rva, size = struct.unpack_from("<II", data, pe + 24 + 112 + 8 * index)
+    for i in range(count):
+        _, vsize, address, _, raw_at = struct.unpack_from("<8sIIII", data,
+                                                          pe + 24 + optional_size + 40 * i)
+        if address <= rva < address + vsize:
+            return data[raw_at + rva - address:raw_at + rva - address + size]
+    return b""
 
 
 def sign(source, target, work):

@@ -49,3 +49,12 @@ def build(outdir):
         (target / f"{label}.zip").write_bytes(
             pack_inputs.with_raw_name(archive, placeholder, raw, flagged))
     (target / "overlap-bomb.zip").write_bytes(pack_inputs.overlap_bomb(files))
+    nested = {
+        "nested-accepted": {"inner.zip": pack_inputs.make_zip({"inner/ok.txt": b"ok"}),
+                            "inner.cab": pack_inputs.cabinet({"cab_ok.txt": b"ok"})},
+        "nested-device": {"inner.zip": pack_inputs.make_zip({"media/COM\u00b9.txt": b"x"})},
+        "nested-bomb": {"inner.zip": pack_inputs.overlap_bomb({"a.txt": b"a"})},
+        "nested-cab-device": {"inner.cab": pack_inputs.cabinet({"nul.txt": b"x"})},
+    }
+    for label, archives in nested.items():
+        (target / f"{label}.zip").write_bytes(pack_inputs.make_zip(dict(files, **archives)))

@@ -22,6 +22,7 @@ WINE_RUN = os.environ["VELMAR_WINE_RUN"]
 FIXTURES = pathlib.Path(os.environ["VELMAR_PACK_FIXTURES"])
 WORK = pathlib.Path(os.environ["VELMAR_PACK_WORK"])
 STUB = pathlib.Path(os.environ.get("VELMAR_LAUNCHER_STUB", "/nonexistent"))
+LINUX_TOOL = pathlib.Path(os.environ.get("VELMAR_PACK_LINUX", "/nonexistent"))
 
 SIGNATURE = pack_inputs.SIGNATURE
 MTIME = 1614834367  # 2021-03-04 05:06:07 UTC, odd seconds
@@ -34,9 +35,10 @@ def windows(path) -> str:
     return "Z:" + str(path).replace("/", "\\")
 
 
-def wine(*args):
+def wine(*args, zone=None):
+    env = dict(os.environ, VELMAR_TZ=zone) if zone else None
     return subprocess.run([WINE_RUN, TOOL, *args], stdout=subprocess.PIPE,
-                          stderr=subprocess.PIPE, timeout=120)
+                          stderr=subprocess.PIPE, timeout=120, env=env)
 
 
 def launcher_bytes() -> bytes:
@@ -140,6 +142,36 @@ class FolderPackage(unittest.TestCase):
         self.assertIn(" name=café ☕.txt\r\n", report)
 
 
+@unittest.skipUnless(STUB.is_file() and LINUX_TOOL.is_file(), "needs the stub and the Linux build")
+class BrandedPackage(unittest.TestCase):
+    def test_same_bytes_as_the_linux_build_in_any_time_zone(self):
+        folder = WORK / "branded"
+        folder.mkdir()
+        icon, _ = pack_inputs.icon_file(pack_inputs.BRANDED_ICON)
+        (folder / "brand.ico").write_bytes(icon)
+        (folder / "payload.zip").write_bytes(pack_inputs.make_zip(pack_inputs.CLIENT_FILES))
+        packages = []
+        for made_by in ("Asia/Kolkata", "America/Los_Angeles", "linux"):
+            output = folder / made_by.replace("/", "-") / "spring-review.exe"
+            output.parent.mkdir()
+            harness.give_to_user(folder)
+            if made_by == "linux":
+                result = subprocess.run([LINUX_TOOL, "--launcher", WORK / "launcher.exe",
+                                         "--locale", "en_US", *pack_inputs.branding_options(
+                                             folder / "brand.ico"), "-o", output,
+                                         folder / "payload.zip"], capture_output=True)
+            else:
+                result = wine("--launcher", windows(WORK / "launcher.exe"), "--locale", "en_US",
+                              *pack_inputs.branding_options(windows(folder / "brand.ico")),
+                              "-o", windows(output), windows(folder / "payload.zip"),
+                              zone=made_by)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            packages.append(output.read_bytes())
+        self.assertEqual(packages[0], packages[1])
+        self.assertEqual(packages[0], packages[2])
+        self.assertIn("Spring Review playback".encode("utf-16-le"), packages[0])
+
+
 class Refusals(unittest.TestCase):
     def test_locale_beyond_the_code_page_and_missing_payload(self):
         output = WORK / "refused-é.exe"
@@ -178,15 +210,18 @@ class Refusals(unittest.TestCase):
     def test_payloads_that_cannot_work(self):
         work = WORK / "refused"
         work.mkdir()
-        rows = [(label, WORK / "launcher.exe", payload, phrase)
+        rows = [(label, WORK / "launcher.exe", payload, phrase, [])
                 for label, payload, phrase in pack_inputs.refused_payloads(work)]
         (work / "notes.txt").write_bytes(b"not a program\n")
-        rows.append(("text-launcher", work / "notes.txt", work / "good", "no PE headers"))
+        rows.append(("text-launcher", work / "notes.txt", work / "good", "no PE headers", []))
+        for label, options, phrase in pack_inputs.refused_brandings(work / "icons", STUB.is_file()):
+            options = [windows(o) if o.startswith(str(work)) else o for o in options]
+            rows.append((label, WORK / "launcher.exe", work / "good", phrase, options))
         harness.give_to_user(work)
-        for label, launcher, payload, phrase in rows:
+        for label, launcher, payload, phrase, options in rows:
             with self.subTest(label):
                 output = work / f"{label}.exe"
-                result = wine("--launcher", windows(launcher), "--locale", "en_US",
+                result = wine("--launcher", windows(launcher), "--locale", "en_US", *options,
                               "--payload", windows(payload), "--output", windows(output))
                 self.assertEqual(result.returncode, 1, result.stderr)
                 self.assertIn(phrase, result.stderr.decode())

@@ -3,6 +3,7 @@
 // was given) and exits with code 0. When a marker file next to the report
 // names a number of seconds, it stays running that long first, holding its
 // executable in use.
+#include "common/file_retry.h"
 #include "common/unique_handle.h"
 #include "tools/client/client_report.h"
 
@@ -50,7 +51,12 @@ void WriteReport(const std::wstring& path, const std::string& text) {
         DWORD written = 0;
         WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     }
-    MoveFileExW(partial.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
+    // An on-access scanner may hold the new file for a moment without sharing
+    // its renaming: a client lives with that as the launcher does.
+    RetryBudget budget(kRunRetryBudgetMs);
+    RetryWhilePassing(
+        [&]() { return MoveFileExW(partial.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING); },
+        IsPassingFileError, budget);
 }
 
 std::wstring ProgramPath() {

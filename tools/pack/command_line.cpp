@@ -38,6 +38,12 @@ std::string StoreText(ParsedCommandLine& parsed, const std::string& value) {
     return std::string();
 }
 
+template <std::string StubBranding::*field>
+std::string StoreBranding(ParsedCommandLine& parsed, const std::string& value) {
+    parsed.pack.branding.*field = value;
+    return std::string();
+}
+
 template <bool PackRequest::*flag>
 std::string SetSwitch(ParsedCommandLine& parsed, const std::string&) {
     parsed.pack.*flag = true;
@@ -110,6 +116,26 @@ const OptionSpec kOptions[] = {
     {"--progress", nullptr, ValueKind::None, kPackCommand | kTestCommand,
      SetSwitch<&PackRequest::progress>, nullptr,
      "show progress even when stderr is not a terminal"},
+    // The stub's branding; the values are checked with the other refusals.
+    {"--icon", nullptr, ValueKind::Required, kPackCommand, StoreBranding<&StubBranding::icon>,
+     "FILE.ico", "the package's icon: BMP or PNG images of 16 to 256 pixels"},
+    {"--product-name", nullptr, ValueKind::Required, kPackCommand,
+     StoreBranding<&StubBranding::productName>, "TEXT",
+     "the version information Explorer shows (each text at most\n"
+     "256 characters); what is not given stays the launcher's own,\n"
+     "the original file name becomes the package's file name"},
+    {"--description", nullptr, ValueKind::Required, kPackCommand,
+     StoreBranding<&StubBranding::description>, "TEXT",
+     "the program's name in Explorer and Task Manager"},
+    {"--company", nullptr, ValueKind::Required, kPackCommand, StoreBranding<&StubBranding::company>,
+     "TEXT", "the publisher"},
+    {"--copyright", nullptr, ValueKind::Required, kPackCommand,
+     StoreBranding<&StubBranding::copyright>, "TEXT", "the copyright line"},
+    {"--product-version", nullptr, ValueKind::Required, kPackCommand,
+     StoreBranding<&StubBranding::productVersion>, "A.B.C.D",
+     "one to four numbers 0-65535; also the file version unless"},
+    {"--file-version", nullptr, ValueKind::Required, kPackCommand,
+     StoreBranding<&StubBranding::fileVersion>, "A.B.C.D", "is given"},
     {"--inspect", nullptr, ValueKind::Command, kInspectCommand, StorePackagePath, "FILE",
      "print what the launcher finds in a package"},
     {"--test", "-t", ValueKind::Command, kTestCommand, StorePackagePath, "FILE",
@@ -346,7 +372,9 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
 std::string UsageText(CommandMode mode) {
     const char* pack =
         "usage: velmar-pack [-q | -v] [--level N] [--progress] [-x PATTERN]... [--launcher FILE]\n"
-        "                   --locale ll_CC -o FILE FOLDER_OR_ZIP\n";
+        "                   [--icon FILE.ico] [--product-name TEXT] [--description TEXT]\n"
+        "                   [--company TEXT] [--copyright TEXT] [--product-version A.B.C.D]\n"
+        "                   [--file-version A.B.C.D] --locale ll_CC -o FILE FOLDER_OR_ZIP\n";
     const char* inspect = "usage: velmar-pack --inspect [--json] FILE\n";
     const char* test = "usage: velmar-pack --test [-q] [--progress] [--json] FILE\n";
     switch (mode) {

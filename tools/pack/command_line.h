@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/pack/stub_branding.h"
+
 enum class CommandMode { Pack, Inspect, Test, Help, Version };
 
 struct PackRequest {
@@ -18,6 +20,7 @@ struct PackRequest {
     bool progress = false;              // progress even when stderr is not a terminal
     int level = 6;                      // deflate level 0-9; 0 stores every file
     unsigned threads = 0;               // deflating threads; 0: one per core
+    StubBranding branding;              // the stub's icon and version texts, when given
 };
 
 struct ParsedCommandLine {

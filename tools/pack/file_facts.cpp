@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <fstream>
+#include <system_error>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -93,5 +95,32 @@ bool ToUtcCalendar(int64_t unixTime, CalendarTime& calendar) {
     calendar.hour = static_cast<int>(seconds / 3600);
     calendar.minute = static_cast<int>(seconds / 60 % 60);
     calendar.second = static_cast<int>(seconds % 60);
+    return true;
+}
+
+bool ReadSmallFile(const std::filesystem::path& path, const std::string& what, uint64_t largest,
+                   std::vector<unsigned char>& bytes, uint64_t& size, std::string& error) {
+    namespace fs = std::filesystem;
+    std::error_code failure;
+    if (!fs::is_regular_file(path, failure)) {
+        error = what + (fs::exists(path, failure) ? " is not a file" : " does not exist");
+        return false;
+    }
+    size = fs::file_size(path, failure);
+    if (failure) {
+        error = "cannot read " + what + ": " + failure.message();
+        return false;
+    }
+    bytes.clear();
+    if (size > largest) {
+        return true;
+    }
+    std::ifstream input(path, std::ios::binary);
+    bytes.assign(static_cast<size_t>(size), 0);
+    if (!input || !input.read(reinterpret_cast<char*>(bytes.data()),
+                              static_cast<std::streamsize>(bytes.size()))) {
+        error = "cannot read " + what;
+        return false;
+    }
     return true;
 }

@@ -1,9 +1,11 @@
 #pragma once
 // What the payload zip records of a file or folder, read from the file system:
-// its kind, size, modification time and attributes in the zip's terms.
+// its kind, size, modification time and attributes in the zip's terms; and
+// the small input files (the launcher stub, an icon) read whole.
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 // The host system of the zip's "version made by" field, which tells readers
 // how to take the external attributes.
@@ -37,3 +39,10 @@ struct CalendarTime {
 // package does not depend on the time zone it was made in; the exact time
 // travels in the extended timestamp, which the launcher prefers.
 bool ToUtcCalendar(int64_t unixTime, CalendarTime& calendar);
+
+// Reads a small input file whole; what names it in messages ("the launcher
+// X"). A file longer than largest is not read: size tells its length, bytes
+// stay empty, and the result is true. False, with the reason, when it is
+// missing, not a file or cannot be read.
+bool ReadSmallFile(const std::filesystem::path& path, const std::string& what, uint64_t largest,
+                   std::vector<unsigned char>& bytes, uint64_t& size, std::string& error);

@@ -66,6 +66,14 @@ std::string StoredNameToUtf8(const std::string& bytes, bool utf8Flag) {
     return EscapeBeyondAscii(bytes);
 }
 
+std::string AsciiFromWide(const wchar_t* text) {
+    std::string ascii;
+    for (; *text != L'\0'; ++text) {
+        ascii += *text < 0x80 ? static_cast<char>(*text) : '?';
+    }
+    return ascii;
+}
+
 #ifdef _WIN32
 std::string Utf8FromWide(const std::wstring& wide, bool strict) {
     std::string utf8;

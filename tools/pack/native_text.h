@@ -18,6 +18,10 @@ bool FileNameToUtf8(const std::filesystem::path& name, std::string& utf8, std::s
 // elsewhere. Invalid UTF-8 shows as \xNN too.
 std::string StoredNameToUtf8(const std::string& bytes, bool utf8Flag);
 
+// A reason the launcher's checks give in wide ASCII, as UTF-8; anything
+// beyond ASCII shows as "?".
+std::string AsciiFromWide(const wchar_t* text);
+
 #ifdef _WIN32
 // UTF-16, as the Windows API gives it, to UTF-8 and back; empty when the text
 // does not convert. strict: a lone surrogate makes the conversion fail rather

@@ -13,6 +13,7 @@
 
 #include "tools/pack/archive_listing.h"
 #include "tools/pack/console_output.h"
+#include "tools/pack/file_facts.h"
 #include "tools/pack/installed_stub.h"
 #include "tools/pack/interruption.h"
 #include "tools/pack/launcher_stub.h"
@@ -22,7 +23,9 @@
 #include "tools/pack/package_plan.h"
 #include "tools/pack/payload_source.h"
 #include "tools/pack/payload_zip.h"
+#include "tools/pack/pe_image.h"
 #include "tools/pack/progress.h"
+#include "tools/pack/stub_branding.h"
 
 namespace {
 
@@ -34,30 +37,13 @@ int Refuse(const std::string& message) {
 }
 
 bool ReadLauncher(const fs::path& path, std::vector<unsigned char>& bytes, std::string& error) {
-    std::string shown = PathToUtf8(path);
-    std::error_code failure;
-    if (!fs::is_regular_file(path, failure)) {
-        error = fs::exists(path, failure) ? "the launcher " + shown + " is not a file"
-                                          : "the launcher " + shown + " does not exist";
-        return false;
-    }
-    uint64_t size = fs::file_size(path, failure);
-    if (failure) {
-        error = "cannot read the launcher " + shown + ": " + failure.message();
+    uint64_t size = 0;
+    if (!ReadSmallFile(path, "the launcher " + PathToUtf8(path), kMarkerSearchEnd, bytes, size,
+                       error)) {
         return false;
     }
     error = CheckLauncherLength(size);
-    if (!error.empty()) {
-        return false;
-    }
-    std::ifstream input(path, std::ios::binary);
-    bytes.assign(static_cast<size_t>(size), 0);
-    if (!input || !input.read(reinterpret_cast<char*>(bytes.data()),
-                              static_cast<std::streamsize>(bytes.size()))) {
-        error = "cannot read the launcher " + shown;
-        return false;
-    }
-    return true;
+    return error.empty();
 }
 
 // Windows compares names without regard to letter case.
@@ -162,6 +148,39 @@ bool ReadStub(const PackRequest& request, std::vector<unsigned char>& launcher) 
                    "after packing\n");
     }
     return true;
+}
+
+// Writes the requested branding into the stub; false once refused. The
+// archive must still begin by the end of the launcher's search.
+bool BrandLauncher(const PackRequest& request, std::vector<unsigned char>& launcher) {
+    if (!BrandingRequested(request.branding)) {
+        return true;
+    }
+    uint64_t largest =
+        static_cast<uint64_t>(kMarkerSearchEnd) - kMarkerLength - request.locale.size();
+    std::string name = PathToUtf8(PathFromUtf8(request.output).filename());
+    std::string error = BrandStub(launcher, request.branding, name, largest);
+    if (!error.empty()) {
+        Refuse(error);
+        return false;
+    }
+    return true;
+}
+
+// A branded package carries the checksum of the whole file, as the PE format
+// defines it, so that it checks out for signing tools and Windows alike.
+bool WritePackageChecksum(std::streambuf& buffer, const std::vector<unsigned char>& launcher) {
+    PeImage pe;
+    std::string ignored;
+    uint32_t sum = 0;
+    if (!ReadPeImage(launcher, pe, ignored) ||
+        !PeChecksumOfStream(buffer, ChecksumField(pe), sum)) {
+        return false;
+    }
+    std::streamoff field = static_cast<std::streamoff>(ChecksumField(pe));
+    char bytes[4] = {static_cast<char>(sum), static_cast<char>(sum >> 8),
+                     static_cast<char>(sum >> 16), static_cast<char>(sum >> 24)};
+    return buffer.pubseekpos(field) == std::streampos(field) && WriteBytes(buffer, bytes, 4);
 }
 
 ZipWriteOptions WriteOptions(const PackRequest& request, ProgressMeter& progress) {
@@ -294,6 +313,9 @@ int WritePackage(const PackRequest& request, const std::vector<unsigned char>& l
     if (!WriteArchive(request, plan, payload, buffer, error)) {
         return Refuse(error);
     }
+    if (BrandingRequested(request.branding) && !WritePackageChecksum(buffer, launcher)) {
+        return Refuse("cannot write " + request.output + ": writing the file failed");
+    }
     std::streamoff size = 0;
     error = CheckWrittenPackage(request, plan, payload, buffer, size);
     if (!error.empty() || !output.Commit(error)) {
@@ -313,6 +335,7 @@ int WritePackage(const PackRequest& request, const std::vector<unsigned char>& l
 int BuildPackage(const PackRequest& given) {
     InstallInterruptionHandlers();
     std::string error = CheckLocaleText(given.locale);
+    error = error.empty() ? CheckBrandingValues(given.branding) : error;
     if (!error.empty()) {
         return Refuse(error);
     }
@@ -321,7 +344,7 @@ int BuildPackage(const PackRequest& given) {
         return Refuse(error);
     }
     std::vector<unsigned char> launcher;
-    if (!ReadStub(request, launcher)) {
+    if (!ReadStub(request, launcher) || !BrandLauncher(request, launcher)) {
         return 1;
     }
     Payload payload;

@@ -8,6 +8,7 @@
 #include "extract/entry_rules.h"
 #include "extract/byte_source.h"
 #include "extract/cabinet_structure.h"
+#include "extract/zip_layout.h"
 #include "package/package_layout.h"
 #include "tools/pack/console_output.h"
 #include "tools/pack/native_text.h"
@@ -15,6 +16,7 @@
 #include "tools/pack/package_report.h"
 #include "tools/pack/payload_rules.h"
 #include "tools/pack/progress.h"
+#include "tools/pack/zip_stream_io.h"
 
 namespace {
 
@@ -24,73 +26,8 @@ constexpr size_t kCertificateHeader = 8;
 // named larger is damaged, and is not read into memory.
 constexpr uint32_t kLargestCertificateTable = 16 * 1024 * 1024;
 
-// A nested archive's bytes as a stream buffer that can be read and sought
-// (std::stringbuf does not tell its position when it is only read).
-class BytesBuffer : public std::streambuf {
-  public:
-    explicit BytesBuffer(std::string& bytes) {
-        char* start = &bytes[0];
-        setg(start, start, start + bytes.size());
-    }
-
-  protected:
-    pos_type seekoff(off_type offset, std::ios_base::seekdir from,
-                     std::ios_base::openmode) override {
-        off_type base = from == std::ios_base::beg   ? 0
-                        : from == std::ios_base::cur ? gptr() - eback()
-                                                     : egptr() - eback();
-        off_type target = base + offset;
-        if (target < 0 || target > egptr() - eback()) {
-            return pos_type(off_type(-1));
-        }
-        setg(eback(), eback() + target, egptr());
-        return pos_type(target);
-    }
-    pos_type seekpos(pos_type position, std::ios_base::openmode which) override {
-        return seekoff(off_type(position), std::ios_base::beg, which);
-    }
-};
-
 NestedArchiveKind NestedKind(const std::string& name) {
     return NestedArchiveKindOf(std::string_view(name));
-}
-
-constexpr size_t kCabinetFilesOffsetField = 16;
-constexpr size_t kCabinetFileCountField = 28;
-constexpr size_t kCabinetFileRecord = 16;
-constexpr uint16_t kCabinetNameIsUtf8 = 0x80;
-
-// The member names of a cabinet whose structure is sound (its file records
-// lie inside it), as UTF-8 with "/" separators.
-std::vector<std::string> CabinetMemberNames(const std::string& cabinet) {
-    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(cabinet.data());
-    std::vector<std::string> names;
-    if (cabinet.size() < kCabinetFileCountField + 2) {
-        return names;
-    }
-    size_t at = ReadLe32(bytes + kCabinetFilesOffsetField);
-    for (uint16_t count = ReadLe16(bytes + kCabinetFileCountField); count > 0; --count) {
-        size_t end = at + kCabinetFileRecord <= cabinet.size()
-                         ? cabinet.find('\0', at + kCabinetFileRecord)
-                         : std::string::npos;
-        if (end == std::string::npos) {
-            break;
-        }
-        bool utf8 = (ReadLe16(bytes + at + 14) & kCabinetNameIsUtf8) != 0;
-        std::string name = cabinet.substr(at + kCabinetFileRecord, end - at - kCabinetFileRecord);
-        std::replace(name.begin(), name.end(), '\\', '/');
-        names.push_back(StoredNameToUtf8(name, utf8));
-        at = end + 1;
-    }
-    return names;
-}
-
-std::string NarrowReason(const wchar_t* reason) {
-    std::string text;
-    for (; *reason != L'\0'; ++reason) {
-        text += *reason < 0x80 ? static_cast<char>(*reason) : '?';
-    }
-    return text;
 }
 
 // Walks one archive and the archives inside it, counting as it goes.
@@ -109,21 +46,24 @@ class ArchiveWalk {
     bool WalkZip(std::streambuf& buffer, uint64_t base, uint64_t end, const std::string& prefix,
                  int level, ProgressMeter* progress, const ClientChoice* client);
 
+    // An archive entry of name (with the part it lies in) holding content,
+    // in an archive at level (the payload is 0).
+    bool TakeNested(const std::string& name, std::string& content, int level);
+
   private:
     bool CountArchive(const std::string& part);
     bool CheckEntries(const std::vector<ArchiveEntry>& entries, const std::string& prefix);
-    bool TakeNested(const std::string& name, std::string& content, int level);
     bool TakeCabinet(const std::string& name, const std::string& content);
     bool CheckRewrittenFile(const std::vector<ArchiveEntry>& entries, const std::string& name,
                             const std::string& content);
     bool FailReading(const std::string& prefix, const std::string& reason);
 
     PackageCheck& check_;
-    uint64_t archives_ = 0;
 };
 
 bool ArchiveWalk::CountArchive(const std::string& part) {
-    if (++archives_ > kMaxArchivesPerRun) {
+    // The nested archives and the payload itself.
+    if (check_.nestedArchives + 1 > kMaxArchivesPerRun) {
         return Fail(part, "the launcher walks at most " + std::to_string(kMaxArchivesPerRun) +
                               " archives in one run");
     }
@@ -150,11 +90,14 @@ bool ArchiveWalk::CheckEntries(const std::vector<ArchiveEntry>& entries,
 
 bool ArchiveWalk::TakeCabinet(const std::string& name, const std::string& content) {
     MemoryByteSource source(reinterpret_cast<const unsigned char*>(content.data()), content.size());
-    CabinetStructure cabinet = CheckCabinetStructure(source);
+    std::vector<CabinetMemberName> members;
+    CabinetStructure cabinet = CheckCabinetStructure(source, &members);
     if (!cabinet.sound) {
-        return Fail(name, "the cabinet is damaged: " + NarrowReason(cabinet.reason));
+        return Fail(name, "the cabinet is damaged: " + AsciiFromWide(cabinet.reason));
     }
-    for (const std::string& member : CabinetMemberNames(content)) {
+    for (const CabinetMemberName& stored : members) {
+        std::string member = StoredNameToUtf8(stored.stored, stored.utf8);
+        std::replace(member.begin(), member.end(), '\\', '/');
         std::string problem = EntryNameProblem(member);
         if (!problem.empty()) {
             return Fail(name + ": " + member, problem);
@@ -173,7 +116,7 @@ bool ArchiveWalk::TakeNested(const std::string& name, std::string& content, int 
     if (NestedKind(name) == NestedArchiveKind::Cabinet) {
         return TakeCabinet(name, content);
     }
-    BytesBuffer nested(content);
+    MemoryStreamBuffer nested(content);
     return WalkZip(nested, 0, 0, name + ": ", level + 1, nullptr, nullptr);
 }
 
@@ -201,7 +144,11 @@ bool ArchiveWalk::WalkZip(std::streambuf& buffer, uint64_t base, uint64_t end,
                           const ClientChoice* client) {
     std::vector<ArchiveEntry> entries;
     std::string reason;
+    StreamByteSource bytes(StreamWindow{&buffer, base, end});
     if (!ListArchive(buffer, base, entries, reason, end)) {
+        if (IsEmptyZip(bytes)) {
+            return true;  // the launcher extracts it as empty
+        }
         return Fail(prefix.empty() ? "archive" : prefix.substr(0, prefix.size() - 2),
                     "the zip archive cannot be read: " + reason);
     }
@@ -313,6 +260,12 @@ std::string SignatureTableProblem(std::streambuf& buffer, const unsigned char* h
         at += (static_cast<size_t>(length) + 7) / 8 * 8;
     }
     return std::string();
+}
+
+bool CheckNestedArchive(const std::string& name, std::string& content, int level,
+                        PackageCheck& check) {
+    ArchiveWalk walk(check);
+    return walk.TakeNested(name, content, level);
 }
 
 PackageCheck CheckPackage(std::streambuf& buffer, const CheckSettings& settings) {

@@ -23,6 +23,13 @@ struct CheckSettings {
     bool showProgress = false;
 };
 
+// Checks an archive the launcher follows inside a payload (name ends in
+// ".zip" or ".cab"; content its bytes) found in an archive at level (the
+// payload is 0), as the walk of CheckPackage does, adding to check's counts
+// (entries and nested archives so far); false with check's part and problem.
+bool CheckNestedArchive(const std::string& name, std::string& content, int level,
+                        PackageCheck& check);
+
 // Checks the package in buffer.
 PackageCheck CheckPackage(std::streambuf& buffer, const CheckSettings& settings);
 

@@ -1,5 +1,6 @@
 #include "tools/pack/package_report.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 
@@ -44,6 +45,16 @@ bool LocatePackageInStream(std::streambuf& buffer, PackageLayout& layout) {
     block.resize(filled);
     layout = LocatePackage(block.data(), block.size());
     return true;
+}
+
+BrandingFacts ProgramBranding(std::streambuf& buffer, const PackageLayout& layout) {
+    std::vector<unsigned char> program(static_cast<size_t>(std::max(layout.markerOffset, 0)));
+    std::streamsize got = buffer.pubseekpos(0) == std::streampos(0)
+                              ? buffer.sgetn(reinterpret_cast<char*>(program.data()),
+                                             static_cast<std::streamsize>(program.size()))
+                              : 0;
+    program.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    return ReadBranding(program);
 }
 
 std::string LauncherPropertyText(const PackageLayout& layout) {
@@ -114,6 +125,46 @@ std::string HexCrc(uint32_t value) {
     return text;
 }
 
+// The version information and icon sizes, each a line; empty values when
+// the program has none.
+std::string BrandingLines(const BrandingFacts& b) {
+    std::string sizes;
+    for (const std::string& size : b.iconSizes) {
+        sizes += (sizes.empty() ? "" : " ") + size;
+    }
+    auto version = [&](const std::string& fixed, const std::string& text) {
+        return b.found ? fixed + " (" + EscapeForLine(text) + ")" : std::string();
+    };
+    return Line("product name", EscapeForLine(b.productName)) +
+           Line("description", EscapeForLine(b.description)) +
+           Line("company", EscapeForLine(b.company)) +
+           Line("copyright", EscapeForLine(b.copyright)) +
+           Line("file version", version(b.fixedFileVersion, b.fileVersion)) +
+           Line("product version", version(b.fixedProductVersion, b.productVersion)) +
+           Line("original file name", EscapeForLine(b.originalFileName)) +
+           Line("icon sizes", sizes);
+}
+
+std::string BrandingJson(const BrandingFacts& b) {
+    if (!b.found) {
+        return "null";
+    }
+    std::string sizes;
+    for (const std::string& size : b.iconSizes) {
+        sizes += (sizes.empty() ? "" : ", ") + JsonString(size);
+    }
+    return "{\"product_name\": " + JsonString(b.productName) +
+           ", \"description\": " + JsonString(b.description) +
+           ", \"company\": " + JsonString(b.company) +
+           ", \"copyright\": " + JsonString(b.copyright) +
+           ",\n               \"file_version\": " + JsonString(b.fileVersion) +
+           ", \"product_version\": " + JsonString(b.productVersion) +
+           ", \"fixed_file_version\": " + JsonString(b.fixedFileVersion) +
+           ", \"fixed_product_version\": " + JsonString(b.fixedProductVersion) +
+           ",\n               \"original_file_name\": " + JsonString(b.originalFileName) +
+           ", \"icon_sizes\": [" + sizes + "]}";
+}
+
 uint64_t ArchiveSize(const PackageFindings& found) {
     uint64_t start = static_cast<uint64_t>(found.layout.archiveOffset);
     return found.archiveEnd > start ? found.archiveEnd - start : 0;
@@ -162,7 +213,7 @@ std::string FormatPackageReport(const PackageFindings& found) {
                                           " size=" + std::to_string(found.signature.size)
                                     : "none");
     report += Line("client", ClientLine(found.entries, false));
-    return report;
+    return report + BrandingLines(found.branding);
 }
 
 std::string FormatEntryReport(const std::vector<ArchiveEntry>& entries) {
@@ -195,6 +246,7 @@ std::string FormatJsonReport(const PackageFindings& found) {
                                  : std::string("null")) +
         ",\n";
     json += "  \"client\": " + ClientLine(found.entries, true) + ",\n";
+    json += "  \"branding\": " + BrandingJson(found.branding) + ",\n";
     json += "  \"entries\": [";
     for (size_t i = 0; i < found.entries.size(); ++i) {
         const ArchiveEntry& entry = found.entries[i];
@@ -261,6 +313,7 @@ int InspectPackage(const std::filesystem::path& path, bool json) {
         WriteError("velmar-pack: " + shown + ": " + (input ? error : "it cannot be read") + "\n");
         return 1;
     }
+    found.branding = ProgramBranding(*input.rdbuf(), found.layout);
     WriteOut(json ? FormatJsonReport(found)
                   : FormatPackageReport(found) + FormatEntryReport(found.entries));
     return 0;

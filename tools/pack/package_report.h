@@ -9,10 +9,14 @@
 
 #include "package/package_layout.h"
 #include "tools/pack/archive_listing.h"
+#include "tools/pack/stub_branding.h"
 
 // Reads the bytes the launcher's search looks at (from offset 100000 on)
 // and runs the search over them. False when the file cannot be read.
 bool LocatePackageInStream(std::streambuf& buffer, PackageLayout& layout);
+
+// What the resources of the program in front of the marker say of it.
+BrandingFacts ProgramBranding(std::streambuf& buffer, const PackageLayout& layout);
 
 // The locale text as the launcher's property copy holds it: the property
 // bytes up to the first zero byte, nothing for an over-long block.
@@ -29,6 +33,7 @@ struct PackageFindings {
     uint64_t archiveEnd = 0;
     std::vector<ArchiveEntry> entries;
     std::vector<unsigned char> head;  // the first bytes, with the PE headers
+    BrandingFacts branding;           // of the program before the marker
 };
 
 // Finds the package in buffer as the launcher will: the marker, the locale

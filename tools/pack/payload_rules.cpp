@@ -57,10 +57,10 @@ std::string LengthProblem(const std::string& name) {
         return std::string();
     }
     bool folder = bound == PathBound::Folder;
-    bool folderEntry = name.back() == '/';
+    bool folderEntry = name.back() == '/' || name.back() == '\\';
     std::string part = folderEntry ? name.substr(0, name.size() - 1) : name;
     if (folder && !folderEntry) {
-        part = part.substr(0, part.find_last_of('/'));
+        part = part.substr(0, part.find_last_of("/\\"));
     }
     return std::string(folder ? "its folder part is " : "it is ") +
            std::to_string(Utf16Length(part)) + " characters long, more than the " +

@@ -6,6 +6,7 @@
 #include "tools/pack/archive_listing.h"
 #include "tools/pack/interruption.h"
 #include "tools/pack/native_text.h"
+#include "tools/pack/package_check.h"
 #include "tools/pack/payload_rules.h"
 #include "tools/pack/payload_zip.h"
 #include "tools/pack/progress.h"
@@ -32,6 +33,21 @@ std::vector<std::string> RewrittenNames(const std::vector<std::string>& names,
     return rewritten;
 }
 
+// The refusal for a nested archive the launcher would not extract in full.
+std::string NestedArchiveProblem(const PackageCheck& walk) {
+    return "the launcher would not extract " + walk.part + ": " + walk.problem;
+}
+
+std::vector<std::string> NestedArchiveNames(const std::vector<std::string>& fileNames) {
+    std::vector<std::string> nested;
+    for (const std::string& name : fileNames) {
+        if (NestedArchiveKindOf(std::string_view(name)) != NestedArchiveKind::None) {
+            nested.push_back(name);
+        }
+    }
+    return nested;
+}
+
 bool CheckClient(const std::vector<std::string>& fileNames, Payload& payload, std::string& error) {
     payload.client = ChooseClient(fileNames);
     if (payload.client.program.empty()) {
@@ -51,6 +67,21 @@ bool CheckFolderPayload(Payload& payload, std::string& error) {
     }
     if (!CheckClient(fileNames, payload, error)) {
         return false;
+    }
+    PackageCheck walk;
+    walk.entries = payload.entries.size();
+    for (const PayloadEntry& entry : payload.entries) {
+        if (entry.facts.isDirectory ||
+            NestedArchiveKindOf(std::string_view(entry.name)) == NestedArchiveKind::None) {
+            continue;
+        }
+        std::ifstream archive(entry.source, std::ios::binary);
+        std::string content((std::istreambuf_iterator<char>(archive)),
+                            std::istreambuf_iterator<char>());
+        if (!CheckNestedArchive(entry.name, content, 0, walk)) {
+            error = NestedArchiveProblem(walk);
+            return false;
+        }
     }
     for (const PayloadEntry& entry : payload.entries) {
         if (entry.facts.isDirectory || !IsRewrittenFile(entry.name, payload.client)) {
@@ -101,12 +132,15 @@ bool ReadZipEntries(std::streambuf& buffer, const std::vector<ArchiveEntry>& ent
     }
     ProgressMeter progress(showProgress, entries.size(), totalBytes);
     std::vector<std::string> rewritten = RewrittenNames(fileNames, payload.client);
+    std::vector<std::string> nested = NestedArchiveNames(fileNames);
+    std::vector<std::string> wanted = rewritten;
+    wanted.insert(wanted.end(), nested.begin(), nested.end());
     std::vector<std::string> contents;
     const PayloadExclusion& exclusion = payload.exclusion;
     auto skips = [&exclusion](const std::string& name) {
         return exclusion.Excluding(name) != nullptr;
     };
-    if (!ReadArchiveData(buffer, 0, rewritten, contents, error, skips, &progress)) {
+    if (!ReadArchiveData(buffer, 0, wanted, contents, error, skips, &progress)) {
         error = error == "interrupted" ? error : "the payload zip cannot be extracted: " + error;
         return false;
     }
@@ -119,6 +153,14 @@ bool ReadZipEntries(std::streambuf& buffer, const std::vector<ArchiveEntry>& ent
             }
         }
         if (!error.empty()) {
+            return false;
+        }
+    }
+    PackageCheck walk;
+    walk.entries = entries.size();
+    for (size_t i = 0; i < nested.size(); ++i) {
+        if (!CheckNestedArchive(nested[i], contents[rewritten.size() + i], 0, walk)) {
+            error = NestedArchiveProblem(walk);
             return false;
         }
     }

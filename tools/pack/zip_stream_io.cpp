@@ -151,3 +151,27 @@ bool StreamByteSource::ReadAt(uint64_t offset, void* buffer, size_t length) {
     std::streamsize wanted = static_cast<std::streamsize>(length);
     return window_.buffer->sgetn(static_cast<char*>(buffer), wanted) == wanted;
 }
+
+MemoryStreamBuffer::MemoryStreamBuffer(std::string& bytes) {
+    char* begin = &bytes[0];
+    setg(begin, begin, begin + bytes.size());
+}
+
+MemoryStreamBuffer::pos_type MemoryStreamBuffer::seekoff(off_type offset,
+                                                         std::ios_base::seekdir from,
+                                                         std::ios_base::openmode which) {
+    off_type base = from == std::ios_base::beg   ? 0
+                    : from == std::ios_base::cur ? gptr() - eback()
+                                                 : egptr() - eback();
+    return seekpos(pos_type(base + offset), which);
+}
+
+MemoryStreamBuffer::pos_type MemoryStreamBuffer::seekpos(pos_type position,
+                                                         std::ios_base::openmode) {
+    off_type at = position;
+    if (at < 0 || at > egptr() - eback()) {
+        return pos_type(off_type(-1));
+    }
+    setg(eback(), eback() + at, egptr());
+    return position;
+}

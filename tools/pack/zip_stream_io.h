@@ -57,3 +57,15 @@ class StreamByteSource : public ByteSource {
     StreamWindow window_;
     uint64_t size_ = 0;
 };
+
+// A read-only stream buffer over bytes in memory (a nested archive read out
+// of its payload), seekable as a file is, whatever direction is asked for.
+class MemoryStreamBuffer : public std::streambuf {
+  public:
+    explicit MemoryStreamBuffer(std::string& bytes);
+
+  protected:
+    pos_type seekoff(off_type offset, std::ios_base::seekdir from,
+                     std::ios_base::openmode which) override;
+    pos_type seekpos(pos_type position, std::ios_base::openmode which) override;
+};

@@ -27,7 +27,11 @@ def main(out):
         "package_search": [pack_inputs.package_bytes(b"", b"en_US", b"PK\x03\x04" + bytes(40), 0),
                            pack_inputs.package_bytes(bytes(100), b"x" * 300, b"", 100)],
         "zip_time": [struct.pack("<HHi", 0x5A21, 0x6D4A, 1700000000), bytes(8)],
+        "stub_branding": [pack_inputs.icon_file([(16, "bmp"), (32, "png")])[0]],
     }
+    stub = pathlib.Path(__file__).resolve().parents[3] / "dist" / "velmar-launcher.exe"
+    if stub.is_file():
+        corpus["stub_branding"].append(stub.read_bytes())
     buffer = io.BytesIO()
     with zipfile.ZipFile(buffer, "w") as archive:
         archive.writestr("big.bin", b"x")
