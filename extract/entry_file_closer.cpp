@@ -1,7 +1,5 @@
 #include "extract/entry_file_closer.h"
 
-#include <io.h>
-
 #include <algorithm>
 #include <atomic>
 #include <utility>
@@ -32,15 +30,12 @@ class ExclusiveLock {
 }  // namespace
 
 DWORD PlatformCloseWrittenFile(WrittenFile& file) {
-    if (file.handle != INVALID_HANDLE_VALUE) {
-        HANDLE handle = std::exchange(file.handle, INVALID_HANDLE_VALUE);
-        return CloseHandle(handle) ? ERROR_SUCCESS : GetLastError();
+    HANDLE handle = std::exchange(file.handle, INVALID_HANDLE_VALUE);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return ERROR_SUCCESS;
     }
-    if (file.descriptor >= 0) {
-        int descriptor = std::exchange(file.descriptor, -1);
-        return _close(descriptor) == 0 ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
-    }
-    return ERROR_SUCCESS;
+    // The close's own result is the point here, which the owner type drops.
+    return CloseHandle(handle) ? ERROR_SUCCESS : GetLastError();
 }
 
 DWORD CloseWrittenFile(WrittenFile& file) {
@@ -75,7 +70,7 @@ EntryFileCloser::~EntryFileCloser() {
 }
 
 void EntryFileCloser::FinishOne(WrittenFile& file) {
-    file.error = file.finish != nullptr ? file.finish(file) : CloseWrittenFile(file);
+    file.error = CloseWrittenFile(file);
 }
 
 // Finishes the file on the calling thread, as long as closes are quick (no

@@ -16,27 +16,15 @@
 
 #include "common/unique_handle.h"
 
-// A file whose content is written in full, and what its finishing needs.
-struct WrittenFile;
-// The finishing of one file: ERROR_SUCCESS, or the system error of the step
-// that failed (a failed close is a file not stored in full).
-using WrittenFileFinish = DWORD (*)(WrittenFile& file);
-
+// A file whose content is written in full and stamped, to be closed.
 struct WrittenFile {
-    WrittenFileFinish finish = nullptr;
-    HANDLE handle = INVALID_HANDLE_VALUE;  // a zip entry's file, or
-    int descriptor = -1;                   // a cabinet member's runtime descriptor
-    FILETIME times[3] = {};                // creation, last access, last write; zero: unknown
-    std::string memberPath;                // a cabinet member's path, UTF-8
-    unsigned short dosDate = 0;            // a cabinet member's stored date, time, attributes
-    unsigned short dosTime = 0;
-    unsigned short attributes = 0;
+    HANDLE handle = INVALID_HANDLE_VALUE;
     std::wstring name;      // the entry as its failure's log line names it
-    DWORD error = 0;        // after the finishing: its result
+    DWORD error = 0;        // after the close: its result
     uint64_t sequence = 0;  // the order it was handed over in
 };
 
-// Closes the file's handle or descriptor; ERROR_SUCCESS or the close's error.
+// Closes the file's handle; ERROR_SUCCESS or the close's error.
 // Goes through the close call in use (SetWrittenFileClose).
 DWORD CloseWrittenFile(WrittenFile& file);
 // Seam for tests and the benchmark build: the call that closes each written
