@@ -13,6 +13,7 @@
 #include "extract/archive_checks.h"
 #include "extract/cabinet_extraction.h"
 #include "extract/cabinet_paths.h"
+#include "extract/entry_file_closer.h"
 #include "extract/entry_name.h"
 #include "extract/extraction_failure.h"
 #include "extract/extraction_log.h"
@@ -69,6 +70,8 @@ bool ToCabinetPath(const wchar_t* text, char* out) {
     return true;
 }
 
+// Cabinet members are closed and stamped on this thread: the stamping after
+// the close may log, and only this thread writes the log.
 bool ExtractCabinetArchive(const wchar_t* archivePath, const wchar_t* destination) {
     wchar_t cabinetPath[kPathCapacity];
     size_t length = std::wcslen(archivePath);
@@ -109,15 +112,38 @@ bool ExtractCabinetArchive(const wchar_t* archivePath, const wchar_t* destinatio
 }
 
 bool ExtractArchiveAtLevel(const wchar_t* archivePath, const wchar_t* destination,
-                           NestedArchiveKind kind, int level);
+                           NestedArchiveKind kind, int level, EntryFileCloser& closer);
+
+void LogEntryFailure(const wchar_t* name, const wchar_t* archivePath, ZipResult result) {
+    LogExtraction(L"Cannot extract entry %s of %s: %s (0x%X)\n", name, archivePath,
+                  ZipResultReason(result), static_cast<unsigned>(result));
+}
+
+// Waits for the files of this archive handed to the closer; false, with the
+// first one that failed logged as its entry's failure, when one did. Called
+// before anything reads what was written, and before a later entry's failure
+// is logged, so that the walk's one failure line names its first failed entry.
+bool EarlierEntriesFinished(EntryFileCloser& closer, const wchar_t* archivePath) {
+    std::vector<WrittenFile> failed = closer.Drain();
+    if (failed.empty()) {
+        return true;
+    }
+    const WrittenFile& first = failed.front();
+    LogEntryFailure(first.name.c_str(), archivePath, ZipWriteError);
+    NoteEntryWriteFailure(first.error, std::wstring(WorkFolder) + L"\\" + first.name);
+    return false;
+}
 
 // Whether the entry's folder and file fit the paths Windows creates below the
 // work folder; otherwise the run fails for a path too long, with a log line
-// naming the entry and the bound.
-bool EntryPathFits(const wchar_t* name, const wchar_t* archivePath) {
+// naming the entry and the bound (unless an earlier entry failed first).
+bool EntryPathFits(const wchar_t* name, const wchar_t* archivePath, EntryFileCloser& closer) {
     PathBound bound = EntryPathBound(std::wcslen(WorkFolder), std::wstring_view(name));
     if (bound == PathBound::Fits) {
         return true;
+    }
+    if (!EarlierEntriesFinished(closer, archivePath)) {
+        return false;
     }
     LogExtraction(
         L"Cannot extract entry %s of %s: its %s path would be longer than the %d characters "
@@ -131,7 +157,8 @@ bool EntryPathFits(const wchar_t* name, const wchar_t* archivePath) {
 
 // Writes one entry; false, with a log line naming the entry and the reason,
 // when it cannot be written in full.
-bool WriteEntry(ZipReader* reader, int index, const wchar_t* name, const wchar_t* archivePath) {
+bool WriteEntry(ZipReader* reader, int index, const wchar_t* name, const wchar_t* archivePath,
+                EntryFileCloser& closer) {
     std::unique_ptr<wchar_t[]> folder = GetEntryFolder(name);
     if (folder != nullptr) {
         wchar_t folderPath[kPathCapacity];
@@ -142,10 +169,11 @@ bool WriteEntry(ZipReader* reader, int index, const wchar_t* name, const wchar_t
             CreateFolderPath(folderPath);
         }
     }
-    ZipResult written = ExtractEntryToFile(reader, index, name);
+    ZipResult written = ExtractEntryToFile(reader, index, name, &closer);
     if (written != ZipOk) {
-        LogExtraction(L"Cannot extract entry %s of %s: %s (0x%X)\n", name, archivePath,
-                      ZipResultReason(written), static_cast<unsigned>(written));
+        if (EarlierEntriesFinished(closer, archivePath)) {
+            LogEntryFailure(name, archivePath, written);
+        }
         return false;
     }
     if (WatchedEntry* watched = FindWatchedEntry(name)) {
@@ -157,13 +185,13 @@ bool WriteEntry(ZipReader* reader, int index, const wchar_t* name, const wchar_t
 // One entry of the walk: its folder, its file, and the archive it may be.
 // False when the package is damaged; refused names are skipped.
 bool ExtractEntry(ZipReader* reader, int index, const ZipEntryInfo& entry,
-                  const wchar_t* archivePath, int level) {
+                  const wchar_t* archivePath, int level, EntryFileCloser& closer) {
     const wchar_t* name = entry.entryName;
     if (!IsEntryNameInside(name)) {
         LogExtraction(L"Refusing archive entry outside the work folder: %s\n", name);
         return true;
     }
-    if (!EntryPathFits(name, archivePath)) {
+    if (!EntryPathFits(name, archivePath, closer)) {
         return false;
     }
     // The entry's output path and any nested archive path are WorkFolder + "\" + name.
@@ -171,7 +199,7 @@ bool ExtractEntry(ZipReader* reader, int index, const ZipEntryInfo& entry,
     if (!WorkFolderPath(name, entryPath)) {
         return false;  // EntryPathFits keeps every path within the buffer
     }
-    if (!WriteEntry(reader, index, name, archivePath)) {
+    if (!WriteEntry(reader, index, name, archivePath, closer)) {
         return false;
     }
     NestedArchiveKind kind = NestedArchiveKindOf(std::wstring_view(name));
@@ -185,10 +213,14 @@ bool ExtractEntry(ZipReader* reader, int index, const ZipEntryInfo& entry,
             name, archivePath, kMaxArchiveNesting);
         return true;
     }
-    return ExtractArchiveAtLevel(entryPath, WorkFolder, kind, level + 1);
+    // The nested archive is read once it and every file before it is closed.
+    if (!EarlierEntriesFinished(closer, archivePath)) {
+        return false;
+    }
+    return ExtractArchiveAtLevel(entryPath, WorkFolder, kind, level + 1, closer);
 }
 
-bool ExtractZipArchive(const wchar_t* archivePath, int level) {
+bool ExtractZipArchive(const wchar_t* archivePath, int level, EntryFileCloser& closer) {
     if (!ZipArchiveMayBeExtracted(archivePath)) {
         return false;
     }
@@ -202,27 +234,36 @@ bool ExtractZipArchive(const wchar_t* archivePath, int level) {
     bool complete = true;
     for (int index = 0; complete && index < count.entryIndex; ++index) {
         if (!RunBudget().TakeEntries(1)) {
+            complete = false;
+            if (!EarlierEntriesFinished(closer, archivePath)) {
+                break;
+            }
             LogExtraction(L"Stopping at entry %d of %s: this run has walked %d entries\n", index,
                           archivePath, static_cast<int>(kMaxEntriesPerRun));
-            complete = false;
             break;
         }
         ZipEntryInfo entry = {};
         ZipResult read = ReadEntryInfo(reader, index, &entry);
         if (read != ZipOk) {
-            LogExtraction(L"Cannot extract entry %d of %s: %s (0x%X)\n", index, archivePath,
-                          ZipResultReason(read), static_cast<unsigned>(read));
             complete = false;
+            if (EarlierEntriesFinished(closer, archivePath)) {
+                LogExtraction(L"Cannot extract entry %d of %s: %s (0x%X)\n", index, archivePath,
+                              ZipResultReason(read), static_cast<unsigned>(read));
+            }
         } else {
-            complete = ExtractEntry(reader, index, entry, archivePath, level);
+            complete = ExtractEntry(reader, index, entry, archivePath, level, closer);
         }
     }
     CloseZipArchive(reader);
-    return complete;
+    if (!complete) {
+        closer.Drain();  // the failure is logged: the files before it are closed all the same
+        return false;
+    }
+    return EarlierEntriesFinished(closer, archivePath);
 }
 
 bool ExtractArchiveAtLevel(const wchar_t* archivePath, const wchar_t* destination,
-                           NestedArchiveKind kind, int level) {
+                           NestedArchiveKind kind, int level, EntryFileCloser& closer) {
     if (archivePath == nullptr || destination == nullptr || RunBudget().EntriesExhausted()) {
         return false;
     }
@@ -241,7 +282,7 @@ bool ExtractArchiveAtLevel(const wchar_t* archivePath, const wchar_t* destinatio
     if (kind == NestedArchiveKind::Cabinet) {
         return ExtractCabinetArchive(archivePath, destination);
     }
-    return ExtractZipArchive(archivePath, level);
+    return ExtractZipArchive(archivePath, level, closer);
 }
 
 }  // namespace
@@ -252,7 +293,9 @@ bool ExtractArchive(const wchar_t* archivePath, const wchar_t* destination) {
     for (WatchedEntry& entry : watchedEntries) {
         entry.extracted = false;
     }
-    return ExtractArchiveAtLevel(archivePath, destination, NestedArchiveKind::Zip, 0);
+    // Every file it is handed is finished before this returns.
+    EntryFileCloser closer;
+    return ExtractArchiveAtLevel(archivePath, destination, NestedArchiveKind::Zip, 0, closer);
 }
 
 void WatchForEntries(const std::vector<std::wstring>& names) {

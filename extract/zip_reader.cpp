@@ -8,8 +8,10 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "extract/entry_data_decoder.h"
+#include "extract/entry_file_closer.h"
 #include "extract/entry_name.h"
 #include "extract/entry_rules.h"
 #include "extract/extracted_file_stamp.h"
@@ -449,9 +451,10 @@ UniqueFileHandle CreateEntryFile(const wchar_t* path, DWORD attributes) {
     return output;
 }
 
-// A file entry is written to the root folder + destinationName.
+// A file entry is written to the root folder + destinationName. With a
+// closer, the written file is handed to it to be finished.
 ZipResult WriteFileEntry(ZipReader* reader, const ZipEntryInfo& record,
-                         const wchar_t* destinationName) {
+                         const wchar_t* destinationName, EntryFileCloser* closer) {
     wchar_t path[kPathCapacity];
     if (!IsEntryNameInside(destinationName) ||
         !JoinFolderAndName(reader->rootFolder, destinationName, std::wcslen(destinationName), path,
@@ -459,6 +462,11 @@ ZipResult WriteFileEntry(ZipReader* reader, const ZipEntryInfo& record,
         return ZipFileError;
     }
     UniqueFileHandle output = CreateEntryFile(path, record.fileAttributes);
+    // An earlier entry of the same name may still be being finished.
+    if (!output && closer != nullptr && GetLastError() == ERROR_SHARING_VIOLATION) {
+        closer->Settle();
+        output = CreateEntryFile(path, record.fileAttributes);
+    }
     if (!output) {
         NoteEntryWriteFailure(GetLastError(), path);
         return ZipFileError;
@@ -467,10 +475,27 @@ ZipResult WriteFileEntry(ZipReader* reader, const ZipEntryInfo& record,
     if (result == ZipWriteError) {
         NoteEntryWriteFailure(reader->writeError, path);
     }
-    if (result == ZipOk) {
-        StampOpenFile(output.get(), EntryTimes(record), path);
+    if (result != ZipOk) {
+        return result;
     }
-    return result;
+    // The times go on through the handle here, where a failure may be
+    // logged; only the close, where a scanner makes the writer wait, is
+    // handed to the closer.
+    StampOpenFile(output.get(), EntryTimes(record), path);
+    WrittenFile file;
+    file.handle = output.release();
+    if (closer != nullptr) {
+        file.name = destinationName;
+        closer->Submit(std::move(file));
+        return ZipOk;
+    }
+    // A close that fails may not have stored the last bytes.
+    DWORD closed = CloseWrittenFile(file);
+    if (closed != ERROR_SUCCESS) {
+        NoteEntryWriteFailure(closed, path);
+        return ZipWriteError;
+    }
+    return ZipOk;
 }
 
 }  // namespace
@@ -544,7 +569,8 @@ ZipResult ReadEntryInfo(ZipReader* reader, int entryIndex, ZipEntryInfo* info) {
     return ZipOk;
 }
 
-ZipResult ExtractEntryToFile(ZipReader* reader, int entryIndex, const wchar_t* destinationName) {
+ZipResult ExtractEntryToFile(ZipReader* reader, int entryIndex, const wchar_t* destinationName,
+                             EntryFileCloser* closer) {
     if (reader == nullptr || destinationName == nullptr || entryIndex < 0 ||
         entryIndex >= reader->entryCount) {
         return ZipBadArgument;
@@ -563,7 +589,7 @@ ZipResult ExtractEntryToFile(ZipReader* reader, int entryIndex, const wchar_t* d
     if (IsFolderEntry(record)) {
         return CreateFolderEntry(reader, record);
     }
-    return WriteFileEntry(reader, record, destinationName);
+    return WriteFileEntry(reader, record, destinationName, closer);
 }
 
 ZipResult CloseZipArchive(ZipReader* reader) {

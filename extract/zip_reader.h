@@ -44,12 +44,18 @@ ZipReader* OpenZipArchive(const wchar_t* archivePath);
 // the entry's record. The record is written only on ZipOk.
 ZipResult ReadEntryInfo(ZipReader* reader, int entryIndex, ZipEntryInfo* info);
 
+class EntryFileCloser;
+
 // Writes the entry to the root folder + destinationName (a directory entry
 // creates its folders below the root instead). Names that would leave the root,
 // output paths longer than 259 characters and folder paths longer than 247 are
 // refused with ZipFileError. A hidden, system or read-only file in the way
 // loses those attributes first, so that it can be written anew.
-ZipResult ExtractEntryToFile(ZipReader* reader, int entryIndex, const wchar_t* destinationName);
+// Without a closer the file is finished (times, close) before the call
+// returns, and a failed close is a ZipWriteError; with one, the written file
+// is handed to it, and its failure is the closer's to report.
+ZipResult ExtractEntryToFile(ZipReader* reader, int entryIndex, const wchar_t* destinationName,
+                             EntryFileCloser* closer = nullptr);
 
 // Closes the archive and releases the reader.
 ZipResult CloseZipArchive(ZipReader* reader);

@@ -4,7 +4,13 @@
 # it with minizip and zlib, nothing else) and against the floor that then
 # starts the payload's client as a launch must ("floor+start"), side by side
 # under the same Wine with one persistent wineserver, and prints median, min
-# and max wall time, the ratios and the peak working set of each.
+# and max wall time, the ratios and the peak working set of each. A second
+# table times the launch with a simulated scan on close (BENCH_SCAN_MS per
+# close of an extracted file, default 2: an on-access scanner such as Windows
+# Defender scans a new file when it is closed, and the close waits) with the
+# closes on the pool of threads and on the extracting thread, beside the
+# plain launch and, with BENCH_LAUNCHER_BEFORE=STUB, the launch of an earlier
+# launcher stub (the same payload packed with it).
 # Usage: scripts/bench.sh [RUNS [PAYLOAD...]]   (runs per payload and program,
 # default 9; payloads reference, media, onefile, default all three). The
 # one-file payload takes a few tens of milliseconds, where a scheduling hiccup
@@ -35,10 +41,24 @@ cp "$win/bench/velmar-bench-floor.exe" "$win/bench/velmar-bench-starter.exe" "$w
 
 names=(reference media onefile)
 [ ${#selected[@]} -gt 0 ] && names=("${selected[@]}")
+# What is measured, each in turn: the floor, the floor that starts the client,
+# the launch, and the benchmark's launcher with the simulated scan on close,
+# closing on the extracting thread (main) and on the pool.
+kinds=(floor start launch scan-main scan-pool)
+scan_ms=${BENCH_SCAN_MS:-2}
+stubs=(launch:"$repo/dist/velmar-launcher.exe" scan:"$win/bench/velmar-launcher-scan.exe")
+if [ -n "${BENCH_LAUNCHER_BEFORE:-}" ]; then
+  kinds+=(before)
+  stubs+=(before:"$BENCH_LAUNCHER_BEFORE")
+fi
 declare -A offset
 for name in "${names[@]}"; do
-  "$repo/dist/velmar-pack" --launcher "$repo/dist/velmar-launcher.exe" --locale en_US \
-    --payload "$payloads/$name.zip" --output "$work/$name.exe" >/dev/null
+  for stub in "${stubs[@]}"; do
+    suffix=${stub%%:*}
+    [ "$suffix" = launch ] && suffix= || suffix=-$suffix
+    "$repo/dist/velmar-pack" --launcher "${stub#*:}" --locale en_US \
+      --payload "$payloads/$name.zip" --output "$work/$name$suffix.exe" >/dev/null
+  done
   offset[$name]=$("$repo/dist/velmar-pack" --inspect "$work/$name.exe" |
                   sed -n 's/^ *archive offset[: ]*\([0-9]*\).*/\1/p')
 done
@@ -109,8 +129,15 @@ measure() {  # payload, kind
   elif [ "$kind" = start ]; then
     line=$(as_user wine "$work/velmar-bench-starter.exe" "$w\\velmar-bench-floor.exe" \
            "$w\\$name.exe" "${offset[$name]}" "$w\\copy.zip" "$w\\out" 'bin\launcher.exe')
-  else
+  elif [ "$kind" = launch ]; then
     line=$(as_user wine "$work/velmar-bench-starter.exe" "$w\\$name.exe")
+  elif [ "$kind" = before ]; then
+    line=$(as_user wine "$work/velmar-bench-starter.exe" "$w\\$name-before.exe")
+  else
+    local close=pool
+    [ "$kind" = scan-main ] && close=main
+    line=$(as_user env VELMAR_BENCH_SCAN_MS="$scan_ms" VELMAR_BENCH_CLOSE=$close \
+           wine "$work/velmar-bench-starter.exe" "$w\\$name-scan.exe")
   fi
   echo "$name $kind $line" >>"$results"
 }
@@ -127,12 +154,14 @@ print(n)' "$payloads/$name.zip")
   measure "$name" floor
   # The started client leaves its report beside its folder: not a payload file.
   got_floor=$(find "$work/out" -type f ! -name client_report.txt | wc -l)
-  measure "$name" launch
-  got_launch=$(find "$offplay" -mindepth 2 -type f ! -name client_report.txt | wc -l)
-  if [ "$got_floor" != "$want" ] || [ "$got_launch" != "$want" ]; then
-    echo "bench: $name: $want files expected, the floor wrote $got_floor, the launch $got_launch" >&2
-    exit 1
-  fi
+  for kind in "${kinds[@]:2}"; do
+    measure "$name" "$kind"
+    got_launch=$(find "$offplay" -mindepth 2 -type f ! -name client_report.txt | wc -l)
+    if [ "$got_floor" != "$want" ] || [ "$got_launch" != "$want" ]; then
+      echo "bench: $name: $want files expected, the floor wrote $got_floor, $kind $got_launch" >&2
+      exit 1
+    fi
+  done
 }
 
 echo "warming up and checking the output of both programs ..." >&2
@@ -143,16 +172,17 @@ for name in "${names[@]}"; do
   [ "$name" = onefile ] && count=$((runs * 4))
   echo "$name: $count runs each, interleaved ..." >&2
   for i in $(seq "$count"); do
-    # Rotate the order so that drift in the machine's load hits all alike.
-    case $((i % 3)) in
-      1) measure "$name" floor; measure "$name" start; measure "$name" launch ;;
-      2) measure "$name" launch; measure "$name" floor; measure "$name" start ;;
-      0) measure "$name" start; measure "$name" launch; measure "$name" floor ;;
-    esac
+    # A new order each round (the same on every run of the script), so that
+    # drift in the machine's load, and what the program before left in
+    # memory and in the page cache, hit all alike.
+    for kind in $(python3 -c 'import random, sys
+kinds = sys.argv[2:]; random.Random(sys.argv[1]).shuffle(kinds); print(*kinds)' "$name$i" "${kinds[@]}"); do
+      measure "$name" "$kind"
+    done
   done
 done
 
-python3 - "$results" "$runs" "$payloads" "${names[@]}" <<'PY'
+python3 - "$results" "$runs" "$payloads" "$scan_ms" "${names[@]}" <<'PY'
 import os, statistics, sys
 rows = {}
 for line in open(sys.argv[1]):
@@ -169,7 +199,7 @@ print("floor: copy-out and unzip; floor+start: the same, then the client started
 print(f"{'payload':<10} {'size MB':>8} {'floor':>20} {'floor+start':>20} {'launch':>20}"
       f" {'ratio':>6} {'launch-floor':>12} {'ratio+start':>11} {'launch-(f+s)':>12}"
       f" {'min ratio+start':>15} {'peak floor':>10} {'peak launch':>11}")
-for name in sys.argv[4:]:
+for name in sys.argv[5:]:
     size = os.path.getsize(os.path.join(sys.argv[3], name + ".zip")) / 1e6
     cells = {}
     for kind in ("floor", "start", "launch"):
@@ -182,4 +212,24 @@ for name in sys.argv[4:]:
           f" {l[0] / f[0]:>6.2f} {l[0] - f[0]:>+12.0f} {l[0] / s[0]:>11.2f} {l[0] - s[0]:>+12.0f}"
           f" {l[1] / s[1]:>15.2f}"
           f" {f[3]:>10.1f} {l[3]:>11.1f}")
+scan = sys.argv[4]
+kinds = [k for k in ("before", "launch", "scan-main", "scan-pool") if (sys.argv[5], k) in rows]
+print()
+print(f"Closing extracted files: the launch, and the benchmark's launcher with a simulated scan of "
+      f"{scan} ms on each close of an extracted file, closing on the extracting thread (main) "
+      f"and on the pool; wall time in ms (median [min-max]), peak working set in MiB")
+header = "".join(f" {k:>20}" for k in kinds)
+print(f"{'payload':<10}{header} {'pool/main':>9} {'launch/before':>13}"
+      f" {'peak main':>9} {'peak pool':>9}")
+for name in sys.argv[5:]:
+    cells = {}
+    for kind in kinds:
+        times = [t for t, _ in rows[(name, kind)]]
+        peak = max(p for _, p in rows[(name, kind)]) / 1024
+        cells[kind] = (statistics.median(times), min(times), max(times), peak)
+    span = lambda c: f"{c[0]:.0f} [{c[1]:.0f}-{c[2]:.0f}]"
+    before = f"{cells['launch'][0] / cells['before'][0]:.2f}" if "before" in cells else "-"
+    print(f"{name:<10}" + "".join(f" {span(cells[k]):>20}" for k in kinds) +
+          f" {cells['scan-pool'][0] / cells['scan-main'][0]:>9.2f} {before:>13}"
+          f" {cells['scan-main'][3]:>9.1f} {cells['scan-pool'][3]:>9.1f}")
 PY

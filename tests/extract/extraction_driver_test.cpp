@@ -3,15 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cwchar>
 #include <string>
 #include <vector>
 
 #include "extract/archive_budget.h"
 #include "extract/archive_checks.h"
+#include "extract/entry_file_closer.h"
 #include "extract/extraction_failure.h"
 #include "extract/zip_test_support.h"
 #include "test_support/log_capture.h"
+#include "common/unique_handle.h"
 #include "common/process_state.h"
 #include "common/run_failure.h"
 #include "common/system_paths.h"
@@ -280,6 +283,101 @@ TEST_F(ExtractionDriverTest, OneRunLogsAndWalksWithinItsShare) {
     EXPECT_TRUE(FileExists(Work(L"f254.txt")));
     EXPECT_FALSE(FileExists(Work(L"f255.txt")));
     EXPECT_EQ(LogCount("this run has walked 256 archives"), 1u);
+}
+
+// A close that takes as long as a scan on close, on every file the walk
+// writes; the one of a chosen name fails after closing, as a close that could
+// not store the file's last bytes does.
+struct SlowClose {
+    static inline std::atomic<int> closes{0};
+    static inline std::atomic<int> offThread{0};
+    static inline DWORD walkThread = 0;
+    static inline const wchar_t* failing = nullptr;
+    static DWORD Close(WrittenFile& file) {
+        Sleep(3);
+        ++closes;
+        offThread += GetCurrentThreadId() != walkThread ? 1 : 0;
+        DWORD closed = PlatformCloseWrittenFile(file);
+        bool fail = failing != nullptr && file.name == failing;
+        return fail ? ERROR_WRITE_FAULT : closed;
+    }
+};
+
+// The files below folder, each opened without sharing, as a file still open
+// for writing cannot be: such a file counts 1000, which no expected count is.
+size_t CountClosedFiles(const std::wstring& folder) {
+    size_t count = 0;
+    for (const std::wstring& name : FolderNames(folder)) {
+        std::wstring path = folder + L"\\" + name;
+        DWORD attributes = GetFileAttributesW(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            count += CountClosedFiles(path);
+            continue;
+        }
+        UniqueFileHandle file(
+            CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        count += file ? 1 : 1000;
+    }
+    return count;
+}
+
+TEST_F(ExtractionDriverTest, EveryFileIsClosedAndAFailedCloseFailsItsEntry) {
+    // A failed close is learnt where the walk next waits for the closes
+    // (before the next nested archive is read), also when
+    // they are made on the walk's own thread (0 threads); the walk ends
+    // there. dup.txt and desktop.ini are written twice; the cabinets'
+    // members are closed on the walk's thread, past the seam.
+    struct Case {
+        unsigned threads;
+        const wchar_t* failing;
+        const char* line;  // how the walk's one failure line starts, and its reason
+        const char* reason;
+        int closes;
+        size_t files;
+    } cases[] = {
+        {4, nullptr, "", "", 15, 15},
+        {4, L"docs/guide.txt", "Cannot extract entry docs/guide.txt of ", "writing its file", 6, 6},
+        {0, L"docs/guide.txt", "Cannot extract entry docs/guide.txt of ", "writing its file", 6, 6},
+        {4, L"inner_file.txt", "Cannot extract entry inner_file.txt of ", "writing its file", 10,
+         8},
+    };
+    SlowClose::walkThread = GetCurrentThreadId();
+    SetWrittenFileClose(SlowClose::Close);
+    for (const Case& c : cases) {
+        RemoveTreeForTests(work_);
+        CreateDirectoryW(work_.c_str(), nullptr);
+        SetEntryFileCloserThreads(c.threads);
+        SlowClose::closes = 0;
+        SlowClose::offThread = 0;
+        SlowClose::failing = c.failing;
+        size_t linesBefore = log_->Lines().size();
+        bool extracted = ExtractArchive(ZipFixture(L"payload.zip").c_str(), work_.c_str());
+        std::vector<std::string> lines = log_->Lines();
+        lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(linesBefore));
+        std::string failures;
+        for (const std::string& line : lines) {
+            failures += line.find("Cannot extract") != std::string::npos ? line + "\n" : "";
+        }
+        // Every file written is closed before the walk returns, also after a
+        // failure: each one opens exclusively.
+        EXPECT_EQ(CountClosedFiles(work_), c.files);
+        EXPECT_EQ(SlowClose::closes, c.closes);
+        if (c.failing == nullptr) {
+            EXPECT_TRUE(extracted);
+            EXPECT_EQ(failures, "");
+            EXPECT_EQ(ReadFileText(Work(L"omega_file.txt")), "omega\n");
+        } else {
+            EXPECT_FALSE(extracted) << c.line;
+            EXPECT_EQ(failures.rfind(c.line, 0), 0u) << failures;
+            EXPECT_NE(failures.find(c.reason), std::string::npos) << failures;
+            EXPECT_EQ(std::count(failures.begin(), failures.end(), '\n'), 1) << failures;
+        }
+        // The first three closes, slow, are made on the walk's thread and send
+        // the others to the pool.
+        EXPECT_EQ(SlowClose::offThread, c.threads == 0 ? 0 : SlowClose::closes.load() - 3);
+    }
+    SetWrittenFileClose(nullptr);
+    SetEntryFileCloserThreads(4);
 }
 
 TEST_F(ExtractionDriverTest, MissingDestinationFailsAndWritesNothing) {

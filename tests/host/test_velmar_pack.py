@@ -283,6 +283,7 @@ class Usage(Workspace):
             (["p1", "p2"], "unexpected argument p2", "pack"),
             (["--payload", "p1", "p2"], "unexpected argument p2", "pack"),
             (["--level", "12"], "--level takes a number from 0 to 9", "pack"),
+            (["--threads", "0"], "--threads takes a number from 1 to 256", "pack"),
             (["-q", "--quiet"], "--quiet given twice", "pack"),
             (["--json"], "--json goes with --inspect or --test", "pack"),
         ]
@@ -454,6 +455,32 @@ class FolderPayload(Workspace):
             self.assertEqual(struct.unpack("<i", timestamp_blocks(extra)[0x5455][1:5])[0], epoch)
         self.assertEqual(len((self.out / "one.exe").read_bytes()) % 8, 0)
         self.assertEqual(sorted(os.listdir(self.out)), ["e1.exe", "e2.exe", "one.exe", "two.exe"])
+
+    def test_same_bytes_on_any_number_of_threads(self):
+        """Files deflated whole by workers, stored by name or by gain, empty,
+        past the 1 MiB sample, and past what a worker holds (written as on
+        one thread)."""
+        self.make_tree()
+        text = b"".join(b"line %d of the pages\n" % i for i in range(60000))
+        files = {"pages/a.html": text[:5000], "pages/big.txt": text[:1500000],
+                 "pages/huge.txt": text * 8, "noise.bin": random.Random(1).randbytes(70000),
+                 "photo.jpg": text[:9000], "empty.txt": b""}
+        for name, data in files.items():
+            (self.payload / name).parent.mkdir(exist_ok=True)
+            (self.payload / name).write_bytes(data)
+        packed = []
+        for threads in ("1", "2", "5"):
+            output = self.out / f"t{threads}.exe"
+            result = self.pack(output=output, extra=("--threads", threads), epoch=MTIME)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            packed.append(output.read_bytes())
+        self.assertEqual(packed[0], packed[1])
+        self.assertEqual(packed[0], packed[2])
+        with zipfile.ZipFile(self.out / "t2.exe") as z:
+            self.assertIsNone(z.testzip())
+            methods = {i.filename: i.compress_type for i in z.infolist()}
+            self.assertEqual([methods[n] for n in ("pages/big.txt", "photo.jpg", "noise.bin")],
+                             [zipfile.ZIP_DEFLATED, zipfile.ZIP_STORED, zipfile.ZIP_STORED])
 
     def test_replaces_an_existing_package(self):
         (self.out / "event.exe").write_bytes(b"old")

@@ -73,6 +73,17 @@ std::string StoreLevel(ParsedCommandLine& parsed, const std::string& value) {
     return std::string();
 }
 
+std::string StoreThreads(ParsedCommandLine& parsed, const std::string& value) {
+    bool digits = !value.empty() && value.size() <= 3 &&
+                  value.find_first_not_of("0123456789") == std::string::npos;
+    unsigned long count = digits ? std::stoul(value) : 0;
+    if (count < 1 || count > 256) {
+        return "--threads takes a number from 1 to 256, not " + value;
+    }
+    parsed.pack.threads = static_cast<unsigned>(count);
+    return std::string();
+}
+
 const OptionSpec kOptions[] = {
     {"--launcher", nullptr, ValueKind::Required, kPackCommand, StoreText<&PackRequest::launcher>,
      "FILE",
@@ -96,6 +107,8 @@ const OptionSpec kOptions[] = {
     {"--level", nullptr, ValueKind::Required, kPackCommand, StoreLevel, "N",
      "deflate level 0-9 (default 6); 0 stores every file. Files that\n"
      "are compressed already (media, archives) are always stored"},
+    {"--threads", nullptr, ValueKind::Required, kPackCommand, StoreThreads, "N",
+     "deflate on N threads (default: one per core); the same bytes"},
     {"--quiet", "-q", ValueKind::None, kPackCommand | kTestCommand, SetSwitch<&PackRequest::quiet>,
      nullptr, "print nothing but errors"},
     {"--verbose", "-v", ValueKind::None, kPackCommand, SetSwitch<&PackRequest::verbose>, nullptr,

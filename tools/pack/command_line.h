@@ -19,6 +19,7 @@ struct PackRequest {
     bool verbose = false;               // each entry as it is added, and what is left out
     bool progress = false;              // progress even when stderr is not a terminal
     int level = 6;                      // deflate level 0-9; 0 stores every file
+    unsigned threads = 0;               // deflating threads; 0: one per core
     StubBranding branding;              // the stub's icon and version texts, when given
 };
 

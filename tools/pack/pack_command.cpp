@@ -1,8 +1,10 @@
 #include "tools/pack/pack_command.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #ifdef _WIN32
@@ -178,6 +180,8 @@ bool WritePackageChecksum(std::streambuf& buffer, const std::vector<unsigned cha
 ZipWriteOptions WriteOptions(const PackRequest& request, ProgressMeter& progress) {
     ZipWriteOptions options;
     options.level = request.level;
+    options.threads =
+        request.threads != 0 ? request.threads : std::max(1u, std::thread::hardware_concurrency());
     options.verbose = request.verbose;
     options.progress = &progress;
     const char* epoch = std::getenv("SOURCE_DATE_EPOCH");

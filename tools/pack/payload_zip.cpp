@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "tools/pack/console_output.h"
+#include "tools/pack/deflate_ahead.h"
 #include "tools/pack/interruption.h"
 #include "tools/pack/native_text.h"
 #include "tools/pack/payload_rules.h"
@@ -49,7 +50,6 @@ class ZipHandle {
     zipFile file_;
 };
 
-constexpr size_t kSampleLength = 1024 * 1024;
 constexpr uint64_t kLeastGainPercent = 3;
 
 // Whether the file is stored as it is: by level, by name, or because its
@@ -60,7 +60,7 @@ bool StoreAsIs(const PayloadEntry& entry, const ZipWriteOptions& options) {
     }
     std::ifstream input(entry.source, std::ios::binary);
     std::vector<char> sample(
-        static_cast<size_t>(std::min<uint64_t>(entry.facts.size, kSampleLength)));
+        static_cast<size_t>(std::min<uint64_t>(entry.facts.size, kDeflateSampleLength)));
     input.read(sample.data(), static_cast<std::streamsize>(sample.size()));
     size_t got = static_cast<size_t>(input.gcount());
     return !DeflateGainsEnough(sample.data(), got, options.level);
@@ -135,25 +135,37 @@ uint16_t VersionMadeBy(uint16_t hostSystem) {
     return static_cast<uint16_t>((hostSystem << 8) | kZipVersion20);
 }
 
+bool DeflateWhole(const char* data, size_t length, int level, ByteBlock& out, bool& text) {
+    z_stream stream = {};
+    if (deflateInit2(&stream, level, Z_DEFLATED, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY) !=
+        Z_OK) {
+        return false;
+    }
+    size_t bound = deflateBound(&stream, static_cast<uLong>(length));
+    out.bytes.reset(new char[bound]);
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
+    stream.avail_in = static_cast<uInt>(length);
+    stream.next_out = reinterpret_cast<Bytef*>(out.bytes.get());
+    stream.avail_out = static_cast<uInt>(bound);
+    int result = deflate(&stream, Z_FINISH);
+    out.length = stream.total_out;
+    text = stream.data_type == Z_TEXT;
+    deflateEnd(&stream);
+    return result == Z_STREAM_END;
+}
+
+bool PackedGainsEnough(uint64_t packedLength, uint64_t length) {
+    return packedLength * 100 <= length * (100 - kLeastGainPercent);
+}
+
 bool DeflateGainsEnough(const char* sample, size_t length, int level) {
     if (length == 0) {
         return false;
     }
-    z_stream stream = {};
-    if (deflateInit2(&stream, level, Z_DEFLATED, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY) !=
-        Z_OK) {
-        return true;
-    }
-    std::vector<unsigned char> packed(deflateBound(&stream, static_cast<uLong>(length)));
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(sample));
-    stream.avail_in = static_cast<uInt>(length);
-    stream.next_out = packed.data();
-    stream.avail_out = static_cast<uInt>(packed.size());
-    int result = deflate(&stream, Z_FINISH);
-    uint64_t packedLength = stream.total_out;
-    deflateEnd(&stream);
-    return result != Z_STREAM_END ||
-           packedLength * 100 <= static_cast<uint64_t>(length) * (100 - kLeastGainPercent);
+    ByteBlock packed;
+    bool text = false;
+    return !DeflateWhole(sample, length, level, packed, text) ||
+           PackedGainsEnough(packed.length, length);
 }
 
 namespace {
@@ -163,8 +175,11 @@ int64_t StoredTime(const PayloadEntry& entry, const ZipWriteOptions& options) {
     return options.capTimes && time > options.timeCap ? options.timeCap : time;
 }
 
-bool AddEntry(zipFile zip, const PayloadEntry& entry, const ZipWriteOptions& options,
-              std::string& error) {
+// Starts the entry's headers: stored or deflated, and with raw, data that
+// the caller hands over in its final form (internalAttributes then says
+// whether it is text, as the deflate would have).
+bool OpenEntry(zipFile zip, const PayloadEntry& entry, const ZipWriteOptions& options, bool stored,
+               bool raw, uLong internalAttributes, std::string& error) {
     if (entry.facts.size > kLargestEntry) {
         error = PathToUtf8(entry.source) + " is 4 GiB or larger, more than a zip entry holds";
         return false;
@@ -175,17 +190,35 @@ bool AddEntry(zipFile zip, const PayloadEntry& entry, const ZipWriteOptions& opt
     ToUtcCalendar(time, calendar);
     DosDateTime dos = ToDosDateTime(calendar);
     info.dosDate = (static_cast<uLong>(dos.date) << 16) | dos.time;
+    info.internal_fa = internalAttributes;
     info.external_fa = entry.facts.externalAttributes;
     std::string timestamp = ExtendedTimestampBlock(time);
-    bool isDirectory = entry.facts.isDirectory;
-    bool stored = isDirectory || StoreAsIs(entry, options);
     int opened = zipOpenNewFileInZip4_64(
         zip, entry.name.c_str(), &info, timestamp.data(), static_cast<uInt>(timestamp.size()),
         timestamp.data(), static_cast<uInt>(timestamp.size()), nullptr, stored ? 0 : Z_DEFLATED,
-        stored ? 0 : options.level, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0,
-        VersionMadeBy(entry.facts.hostSystem), entry.nameIsUtf8 ? kUtf8NameFlag : 0, 0);
+        stored ? 0 : options.level, raw ? 1 : 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY,
+        nullptr, 0, VersionMadeBy(entry.facts.hostSystem), entry.nameIsUtf8 ? kUtf8NameFlag : 0, 0);
     if (opened != ZIP_OK) {
         error = "cannot add " + entry.name + " to the archive";
+        return false;
+    }
+    return true;
+}
+
+void ReportEntryAdded(const PayloadEntry& entry, const ZipWriteOptions& options, bool stored) {
+    if (options.verbose) {
+        WriteOut("  adding: " + entry.name + (stored ? " (stored)\n" : " (deflated)\n"));
+    }
+    if (options.progress != nullptr) {
+        options.progress->FileDone();
+    }
+}
+
+// Reads, and deflates unless stored, the entry's file as it goes.
+bool AddEntry(zipFile zip, const PayloadEntry& entry, const ZipWriteOptions& options, bool stored,
+              std::string& error) {
+    bool isDirectory = entry.facts.isDirectory;
+    if (!OpenEntry(zip, entry, options, stored, false, 0, error)) {
         return false;
     }
     if (!isDirectory && !CopyFileIntoEntry(zip, entry, options.progress, error)) {
@@ -195,11 +228,52 @@ bool AddEntry(zipFile zip, const PayloadEntry& entry, const ZipWriteOptions& opt
         error = "cannot finish " + entry.name + " in the archive";
         return false;
     }
-    if (options.verbose) {
-        WriteOut("  adding: " + entry.name + (stored ? " (stored)\n" : " (deflated)\n"));
+    ReportEntryAdded(entry, options, stored);
+    return true;
+}
+
+// Writes an entry a worker prepared: its bytes as they are, or, when the
+// worker left it, the entry read and deflated here.
+bool AddPreparedEntry(zipFile zip, const PayloadEntry& entry, const ZipWriteOptions& options,
+                      const PreparedEntry& prepared, std::string& error) {
+    if (Interrupted()) {
+        return false;  // WritePayload tells the interruption
+    }
+    bool stored =
+        prepared.decided ? prepared.stored : entry.facts.isDirectory || StoreAsIs(entry, options);
+    if (!prepared.hasData) {
+        return AddEntry(zip, entry, options, stored, error);
+    }
+    if (!OpenEntry(zip, entry, options, stored, true, prepared.text ? Z_TEXT : 0, error)) {
+        return false;
+    }
+    if (prepared.data.length > 0 &&
+        zipWriteInFileInZip(zip, prepared.data.bytes.get(),
+                            static_cast<unsigned>(prepared.data.length)) != ZIP_OK) {
+        error = "cannot write the archive";
+        return false;
     }
     if (options.progress != nullptr) {
-        options.progress->FileDone();
+        options.progress->AddBytes(prepared.size);
+    }
+    if (zipCloseFileInZipRaw64(zip, prepared.size, prepared.crc) != ZIP_OK) {
+        error = "cannot finish " + entry.name + " in the archive";
+        return false;
+    }
+    ReportEntryAdded(entry, options, stored);
+    return true;
+}
+
+// Every entry in turn, the workers preparing those ahead.
+bool AddPreparedEntries(zipFile zip, const std::vector<PayloadEntry>& entries,
+                        const ZipWriteOptions& options, std::string& error) {
+    DeflateAhead ahead(entries, options, options.threads);
+    for (size_t index = 0; index < entries.size(); ++index) {
+        bool added = AddPreparedEntry(zip, entries[index], options, ahead.Take(index), error);
+        ahead.Release(index);
+        if (!added) {
+            return false;
+        }
     }
     return true;
 }
@@ -216,9 +290,16 @@ bool WritePayloadZip(const std::vector<PayloadEntry>& entries, std::streambuf& b
         error = "cannot start the archive";
         return false;
     }
-    for (const PayloadEntry& entry : entries) {
-        if (!AddEntry(zip.get(), entry, options, error)) {
+    if (options.threads > 1) {
+        if (!AddPreparedEntries(zip.get(), entries, options, error)) {
             return false;
+        }
+    } else {
+        for (const PayloadEntry& entry : entries) {
+            bool stored = entry.facts.isDirectory || StoreAsIs(entry, options);
+            if (!AddEntry(zip.get(), entry, options, stored, error)) {
+                return false;
+            }
         }
     }
     if (zip.Close() != ZIP_OK) {

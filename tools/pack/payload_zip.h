@@ -4,6 +4,7 @@
 // exact "UT" timestamp; the attributes of the machine that made it.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <streambuf>
 #include <string>
 #include <vector>
@@ -20,15 +21,32 @@ class ProgressMeter;
 
 struct ZipWriteOptions {
     int level = 6;          // deflate level; 0 stores every file
+    unsigned threads = 1;   // 1: each file read and deflated in turn; more: workers ahead
     bool verbose = false;   // a line on stdout for each entry
     bool capTimes = false;  // no stored time later than timeCap
     int64_t timeCap = 0;    // SOURCE_DATE_EPOCH
     ProgressMeter* progress = nullptr;
 };
 
+// How much of a file decides whether it is deflated.
+constexpr size_t kDeflateSampleLength = 1024 * 1024;
+
 // Whether deflating this first part of a file gains enough (3 % or more) to
 // be worth it; files that gain less are stored.
 bool DeflateGainsEnough(const char* sample, size_t length, int level);
+// The same rule on a sample's deflated length.
+bool PackedGainsEnough(uint64_t packedLength, uint64_t length);
+
+// Bytes in memory, without the zero-filling of a string or vector.
+struct ByteBlock {
+    std::unique_ptr<char[]> bytes;
+    size_t length = 0;
+};
+
+// The raw deflate stream of data, as the archive's own deflate writes it
+// (the same parameters, the same bytes); false when zlib fails. text: zlib
+// took the data for text, which the archive's directory records.
+bool DeflateWhole(const char* data, size_t length, int level, ByteBlock& out, bool& text);
 
 // A calendar time in DOS form (two-second steps), clamped to the years
 // DOS times can hold, 1980 to 2107.
@@ -41,7 +59,9 @@ std::string ExtendedTimestampBlock(int64_t unixTime);
 // The "version made by" field: host system in the high byte, zip 2.0.
 uint16_t VersionMadeBy(uint16_t hostSystem);
 
-// Writes the zip archive of entries into buffer, starting at base. False,
+// Writes the zip archive of entries into buffer, starting at base, in their
+// order; with options.threads above 1, that many workers read and deflate the
+// files ahead of the writing (see deflate_ahead.h), for the same bytes. False,
 // with the reason, when a file cannot be read or the archive not written, and
 // when the run is interrupted (see Interrupted).
 bool WritePayloadZip(const std::vector<PayloadEntry>& entries, std::streambuf& buffer,

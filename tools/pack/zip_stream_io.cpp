@@ -10,10 +10,33 @@ StreamWindow& WindowOf(voidpf opaque) {
     return *static_cast<StreamWindow*>(opaque);
 }
 
+std::streamoff CurrentPosition(StreamWindow& window) {
+    if (window.position < 0) {
+        window.position = window.buffer->pubseekoff(0, std::ios_base::cur);
+    }
+    return static_cast<std::streamoff>(window.position);
+}
+
+// After a read or write of count bytes; a failed one leaves the position in doubt.
+void Advance(StreamWindow& window, std::streamsize count) {
+    if (window.position >= 0 && count >= 0) {
+        window.position += count;
+    } else {
+        window.position = -1;
+    }
+}
+
+// Moves the buffer to target and notes where it stands; false when it cannot.
+bool MoveTo(StreamWindow& window, std::streamoff target) {
+    bool moved = window.buffer->pubseekpos(target) == std::streampos(target);
+    window.position = moved ? target : -1;
+    return moved;
+}
+
 voidpf ZCALLBACK OpenWindow(voidpf opaque, const void*, int) {
     StreamWindow& window = WindowOf(opaque);
     std::streamoff start = static_cast<std::streamoff>(window.base);
-    if (window.buffer == nullptr || window.buffer->pubseekpos(start) != std::streampos(start)) {
+    if (window.buffer == nullptr || !MoveTo(window, start)) {
         return nullptr;
     }
     return opaque;
@@ -22,26 +45,29 @@ voidpf ZCALLBACK OpenWindow(voidpf opaque, const void*, int) {
 uLong ZCALLBACK ReadWindow(voidpf, voidpf stream, void* data, uLong size) {
     StreamWindow& window = WindowOf(stream);
     if (window.end != 0) {
-        std::streamoff position = window.buffer->pubseekoff(0, std::ios_base::cur);
+        std::streamoff position = CurrentPosition(window);
         uint64_t left = position < 0 || static_cast<uint64_t>(position) >= window.end
                             ? 0
                             : window.end - static_cast<uint64_t>(position);
         size = static_cast<uLong>(std::min<uint64_t>(size, left));
     }
-    std::streamsize got = WindowOf(stream).buffer->sgetn(static_cast<char*>(data),
-                                                         static_cast<std::streamsize>(size));
+    std::streamsize got =
+        window.buffer->sgetn(static_cast<char*>(data), static_cast<std::streamsize>(size));
+    Advance(window, got);
     return got > 0 ? static_cast<uLong>(got) : 0;
 }
 
 uLong ZCALLBACK WriteWindow(voidpf, voidpf stream, const void* data, uLong size) {
-    std::streamsize put = WindowOf(stream).buffer->sputn(static_cast<const char*>(data),
-                                                         static_cast<std::streamsize>(size));
+    StreamWindow& window = WindowOf(stream);
+    std::streamsize put =
+        window.buffer->sputn(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+    Advance(window, put);
     return put > 0 ? static_cast<uLong>(put) : 0;
 }
 
 ZPOS64_T ZCALLBACK TellWindow(voidpf, voidpf stream) {
     StreamWindow& window = WindowOf(stream);
-    std::streamoff position = window.buffer->pubseekoff(0, std::ios_base::cur);
+    std::streamoff position = CurrentPosition(window);
     if (position < 0 || static_cast<uint64_t>(position) < window.base) {
         return static_cast<ZPOS64_T>(-1);
     }
@@ -56,8 +82,7 @@ long ZCALLBACK SeekWindow(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
             target = static_cast<std::streamoff>(window.base + offset);
             break;
         case ZLIB_FILEFUNC_SEEK_CUR:
-            target = window.buffer->pubseekoff(0, std::ios_base::cur) +
-                     static_cast<std::streamoff>(offset);
+            target = CurrentPosition(window) + static_cast<std::streamoff>(offset);
             break;
         case ZLIB_FILEFUNC_SEEK_END:
             target = (window.end != 0
@@ -71,7 +96,7 @@ long ZCALLBACK SeekWindow(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
     if (target < static_cast<std::streamoff>(window.base)) {
         return -1;
     }
-    return window.buffer->pubseekpos(target) == std::streampos(target) ? 0 : -1;
+    return MoveTo(window, target) ? 0 : -1;
 }
 
 // The stream belongs to the caller, who closes it.

@@ -15,6 +15,10 @@ struct StreamWindow {
     std::streambuf* buffer = nullptr;
     uint64_t base = 0;
     uint64_t end = 0;  // where the file ends for minizip; 0: the buffer's end
+    // Where the buffer stands, kept here: asking a file buffer flushes what
+    // it holds and costs a system call, and minizip asks several times an
+    // entry. -1: unknown, ask the buffer.
+    int64_t position = -1;
 };
 
 // Fills functions so that minizip works on window; window must outlive the
