@@ -155,7 +155,7 @@ class BoxWatch:
             args += ["--caption", caption]
         self._process = wine_start(SUPPORT / "boxwatch.exe", *args)
 
-    def result(self, timeout=90):
+    def result(self, timeout=150):
         """The box as a dict (found, caption, text, icon, buttons, closed)."""
         out, _ = self._process.communicate(timeout=timeout)
         lines = [l for l in out.decode("utf-8", "replace").splitlines() if l.startswith("{")]
@@ -247,7 +247,10 @@ class Sandbox:
     def run(self, program, *args, box=False, caption=None, timeout=120) -> RunResult:
         """Starts program as a user would and waits for it. With box (or a
         caption), a message box is expected: it is read and OK is pressed."""
-        watch = BoxWatch(caption) if (box or caption is not None) else None
+        # On a loaded machine a box may take long to come: the watch waits
+        # about as long as the run may take, so that it never leaves one open.
+        watch = (BoxWatch(caption, timeout_ms=(timeout - 10) * 1000)
+                 if (box or caption is not None) else None)
         done = wine(SUPPORT / "runwith.exe", "--temp", self.temp_windows, "--",
                     to_windows(program), *args, timeout=timeout)
         return RunResult(done.returncode, watch.result() if watch else None,
