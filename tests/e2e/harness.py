@@ -251,10 +251,30 @@ class Sandbox:
         # about as long as the run may take, so that it never leaves one open.
         watch = (BoxWatch(caption, timeout_ms=(timeout - 10) * 1000)
                  if (box or caption is not None) else None)
-        done = wine(SUPPORT / "runwith.exe", "--temp", self.temp_windows, "--",
-                    to_windows(program), *args, timeout=timeout)
+        try:
+            done = wine(SUPPORT / "runwith.exe", "--temp", self.temp_windows, "--",
+                        to_windows(program), *args, timeout=timeout)
+        except subprocess.TimeoutExpired as hung:
+            said = (hung.stdout or b"") + (hung.stderr or b"")
+            raise AssertionError(f"{program.name} did not end in {timeout} s; Wine said: "
+                                 f"{said.decode('utf-8', 'replace').strip()}\n"
+                                 + self.hung_run_report()) from None
         return RunResult(done.returncode, watch.result() if watch else None,
                          done.stdout + done.stderr)
+
+    def hung_run_report(self) -> str:
+        """What a run that did not end left to see (a box still open, the
+        Wine processes, the log's end); then every Wine process of the prefix
+        is ended, so that a box left open cannot be taken for a later test's."""
+        try:
+            box = wine(SUPPORT / "boxwatch.exe", "--timeout", "2000", "--leave-open",
+                       timeout=60).stdout.decode("utf-8", "replace").strip()
+        except subprocess.TimeoutExpired:
+            box = "(Wine did not start the box watch within 60 s)"
+        processes = sorted(" ".join(command) for command in wine_command_lines())
+        log_end = self.log_bytes().decode("latin-1").splitlines()[-15:]
+        subprocess.run([str(WINE_RUN), "--stop"], timeout=60, check=False)
+        return "\n".join(["box: " + box, "Wine processes:", *processes, "log ends:", *log_end])
 
     def start(self, program, *args) -> subprocess.Popen:
         """Starts program without waiting for it (for runs at the same time)."""
@@ -268,6 +288,21 @@ class Sandbox:
     def cleanup(self):
         for folder in (self.temp, self.downloads):
             remove_tree(folder)
+
+
+def wine_command_lines():
+    """The command lines of the Wine user's Windows processes, as word lists."""
+    found = []
+    for entry in pathlib.Path("/proc").iterdir():
+        try:
+            if not entry.name.isdigit() or entry.stat().st_uid != _user.pw_uid:
+                continue
+            words = (entry / "cmdline").read_bytes().split(b"\0")
+        except OSError:
+            continue
+        if words and (words[0][1:3] == b":\\" or words[0].lower().endswith(b".exe")):
+            found.append([w.decode("utf-8", "replace") for w in words if w])
+    return found
 
 
 def windows_process_ids(windows_path: str):
