@@ -125,6 +125,23 @@ start_display() {
   rm -f "$numberfile"
 }
 
+# Starts one wineserver for a whole test run, with Wine's services and its
+# desktop, kept up between the tests' launches (until wine-run.sh --stop). A
+# Wine start then finds them ready instead of booting them anew; and started
+# here, they hold none of a test's output pipes: Wine's services and desktop
+# keep the pipes of the program that started them, and whoever reads those
+# (CTest, a test's run) would wait for them to end. The desktop lives while a
+# program has a window: Wine's notepad keeps it.
+start_wine_session() {
+  "$repo/scripts/wine-run.sh" --init || return 1
+  as_wine_user wineserver -p
+  as_wine_user wine notepad </dev/null >/dev/null 2>&1 &
+  for _ in $(seq 150); do
+    pgrep -f 'explorer.exe /desktop' >/dev/null && break
+    sleep 0.2
+  done
+}
+
 # The start of a test run: builds (build_root names the build tree), starts a
 # private display, and stops Wine and the display when the script exits.
 build_and_start_display() {

@@ -265,7 +265,8 @@ class Sandbox:
     def hung_run_report(self) -> str:
         """What a run that did not end left to see (a box still open, the
         Wine processes, the log's end); then every Wine process of the prefix
-        is ended, so that a box left open cannot be taken for a later test's."""
+        is ended, so that a box left open cannot be taken for a later test's,
+        and the test run's Wine session, if there was one, is started anew."""
         try:
             box = wine(SUPPORT / "boxwatch.exe", "--timeout", "2000", "--leave-open",
                        timeout=60).stdout.decode("utf-8", "replace").strip()
@@ -273,7 +274,7 @@ class Sandbox:
             box = "(Wine did not start the box watch within 60 s)"
         processes = sorted(" ".join(command) for command in wine_command_lines())
         log_end = self.log_bytes().decode("latin-1").splitlines()[-15:]
-        subprocess.run([str(WINE_RUN), "--stop"], timeout=60, check=False)
+        restart_wine(session="notepad.exe" in "\n".join(processes).lower())
         return "\n".join(["box: " + box, "Wine processes:", *processes, "log ends:", *log_end])
 
     def start(self, program, *args) -> subprocess.Popen:
@@ -288,6 +289,16 @@ class Sandbox:
     def cleanup(self):
         for folder in (self.temp, self.downloads):
             remove_tree(folder)
+
+
+def restart_wine(session: bool) -> None:
+    """Ends every Wine process of the prefix; with session, starts the test
+    run's Wine session anew (scripts/common.sh, start_wine_session)."""
+    subprocess.run([str(WINE_RUN), "--stop"], timeout=60, check=False)
+    if session:
+        subprocess.run(["bash", "-c", f'. "{REPO}/scripts/common.sh" && start_wine_session'],
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=120, check=False)
 
 
 def wine_command_lines():
