@@ -334,6 +334,19 @@ def windows_process_ids(windows_path: str):
     return found
 
 
+def keep_client_running(folder):
+    """Keeps a stand-in client whose report folder is folder running until
+    release_client(folder) (an hour at most). Only for a client the test
+    starts itself: one that a launch starts keeps the launch's output open."""
+    (folder / "stay_running.txt").write_bytes(b"3600")
+
+
+def release_client(folder):
+    """Ends the stay of the stand-in clients of folder, if it still exists."""
+    if folder.is_dir():
+        (folder / "release_client.txt").write_bytes(b"")
+
+
 def wait_for(predicate, timeout=30.0, interval=0.2):
     """Polls predicate until it is true or timeout seconds have passed."""
     end = time.monotonic() + timeout

@@ -95,6 +95,9 @@ class CopyOutCase(unittest.TestCase):
 
     # Processes -----------------------------------------------------------
 
+    stay = staticmethod(harness.keep_client_running)
+    release = staticmethod(harness.release_client)
+
     def freeze_when(self, process, program, reached, what: str):
         """Pauses the launcher running program as soon as reached() is true (a
         file it makes, a line it logs); returns its Linux process ids. The
@@ -235,13 +238,16 @@ class FirstRunAndSweep(CopyOutCase):
         held = self.make_run(3, client=b"MZ finished client")
         (held / "media").mkdir()
         (held / "media" / "scanner.exe").write_bytes(STANDIN.read_bytes())
-        for folder in (self.sandbox.temp, held):
-            (folder / "stay_running.txt").write_bytes(b"8")
+        folders = (self.sandbox.temp, held)
+        for folder in folders:
+            self.stay(folder)
         harness.give_to_user(self.sandbox.temp)
         holders = [self.sandbox.start(self.rec("rec_2.zip")),
                    self.sandbox.start(held / "media" / "scanner.exe")]
         for holder in holders:
             self.addCleanup(lambda h=holder: h.returncode is None and h.communicate(timeout=60))
+        for folder in folders:
+            self.addCleanup(self.release, folder)
         for folder in (self.sandbox.temp, held):
             self.assertTrue(harness.wait_for(lambda f=folder: (f / "client_report.txt").exists(),
                                              timeout=60), "a holder did not start")
@@ -257,6 +263,8 @@ class FirstRunAndSweep(CopyOutCase):
         self.assertTrue((held / "media" / "scanner.exe").exists())
 
         # Once released, the first run after it removes the folder.
+        for folder in folders:
+            self.release(folder)
         for holder in holders:
             holder.communicate(timeout=60)
         self.assertEqual(self.sandbox.run(program).exit_code, 0)
@@ -264,17 +272,18 @@ class FirstRunAndSweep(CopyOutCase):
 
     def test_folder_of_a_running_client_is_kept_until_it_ends(self):
         folder = self.make_run(1, client=STANDIN.read_bytes())
-        (folder / "stay_running.txt").write_bytes(b"8")
+        self.stay(folder)
         self.rec("rec_1.zip").write_bytes(b"stale")
         harness.give_to_user(self.sandbox.offplay)
         client = self.sandbox.start(folder / "bin" / "velmar.exe")
         self.addCleanup(lambda: client.returncode is None and client.communicate(timeout=60))
+        self.addCleanup(self.release, folder)
         self.assertTrue(harness.wait_for(lambda: (folder / "client_report.txt").exists(),
                                          timeout=60), "the client did not start")
 
         program, _ = self.package(payload("beside"))
         self.assertEqual(self.sandbox.run(program).exit_code, 0)
-        self.assertIsNone(client.poll(), "the client ended before the sweep could be tested")
+        self.assertIsNone(client.poll(), "the client ended before it was released")
         self.assertEqual(self.chosen_names(), ["rec_2.zip"])
         self.assertTrue((folder / "bin" / "velmar.exe").exists())
         self.assertTrue((folder / "left.txt").exists())
@@ -283,6 +292,7 @@ class FirstRunAndSweep(CopyOutCase):
         self.assertEqual([l for l in self.sandbox.log_lines() if l.startswith("Gave up")], [])
 
         # Once the client has ended, the next run's sweep removes the folder.
+        self.release(folder)
         client.communicate(timeout=60)
         self.assertEqual(self.sandbox.run(program).exit_code, 0)
         self.assertFalse(folder.exists())

@@ -5,6 +5,7 @@
 
 constexpr const wchar_t* kReportFileName = L"client_report.txt";
 constexpr const wchar_t* kStayMarkerName = L"stay_running.txt";
+constexpr const wchar_t* kReleaseFileName = L"release_client.txt";  // ends a stay early
 constexpr const wchar_t* kReportVariable = L"VELMAR_CLIENT_REPORT";
 constexpr unsigned kLongestStay = 3600;  // seconds
 
