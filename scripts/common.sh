@@ -134,12 +134,24 @@ start_display() {
 # program has a window: Wine's notepad keeps it.
 start_wine_session() {
   "$repo/scripts/wine-run.sh" --init || return 1
-  as_wine_user wineserver -p
+  # Refused where a wineserver runs already: the programs below keep that one.
+  as_wine_user wineserver -p 2>/dev/null || true
   as_wine_user wine notepad </dev/null >/dev/null 2>&1 &
   for _ in $(seq 150); do
-    pgrep -f 'explorer.exe /desktop' >/dev/null && break
+    wine_desktop_runs && break
     sleep 0.2
   done
+}
+
+# Whether the desktop process of this prefix runs (another prefix's may too).
+wine_desktop_runs() {
+  local pid prefix environment
+  prefix=$(wine_prefix)
+  for pid in $(pgrep -f 'explorer.exe /desktop'); do
+    environment=$(tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null) || continue
+    grep -qxF "WINEPREFIX=$prefix" <<<"$environment" && return 0
+  done
+  return 1
 }
 
 # The start of a test run: builds (build_root names the build tree), starts a
