@@ -272,9 +272,10 @@ class Sandbox:
                        timeout=60).stdout.decode("utf-8", "replace").strip()
         except subprocess.TimeoutExpired:
             box = "(Wine did not start the box watch within 60 s)"
-        processes = sorted(" ".join(command) for command in wine_command_lines())
+        commands = wine_command_lines()
         log_end = self.log_bytes().decode("latin-1").splitlines()[-15:]
-        restart_wine(session="notepad.exe" in "\n".join(processes).lower())
+        restart_wine(session=any(c[0].lower().endswith("notepad.exe") for c in commands))
+        processes = sorted(" ".join(command) for command in commands)
         return "\n".join(["box: " + box, "Wine processes:", *processes, "log ends:", *log_end])
 
     def start(self, program, *args) -> subprocess.Popen:
@@ -301,19 +302,27 @@ def restart_wine(session: bool) -> None:
                        stderr=subprocess.DEVNULL, timeout=120, check=False)
 
 
-def wine_command_lines():
-    """The command lines of the Wine user's Windows processes, as word lists."""
-    found = []
+def command_lines():
+    """(Linux process id, owner's user id, command-line words) of each
+    process that can be read."""
     for entry in pathlib.Path("/proc").iterdir():
+        if not entry.name.isdigit():
+            continue
         try:
-            if not entry.name.isdigit() or entry.stat().st_uid != _user.pw_uid:
-                continue
-            words = (entry / "cmdline").read_bytes().split(b"\0")
+            owner = entry.stat().st_uid
+            words = [w.decode("utf-8", "replace")
+                     for w in (entry / "cmdline").read_bytes().split(b"\0") if w]
         except OSError:
             continue
-        if words and (words[0][1:3] == b":\\" or words[0].lower().endswith(b".exe")):
-            found.append([w.decode("utf-8", "replace") for w in words if w])
-    return found
+        if words:
+            yield int(entry.name), owner, words
+
+
+def wine_command_lines():
+    """The command lines of the Wine user's Windows programs, as word lists."""
+    return [words for _, owner, words in command_lines()
+            if owner == _user.pw_uid
+            and (words[0][1:3] == ":\\" or words[0].lower().endswith(".exe"))]
 
 
 def windows_process_ids(windows_path: str):
@@ -321,17 +330,7 @@ def windows_process_ids(windows_path: str):
     windows_path (compared without case with the first word of their command
     line), e.g. to pause one with SIGSTOP at a chosen moment."""
     wanted = windows_path.lower()
-    found = []
-    for entry in pathlib.Path("/proc").iterdir():
-        if not entry.name.isdigit():
-            continue
-        try:
-            first = (entry / "cmdline").read_bytes().split(b"\0")[0]
-        except OSError:
-            continue
-        if first.decode("utf-8", "replace").lower() == wanted:
-            found.append(int(entry.name))
-    return found
+    return [pid for pid, _, words in command_lines() if words[0].lower() == wanted]
 
 
 def keep_client_running(folder):

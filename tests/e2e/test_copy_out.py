@@ -248,7 +248,7 @@ class FirstRunAndSweep(CopyOutCase):
             self.addCleanup(lambda h=holder: h.returncode is None and h.communicate(timeout=60))
         for folder in folders:
             self.addCleanup(self.release, folder)
-        for folder in (self.sandbox.temp, held):
+        for folder in folders:
             self.assertTrue(harness.wait_for(lambda f=folder: (f / "client_report.txt").exists(),
                                              timeout=60), "a holder did not start")
 
